@@ -1,0 +1,52 @@
+#include "net/file_port.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace quib {
+
+namespace {
+
+class CStdFileReader : public IFileReader {
+ public:
+  explicit CStdFileReader(std::FILE* file) : file_(file) {}
+  ~CStdFileReader() override { std::fclose(file_); }
+  CStdFileReader(const CStdFileReader&) = delete;
+  CStdFileReader& operator=(const CStdFileReader&) = delete;
+
+  bool Read(char* buffer, size_t size, size_t& got) override {
+    got = std::fread(buffer, 1, size, file_);
+    return !std::ferror(file_);
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+}  // namespace
+
+bool CStdFilePort::QuerySize(const std::string& path, uint64_t& size) {
+  std::error_code ec;
+  const std::filesystem::path p(path);
+  if (!std::filesystem::is_regular_file(p, ec)) return false;
+  const auto n = std::filesystem::file_size(p, ec);
+  if (ec) return false;
+  size = static_cast<uint64_t>(n);
+  return true;
+}
+
+std::unique_ptr<IFileReader> CStdFilePort::OpenRead(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return nullptr;
+  return std::make_unique<CStdFileReader>(f);
+}
+
+#ifndef _WIN32
+IFilePort& SystemFilePort() {
+  static CStdFilePort port;
+  return port;
+}
+#endif
+
+}  // namespace quib

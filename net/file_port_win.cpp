@@ -1,0 +1,55 @@
+// The system file port on Windows: paths in the ANSI code page, files opened
+// for reading while other programs may still read or write them.
+#include <windows.h>
+
+#include "net/file_port.h"
+
+namespace quib {
+
+namespace {
+
+class CWinFileReader : public IFileReader {
+ public:
+  explicit CWinFileReader(HANDLE file) : file_(file) {}
+  ~CWinFileReader() override { CloseHandle(file_); }
+  CWinFileReader(const CWinFileReader&) = delete;
+  CWinFileReader& operator=(const CWinFileReader&) = delete;
+
+  bool Read(char* buffer, size_t size, size_t& got) override {
+    DWORD n = 0;
+    const DWORD want = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
+    const BOOL ok = ReadFile(file_, buffer, want, &n, nullptr);
+    got = ok ? n : 0;
+    return ok != FALSE;
+  }
+
+ private:
+  HANDLE file_;
+};
+
+class CWinFilePort : public IFilePort {
+ public:
+  bool QuerySize(const std::string& path, uint64_t& size) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+  }
+
+  std::unique_ptr<IFileReader> OpenRead(const std::string& path) override {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<CWinFileReader>(h);
+  }
+};
+
+}  // namespace
+
+IFilePort& SystemFilePort() {
+  static CWinFilePort port;
+  return port;
+}
+
+}  // namespace quib

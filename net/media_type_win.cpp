@@ -1,0 +1,64 @@
+// DetectMediaType over the URL moniker library's FindMimeFromData.
+#include <windows.h>
+#include <urlmon.h>
+
+#include "net/media_type.h"
+
+namespace {
+
+std::wstring AnsiToWide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  return wide;
+}
+
+// Takes ownership of the string FindMimeFromData allocated.
+std::string TakeType(LPWSTR wide) {
+  std::string type;
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (n > 1) {
+    type.resize(static_cast<size_t>(n));
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, &type[0], n, nullptr, nullptr);
+    type.resize(static_cast<size_t>(n - 1));
+  }
+  CoTaskMemFree(wide);
+  return type;
+}
+
+class CUrlMonQuery : public quib::IMediaTypeQuery {
+ public:
+  bool QueryByName(const std::string& path, std::string& type) override {
+    const std::wstring url = AnsiToWide(path);
+    LPWSTR out = nullptr;
+    const HRESULT hr = FindMimeFromData(nullptr, url.c_str(), nullptr, 0, nullptr, 0, &out, 0);
+    if (FAILED(hr) || !out) {
+      if (out) CoTaskMemFree(out);
+      return false;
+    }
+    type = TakeType(out);
+    return true;
+  }
+
+  bool QueryByContent(const unsigned char* window, size_t size, std::string& type) override {
+    LPWSTR out = nullptr;
+    const HRESULT hr = FindMimeFromData(nullptr, nullptr, const_cast<unsigned char*>(window),
+                                        static_cast<DWORD>(size), nullptr, 0, &out, 0);
+    if (FAILED(hr) || !out) {
+      if (out) CoTaskMemFree(out);
+      return false;
+    }
+    type = TakeType(out);
+    return !type.empty();
+  }
+};
+
+}  // namespace
+
+std::string DetectMediaType(const std::string& path) {
+  CUrlMonQuery query;
+  return quib::DetectMediaTypeWith(path, query, quib::SystemFilePort());
+}
