@@ -1,0 +1,27 @@
+#include "dialogs/memory_profile.h"
+
+int CMemoryProfile::GetInt(const char* section, const char* name, int defaultValue) {
+  auto it = ints_.find({section, name});
+  return it == ints_.end() ? defaultValue : it->second;
+}
+
+std::string CMemoryProfile::GetString(const char* section, const char* name) {
+  auto it = strings_.find({section, name});
+  return it == strings_.end() ? std::string() : it->second;
+}
+
+void CMemoryProfile::WriteInt(const char* section, const char* name, int value) {
+  strings_.erase({section, name});
+  ints_[{section, name}] = value;
+  ++writes_;
+}
+
+void CMemoryProfile::WriteString(const char* section, const char* name, const std::string& value) {
+  ints_.erase({section, name});
+  strings_[{section, name}] = value;
+  ++writes_;
+}
+
+bool CMemoryProfile::Has(const char* section, const char* name) const {
+  return ints_.count({section, name}) || strings_.count({section, name});
+}
