@@ -1,0 +1,94 @@
+#include "app/uploader_app.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <winsock2.h>
+
+#include <string>
+
+#include "app/command_line.h"
+#include "app/uploader_dlg.h"
+#include "framework/dialog.h"
+
+namespace {
+
+// How long a second start looks for the running window (it may still be
+// starting), and the pause between two searches.
+constexpr DWORD kFindWindowTimeoutMs = 10000;
+constexpr DWORD kFindWindowPauseMs = 50;
+
+HWND FindRunningWindow() { return FindWindowA(nullptr, QUIB_WINDOW_TITLE); }
+
+}  // namespace
+
+BOOL CUploaderApp::InitInstance() {
+  if (quib::IsStopArgument(m_lpCmdLine)) {
+    StopRunningInstances();
+    return FALSE;
+  }
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, QUIB_MUTEX_NAME);
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  if (existed || FindRunningWindow()) {
+    ForwardToRunningInstance(mutex);
+  } else {
+    RunFirstInstance(mutex);
+  }
+  return FALSE;
+}
+
+void CUploaderApp::StopRunningInstances() {
+  // Each running instance ends when its main window's modal loop sees the
+  // quit message, which also takes the window off the search.
+  for (HWND window = FindRunningWindow(); window; window = FindRunningWindow()) {
+    PostMessageA(window, WM_QUIT, 0, 0);
+    Sleep(10);
+  }
+}
+
+void CUploaderApp::ForwardToRunningInstance(HANDLE mutex) {
+  HWND window = FindRunningWindow();
+  for (DWORD waited = 0; !window && waited < kFindWindowTimeoutMs; waited += kFindWindowPauseMs) {
+    Sleep(kFindWindowPauseMs);
+    window = FindRunningWindow();
+  }
+  if (window) {
+    const std::string args = m_lpCmdLine;
+    if (!args.empty()) {
+      COPYDATASTRUCT data{};
+      data.dwData = COPYDATA_ADD_FILE;
+      data.cbData = static_cast<DWORD>(args.size());
+      data.lpData = const_cast<char*>(args.data());
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                          SMTO_NORMAL | SMTO_ABORTIFHUNG, kFindWindowTimeoutMs, &ignored);
+    }
+    SetForegroundWindow(window);
+  }
+  if (mutex) CloseHandle(mutex);
+}
+
+void CUploaderApp::RunFirstInstance(HANDLE mutex) {
+  InitCommonControls();
+  WSADATA wsa{};
+  if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+    AppMessageBox(nullptr, "Could not initialize windows-sockets.", MB_OK);
+    if (mutex) CloseHandle(mutex);
+    return;
+  }
+  CoInitialize(nullptr);
+  SetRegistryKey(QUIB_REGISTRY_KEY);
+  {
+    CUploaderDlg dialog;
+    m_hMainWnd = nullptr;
+    dialog.DoModal();
+    m_hMainWnd = nullptr;
+  }
+  if (mutex) {
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }
+  CoUninitialize();
+  WSACleanup();
+}

@@ -1,0 +1,320 @@
+#include "app/uploader_dlg.h"
+
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/uploader_app.h"
+#include "framework/app.h"
+#include "res/resource.h"
+#include "service/service_urls.h"
+
+namespace {
+
+const char kFileFilter[] =
+    "JPEG (*.JPG;*.JPEG;*.JFIF)|*.JPG;*.JPEG;*.JPE;*.JIF|"
+    "PNG (*.PNG)|*.PNG|"
+    "GIF (*.GIF)|*.GIF|"
+    "Bitmap (*.BMP)|*.BMP|"
+    "MPEG (*.MPG;*.MPEG;*.MP2;*.MP4)|*.MPG;*.MPEG;*.MP2;*.MP4|"
+    "AVI (*.AVI;*.DIVX;*.XVID)|*.AVI;*.DIVX;*.XVID|"
+    "Quicktime (*.mov)|*.mov|"
+    "Flash Video (*.FLV)|*.FLV|"
+    "WMV (*.WMV)|*.WMV|"
+    "MP3 (*.MP3)|*.MP3|"
+    "WMA (*.WMA)|*.WMA|"
+    "Wave (*.WAV)|*.WAV|"
+    "Ogg Vorbis (*.OGG)|*.OGG|"
+    "MP4 Audio (*.M4A)|*.M4A|"
+    "All Files (*.*)|*.*||";
+
+constexpr DWORD kSelectionBufferSize = 10240;
+
+// The common dialog wants NUL-separated pairs where the filter has "|".
+std::string CommonDialogFilter(const char* filter) {
+  std::string result(filter);
+  for (char& c : result) {
+    if (c == '|') c = '\0';
+  }
+  return result;
+}
+
+// Full paths of the files a multi-select explorer dialog returned: either
+// one full path, or the folder followed by the file names.
+std::vector<std::string> SelectedPaths(const char* buffer) {
+  std::vector<std::string> paths;
+  const std::string first = buffer;
+  const char* next = buffer + first.size() + 1;
+  if (*next == '\0') {
+    if (!first.empty()) paths.push_back(first);
+    return paths;
+  }
+  std::string folder = first;
+  if (!folder.empty() && folder.back() != '\\') folder += '\\';
+  while (*next) {
+    const std::string name = next;
+    paths.push_back(folder + name);
+    next += name.size() + 1;
+  }
+  return paths;
+}
+
+}  // namespace
+
+CUploaderDlg::CUploaderDlg(HWND parent)
+    : CDialog(IDD_MAIN, parent),
+      icon_(static_cast<HICON>(LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME),
+                                          IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                          GetSystemMetrics(SM_CYICON), 0))),
+      smallIcon_(static_cast<HICON>(LoadImageA(AfxGetInstanceHandle(),
+                                               MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), 0))) {}
+
+CUploaderDlg::~CUploaderDlg() {
+  if (icon_) DestroyIcon(icon_);
+  if (smallIcon_) DestroyIcon(smallIcon_);
+}
+
+BOOL CUploaderDlg::OnInitDialog() {
+  add_.Bind(*this, IDC_MAIN_ADD);
+  remove_.Bind(*this, IDC_MAIN_REMOVE);
+  rotate_.Bind(*this, IDC_MAIN_ROTATE);
+  upload_.Bind(*this, IDC_MAIN_UPLOAD);
+  settings_.Bind(*this, IDC_MAIN_SETTINGS);
+  help_.Bind(*this, IDC_MAIN_HELP);
+  web_.Bind(*this, IDC_MAIN_WEB);
+
+  list_.Attach(GetDlgItem(IDC_MAIN_LIST));
+  RegisterReflected(IDC_MAIN_LIST, &list_);
+
+  if (HMENU menu = GetSystemMenu(GetSafeHwnd(), FALSE)) {
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, "&Info about " QUIB_WINDOW_TITLE "...");
+  }
+  accelerators_ = LoadAcceleratorsA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_ACCELERATOR));
+  SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  SetWindowText(QUIB_WINDOW_TITLE);
+
+  list_.InitList();
+
+  LVBKIMAGEA background{};
+  background.ulFlags = LVBKIF_SOURCE_MASK;
+  if (SendMessageA(list_.GetSafeHwnd(), LVM_GETBKIMAGEA, 0,
+                   reinterpret_cast<LPARAM>(&background)) &&
+      (background.ulFlags & LVBKIF_SOURCE_MASK) == LVBKIF_SOURCE_NONE) {
+    LVBKIMAGEA image{};
+    image.ulFlags = LVBKIF_SOURCE_HBITMAP | LVBKIF_STYLE_TILE;
+    // The list view owns the bitmap from here on.
+    image.hbm = static_cast<HBITMAP>(LoadImageA(AfxGetInstanceHandle(),
+                                                MAKEINTRESOURCEA(IDB_LIST_BACKGROUND),
+                                                IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    SendMessageA(list_.GetSafeHwnd(), LVM_SETBKIMAGEA, 0, reinterpret_cast<LPARAM>(&image));
+  }
+
+  for (const std::string& name : quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "")) {
+    list_.AddFile(name);
+  }
+
+  SetFocus(add_.GetSafeHwnd());
+  UpdateButtons();
+  return FALSE;  // focus placed
+}
+
+BOOL CUploaderDlg::PreTranslateMessage(MSG* msg) {
+  if (msg->message >= WM_KEYDOWN && msg->message <= WM_KEYDOWN + 8 && accelerators_) {
+    return TranslateAcceleratorA(GetSafeHwnd(), accelerators_, msg) != 0;
+  }
+  return FALSE;
+}
+
+bool CUploaderDlg::OnCommand(WORD id, WORD code, HWND control) {
+  switch (id) {
+    case IDC_MAIN_ADD:
+      OnAddFiles();
+      return true;
+    case IDC_MAIN_REMOVE:
+      list_.RemoveSelected();
+      UpdateButtons();
+      return true;
+    case IDC_MAIN_ROTATE:
+      list_.RotateSelected();
+      return true;
+    case IDC_MAIN_UPLOAD:
+      OnUpload();
+      return true;
+    case IDC_MAIN_SETTINGS:
+      // The settings dialog arrives with its own change.
+      return true;
+    case IDC_MAIN_HELP:
+      OpenWebPage(QUIB_CONTACT_URL);
+      return true;
+    case IDC_MAIN_WEB:
+      OpenWebPage(QUIB_HOME_URL);
+      return true;
+    case ID_CLICK_FOCUSED:
+      // Return presses the focused button.
+      if (HWND focus = GetFocus()) {
+        SendMessageA(GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), 0),
+                     reinterpret_cast<LPARAM>(focus));
+      }
+      return true;
+    default:
+      return CDialog::OnCommand(id, code, control);
+  }
+}
+
+bool CUploaderDlg::OnNotify(NMHDR* header, LRESULT* result) {
+  if (header->idFrom != IDC_MAIN_LIST) return false;
+  switch (header->code) {
+    case LVN_ITEMCHANGED:
+      UpdateButtons();
+      *result = 0;
+      return true;
+    case LVN_INSERTITEM:
+      UpdateButtons();
+      *result = 0;
+      return true;
+    case LVN_KEYDOWN: {
+      const auto* key = reinterpret_cast<const NMLVKEYDOWN*>(header);
+      if (key->wVKey == VK_DELETE) {
+        list_.RemoveSelected();
+        UpdateButtons();
+      } else if (key->wVKey == 'A' && (key->flags & 0x11) != 0) {
+        for (int i = list_.GetItemCount() - 1; i >= 0; --i) {
+          LVITEMA item{};
+          item.stateMask = LVIS_SELECTED;
+          item.state = LVIS_SELECTED;
+          SendMessageA(list_.GetSafeHwnd(), LVM_SETITEMSTATE, static_cast<WPARAM>(i),
+                       reinterpret_cast<LPARAM>(&item));
+        }
+      }
+      *result = 0;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool CUploaderDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
+  switch (msg) {
+    case WM_SYSCOMMAND:
+      if ((wp & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about(GetSafeHwnd());
+        about.DoModal();
+        *result = 0;
+        return true;
+      }
+      return false;
+    case WM_PAINT:
+      if (IsIconic(GetSafeHwnd())) {
+        OnPaintMinimized();
+        *result = 0;
+        return true;
+      }
+      return false;
+    case WM_QUERYDRAGICON:
+      *result = reinterpret_cast<LRESULT>(icon_);
+      return true;
+    case WM_COPYDATA:
+      OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lp));
+      *result = 0;
+      return true;
+    case WM_USER:
+      *result = PRESENCE_REPLY;
+      return true;
+    case WM_CLOSE:
+      EndDialog(0);
+      *result = 0;
+      return true;
+    case WM_DESTROY:
+      list_.RemoveAll();
+      return false;
+    default:
+      return false;
+  }
+}
+
+void CUploaderDlg::OnPaintMinimized() {
+  PAINTSTRUCT paint{};
+  HDC dc = BeginPaint(GetSafeHwnd(), &paint);
+  SendMessageA(GetSafeHwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT client{};
+  GetClientRect(GetSafeHwnd(), &client);
+  const int cx = GetSystemMetrics(SM_CXICON);
+  const int cy = GetSystemMetrics(SM_CYICON);
+  DrawIcon(dc, (client.right - client.left - cx + 1) / 2, (client.bottom - client.top - cy + 1) / 2,
+           icon_);
+  EndPaint(GetSafeHwnd(), &paint);
+}
+
+void CUploaderDlg::OnCopyData(const COPYDATASTRUCT* data) {
+  if (!data || data->dwData != COPYDATA_ADD_FILE) return;
+  for (const std::string& name :
+       quib::SplitForwardedPayload(static_cast<const char*>(data->lpData), data->cbData)) {
+    list_.AddFile(name);
+  }
+}
+
+void CUploaderDlg::OnAddFiles() {
+  CWinApp* app = AfxGetApp();
+  const std::string initialDir = app ? app->GetProfileString("PathHistory", "ImagePath") : "";
+  const std::string filter = CommonDialogFilter(kFileFilter);
+  std::vector<char> selection(kSelectionBufferSize, '\0');
+
+  OPENFILENAMEA ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = GetSafeHwnd();
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = selection.data();
+  ofn.nMaxFile = kSelectionBufferSize;
+  ofn.lpstrInitialDir = initialDir.empty() ? nullptr : initialDir.c_str();
+  ofn.lpstrTitle = "Select Files";
+  ofn.lpstrDefExt = "jpg";
+  ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER | OFN_ALLOWMULTISELECT |
+              OFN_ENABLESIZING;
+  if (GetOpenFileNameA(&ofn)) {
+    std::string last;
+    for (const std::string& path : SelectedPaths(selection.data())) {
+      list_.AddFile(path);
+      last = path;
+    }
+    if (app && !last.empty()) app->WriteProfileString("PathHistory", "ImagePath", last.c_str());
+  }
+  UpdateButtons();
+}
+
+void CUploaderDlg::OnUpload() {
+  if (list_.GetItems().empty()) {
+    AppMessageBox(GetSafeHwnd(), "No pictures or movies to upload.", MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
+  // The upload run arrives with the transfer dialog.
+  UpdateButtons();
+}
+
+void CUploaderDlg::OpenWebPage(const char* url) {
+  ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void CUploaderDlg::UpdateButtons() {
+  const bool selected = list_.GetSelectedCount() > 0;
+  EnableWindow(remove_.GetSafeHwnd(), selected);
+  EnableWindow(rotate_.GetSafeHwnd(), selected);
+  EnableWindow(upload_.GetSafeHwnd(), list_.GetItemCount() > 0);
+}
+
+CAboutDlg::CAboutDlg(HWND parent) : CDialog(IDD_ABOUT, parent) {}
+
+BOOL CAboutDlg::OnInitDialog() {
+  SetWindowText("Info about " QUIB_WINDOW_TITLE);
+  const std::string text = std::string(QUIB_WINDOW_TITLE " Version 1.1.0.4, english\r\n") +
+                           QUIB_HOME_URL + "\r\n\r\nBRAMWELD software\r\n" + QUIB_CONTACT_URL;
+  SetDlgItemText(IDC_ABOUT_VERSION, text.c_str());
+  return TRUE;
+}

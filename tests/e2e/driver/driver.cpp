@@ -1,0 +1,395 @@
+#include "tests/e2e/driver/driver.h"
+
+#include <commctrl.h>
+#include <gdiplus.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace e2e {
+
+const char kMainTitle[] = "quib\xAE-uploader";
+
+namespace {
+
+std::string Env(const char* name) {
+  char buffer[4096] = {};
+  const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+}
+
+void EnsureDir(const std::string& path) {
+  std::string partial;
+  for (size_t i = 0; i < path.size(); ++i) {
+    partial += path[i];
+    if ((path[i] == '\\' || i + 1 == path.size()) && partial.size() > 3) {
+      CreateDirectoryA(partial.c_str(), nullptr);
+    }
+  }
+}
+
+struct FindData {
+  const char* title;
+  const char* className;
+  DWORD pid;
+  HWND found;
+};
+
+BOOL CALLBACK FindTop(HWND window, LPARAM lp) {
+  auto* data = reinterpret_cast<FindData*>(lp);
+  if (data->pid) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != data->pid) return TRUE;
+  }
+  if (data->className) {
+    char cls[64] = {};
+    GetClassNameA(window, cls, sizeof cls);
+    if (strcmp(cls, data->className) != 0) return TRUE;
+  }
+  if (data->title) {
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof text);
+    if (strcmp(text, data->title) != 0) return TRUE;
+  }
+  data->found = window;
+  return FALSE;
+}
+
+// GDI+ started once for the test process.
+void StartGdiplus() {
+  static ULONG_PTR token = 0;
+  if (!token) {
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
+  }
+}
+
+bool EncoderFor(const WCHAR* mime, CLSID* clsid) {
+  UINT count = 0, size = 0;
+  Gdiplus::GetImageEncodersSize(&count, &size);
+  if (!size) return false;
+  std::vector<BYTE> buffer(size);
+  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+  Gdiplus::GetImageEncoders(count, size, codecs);
+  for (UINT i = 0; i < count; ++i) {
+    if (wcscmp(codecs[i].MimeType, mime) == 0) {
+      *clsid = codecs[i].Clsid;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::wstring Wide(const std::string& text) {
+  std::wstring wide(text.size() + 1, L'\0');
+  const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0],
+                                    static_cast<int>(wide.size()));
+  wide.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
+  return wide;
+}
+
+bool SaveBitmap(Gdiplus::Bitmap& bitmap, const std::string& path) {
+  std::string lower = path;
+  for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  const WCHAR* mime = L"image/png";
+  if (lower.size() > 4 && (lower.substr(lower.size() - 4) == ".jpg" ||
+                           lower.substr(lower.size() - 5) == ".jpeg")) {
+    mime = L"image/jpeg";
+  } else if (lower.size() > 4 && lower.substr(lower.size() - 4) == ".bmp") {
+    mime = L"image/bmp";
+  } else if (lower.size() > 4 && lower.substr(lower.size() - 4) == ".gif") {
+    mime = L"image/gif";
+  }
+  CLSID clsid{};
+  if (!EncoderFor(mime, &clsid)) return false;
+  return bitmap.Save(Wide(path).c_str(), &clsid, nullptr) == Gdiplus::Ok;
+}
+
+}  // namespace
+
+std::string ToWindowsPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return path;
+  std::string result = "Z:" + path;
+  for (char& c : result) {
+    if (c == '/') c = '\\';
+  }
+  return result;
+}
+
+std::string ProgramPath() { return ToWindowsPath(Env("QUIB_EXE")); }
+
+std::string ArtifactsDir() {
+  std::string dir = ToWindowsPath(Env("QUIB_ARTIFACTS"));
+  if (dir.empty()) {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    dir = std::string(temp) + "quib-artifacts";
+  }
+  if (dir.back() == '\\') dir.pop_back();
+  EnsureDir(dir);
+  return dir;
+}
+
+std::string MakeTempDir(const std::string& name) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  std::string dir = std::string(temp) + "quib-e2e-" + name + "-" + std::to_string(GetCurrentProcessId());
+  EnsureDir(dir);
+  return dir;
+}
+
+std::unique_ptr<CProgram> CProgram::Launch(const std::string& args) {
+  const std::string exe = ProgramPath();
+  std::string commandLine = "\"" + exe + "\"";
+  if (!args.empty()) commandLine += " " + args;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  std::vector<char> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back('\0');
+  if (!CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info)) {
+    return nullptr;
+  }
+  CloseHandle(info.hThread);
+  return std::unique_ptr<CProgram>(new CProgram(info.hProcess, info.dwProcessId));
+}
+
+CProgram::~CProgram() {
+  Close();
+  CloseHandle(process_);
+}
+
+HWND CProgram::WaitMainWindow(DWORD timeoutMs) {
+  return WaitForWindow(kMainTitle, pid_, timeoutMs, "#32770");
+}
+
+bool CProgram::WaitExit(DWORD timeoutMs, DWORD* code) {
+  if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return false;
+  if (code) GetExitCodeProcess(process_, code);
+  return true;
+}
+
+void CProgram::Close() {
+  if (WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) return;
+  // Message boxes first: they keep the main window's modal loop busy.
+  for (int i = 0; i < 10; ++i) {
+    HWND box = FindTopWindow(nullptr, pid_, "#32770");
+    if (!box) break;
+    char title[256] = {};
+    GetWindowTextA(box, title, sizeof title);
+    if (strcmp(title, kMainTitle) == 0) break;
+    PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+    PostMessageA(box, WM_CLOSE, 0, 0);
+    Sleep(200);
+  }
+  if (HWND main = FindTopWindow(kMainTitle, pid_)) PostMessageA(main, WM_CLOSE, 0, 0);
+  if (!WaitExit(10000)) {
+    TerminateProcess(process_, 1);
+    WaitExit(5000);
+  }
+}
+
+bool RunToExit(const std::string& args, DWORD timeoutMs, DWORD* exitCode) {
+  auto program = CProgram::Launch(args);
+  if (!program) return false;
+  return program->WaitExit(timeoutMs, exitCode);
+}
+
+HWND FindTopWindow(const char* title, DWORD pid, const char* className) {
+  FindData data{title, className, pid, nullptr};
+  EnumWindows(FindTop, reinterpret_cast<LPARAM>(&data));
+  return data.found;
+}
+
+HWND WaitForWindow(const char* title, DWORD pid, DWORD timeoutMs, const char* className) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        found = FindTopWindow(title, pid, className);
+        return found != nullptr && IsWindowVisible(found);
+      },
+      timeoutMs);
+  return found;
+}
+
+HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        found = nullptr;
+        FindData data{nullptr, "#32770", pid, nullptr};
+        // A message box is a dialog with the static text control 0xFFFF.
+        EnumWindows(
+            [](HWND window, LPARAM lp) -> BOOL {
+              auto* d = reinterpret_cast<FindData*>(lp);
+              DWORD pid = 0;
+              GetWindowThreadProcessId(window, &pid);
+              char cls[64] = {};
+              GetClassNameA(window, cls, sizeof cls);
+              if ((d->pid == 0 || pid == d->pid) && strcmp(cls, "#32770") == 0 &&
+                  GetDlgItem(window, 0xFFFF) && IsWindowVisible(window)) {
+                d->found = window;
+                return FALSE;
+              }
+              return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&data));
+        found = data.found;
+        return found != nullptr;
+      },
+      timeoutMs);
+  return found;
+}
+
+std::string MessageBoxText(HWND box) { return GetText(GetDlgItem(box, 0xFFFF)); }
+
+bool WaitWindowGone(HWND window, DWORD timeoutMs) {
+  return WaitUntil([&] { return !IsWindow(window); }, timeoutMs);
+}
+
+std::string GetText(HWND window) {
+  if (!window) return {};
+  char buffer[8192] = {};
+  const LRESULT n = SendMessageA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+  return std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+void SetText(HWND window, const std::string& text) {
+  SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void PostClick(HWND dialog, int id) {
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+void PostCommand(HWND window, int id) { PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+bool IsEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+SIZE WindowSize(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+std::vector<ListEntry> ReadListView(HWND list) {
+  std::vector<ListEntry> entries;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return entries;
+  constexpr SIZE_T kTextSize = 1024;
+  void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + kTextSize,
+                                MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (remote) {
+    char* remoteText = static_cast<char*>(remote) + sizeof(LVITEMA);
+    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      LVITEMA item{};
+      item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
+      item.iItem = i;
+      item.stateMask = LVIS_SELECTED;
+      item.pszText = remoteText;
+      item.cchTextMax = kTextSize;
+      SIZE_T done = 0;
+      WriteProcessMemory(process, remote, &item, sizeof item, &done);
+      SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote));
+      ReadProcessMemory(process, remote, &item, sizeof item, &done);
+      char text[kTextSize] = {};
+      ReadProcessMemory(process, remoteText, text, kTextSize - 1, &done);
+      ListEntry entry;
+      entry.text = text;
+      entry.image = item.iImage;
+      entry.selected = (item.state & LVIS_SELECTED) != 0;
+      entries.push_back(entry);
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(process);
+  return entries;
+}
+
+std::vector<std::string> ListCaptions(HWND list) {
+  std::vector<std::string> captions;
+  for (const ListEntry& entry : ReadListView(list)) captions.push_back(entry.text);
+  return captions;
+}
+
+void SelectListEntry(HWND list, int index, bool selected) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return;
+  void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMA), MEM_COMMIT | MEM_RESERVE,
+                                PAGE_READWRITE);
+  if (remote) {
+    LVITEMA item{};
+    item.stateMask = LVIS_SELECTED;
+    item.state = selected ? LVIS_SELECTED : 0;
+    SIZE_T done = 0;
+    WriteProcessMemory(process, remote, &item, sizeof item, &done);
+    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(remote));
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(process);
+}
+
+std::string SaveScreenshot(HWND window, const std::string& name) {
+  StartGdiplus();
+  RECT r{};
+  if (!GetWindowRect(window, &r)) return {};
+  SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  Sleep(300);
+  const int width = r.right - r.left;
+  const int height = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  SelectObject(memory, old);
+  std::string path = ArtifactsDir() + "\\" + name + ".png";
+  bool saved = false;
+  {
+    Gdiplus::Bitmap image(bitmap, nullptr);
+    saved = SaveBitmap(image, path);
+  }
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return saved ? path : std::string();
+}
+
+bool WritePicture(const std::string& path, int width, int height, COLORREF color) {
+  StartGdiplus();
+  Gdiplus::Bitmap bitmap(width, height, PixelFormat24bppRGB);
+  {
+    Gdiplus::Graphics graphics(&bitmap);
+    Gdiplus::SolidBrush fill(Gdiplus::Color(GetRValue(color), GetGValue(color), GetBValue(color)));
+    graphics.FillRectangle(&fill, 0, 0, width, height);
+    // A diagonal band, so orientation and scaling show in screenshots.
+    Gdiplus::SolidBrush band(Gdiplus::Color(255, 255, 255));
+    graphics.FillRectangle(&band, 0, 0, width / 3, height / 3);
+  }
+  return SaveBitmap(bitmap, path);
+}
+
+bool WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+}  // namespace e2e

@@ -1,0 +1,101 @@
+// Drives the real quibuploader.exe from outside, as a user would: start it,
+// find its windows by title, read and fill controls, press buttons, answer
+// message boxes, read the upload list and take screenshots.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// "/unix/path" as Wine sees it ("Z:\unix\path"); Windows paths stay as they are.
+std::string ToWindowsPath(const std::string& path);
+// The program under test (environment variable QUIB_EXE).
+std::string ProgramPath();
+// Where screenshots go (QUIB_ARTIFACTS, else the temp folder); created.
+std::string ArtifactsDir();
+// A fresh folder below the temp folder for one test's files.
+std::string MakeTempDir(const std::string& name);
+// The main window title ("quib®-uploader" in code page 1252).
+extern const char kMainTitle[];
+
+// One started process of the program.
+class CProgram {
+ public:
+  // Starts the program with an argument string (may be empty).
+  static std::unique_ptr<CProgram> Launch(const std::string& args);
+  ~CProgram();
+  CProgram(const CProgram&) = delete;
+  CProgram& operator=(const CProgram&) = delete;
+
+  DWORD Pid() const { return pid_; }
+  HANDLE Process() const { return process_; }
+  // Waits for this process's main window; null on time-out.
+  HWND WaitMainWindow(DWORD timeoutMs = 30000);
+  // True when the process ended within the time; its exit code in *code.
+  bool WaitExit(DWORD timeoutMs, DWORD* code = nullptr);
+  // Closes the main window politely, then ends the process if it lingers.
+  void Close();
+
+ private:
+  CProgram(HANDLE process, DWORD pid) : process_(process), pid_(pid) {}
+  HANDLE process_;
+  DWORD pid_;
+};
+
+// Runs the program to completion (a second start, "-stop"); false on time-out.
+bool RunToExit(const std::string& args, DWORD timeoutMs, DWORD* exitCode = nullptr);
+
+// Top-level window with this title, of this process when pid is not 0.
+HWND FindTopWindow(const char* title, DWORD pid = 0, const char* className = nullptr);
+HWND WaitForWindow(const char* title, DWORD pid, DWORD timeoutMs, const char* className = nullptr);
+// A message box (#32770 with a static 0xFFFF) of the process; null on time-out.
+HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs);
+std::string MessageBoxText(HWND box);
+// True when the window disappears within the time.
+bool WaitWindowGone(HWND window, DWORD timeoutMs);
+// Waits until a condition holds, polling; false on time-out.
+template <typename F>
+bool WaitUntil(F condition, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!condition()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+std::string GetText(HWND window);
+void SetText(HWND window, const std::string& text);
+// Presses a button without waiting for what it opens (modal loops).
+void PostClick(HWND dialog, int id);
+// Posts WM_COMMAND id to a window.
+void PostCommand(HWND window, int id);
+bool IsEnabled(HWND dialog, int id);
+SIZE WindowSize(HWND window);
+
+struct ListEntry {
+  std::string text;
+  int image = -1;
+  bool selected = false;
+};
+// Reads every entry of a list view of another process.
+std::vector<ListEntry> ReadListView(HWND list);
+std::vector<std::string> ListCaptions(HWND list);
+// Selects (or deselects) entry i of a list view of another process.
+void SelectListEntry(HWND list, int index, bool selected);
+
+// Saves what the window shows on screen as a PNG in the artifacts folder;
+// returns the full path, or "" on failure.
+std::string SaveScreenshot(HWND window, const std::string& name);
+
+// Writes a small valid picture file (BMP/PNG/JPEG by extension) of the given
+// size, drawn with GDI+; true on success.
+bool WritePicture(const std::string& path, int width, int height, COLORREF color);
+bool WriteBytes(const std::string& path, const std::string& bytes);
+std::string ReadBytes(const std::string& path);
+
+}  // namespace e2e
