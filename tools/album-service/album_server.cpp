@@ -1,0 +1,423 @@
+#include "tools/album-service/album_server.h"
+
+#include <httplib.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+
+#include "tools/album-service/gallery.h"
+#include "tools/album-service/listing.h"
+#include "tools/album-service/multipart_parser.h"
+
+namespace albumsvc {
+
+namespace {
+
+const size_t kMaxTextValue = 64 * 1024;
+const int kMaxParts = 32;
+const char kTextType[] = "text/plain; charset=utf-8";
+
+// Collects the parts of one request: text fields in memory, the "ImageData"
+// file part streamed into a temporary file (or dropped when it is not wanted
+// or grows past the upload limit).
+class CFormSink : public IPartSink {
+ public:
+  CFormSink(std::string tempPath, int64_t maxFile)
+      : tempPath_(std::move(tempPath)), maxFile_(maxFile) {}
+  ~CFormSink() override {
+    out_.close();
+    if (!tempPath_.empty() && !kept_) std::remove(tempPath_.c_str());
+  }
+
+  bool OnPartBegin(const PartHeader& header) override {
+    if (fields_.count(header.name) || (header.hasFilename && haveFile_))
+      return Refuse("form field \"" + header.name + "\" sent twice");
+    if (static_cast<int>(fields_.size()) >= kMaxParts) return Refuse("too many form parts");
+    current_ = header;
+    if (!header.hasFilename) {
+      fields_[header.name];
+      return true;
+    }
+    if (header.name != "ImageData") return Refuse("unexpected file part \"" + header.name + "\"");
+    haveFile_ = true;
+    if (!tempPath_.empty()) {
+      out_.open(tempPath_, std::ios::binary | std::ios::trunc);
+      if (!out_) return Refuse("cannot store the file");
+    }
+    return true;
+  }
+
+  bool OnPartData(const char* data, size_t size) override {
+    if (!current_.hasFilename) {
+      std::string& value = fields_[current_.name];
+      if (value.size() + size > kMaxTextValue)
+        return Refuse("form field \"" + current_.name + "\" too long");
+      value.append(data, size);
+      return true;
+    }
+    fileSize_ += static_cast<int64_t>(size);
+    if (maxFile_ > 0 && fileSize_ > maxFile_) tooBig_ = true;
+    if (out_.is_open() && !tooBig_) {
+      sha_.Update(data, size);
+      out_.write(data, static_cast<std::streamsize>(size));
+      if (!out_) return Refuse("cannot store the file");
+    }
+    return true;
+  }
+
+  bool OnPartEnd() override {
+    if (current_.hasFilename) out_.close();
+    return true;
+  }
+
+  bool Refuse(const std::string& why) {
+    refusal_ = why;
+    return false;
+  }
+
+  const std::string* Field(const char* name) const {
+    auto it = fields_.find(name);
+    return it == fields_.end() ? nullptr : &it->second;
+  }
+
+  std::map<std::string, std::string> fields_;
+  PartHeader current_;
+  std::string refusal_;
+  std::string tempPath_;
+  int64_t maxFile_;
+  std::ofstream out_;
+  CSha256 sha_;
+  bool haveFile_ = false;
+  bool tooBig_ = false;
+  bool kept_ = false;
+  int64_t fileSize_ = 0;
+};
+
+void Answer(httplib::Response& res, const std::string& text, int status = 200) {
+  res.status = status;
+  res.set_content(text, kTextType);
+}
+
+// Every refusal carries a status digit the uploader does not treat as a
+// result of its own, so it ends as a plain failure, and a readable reason.
+void Refuse(httplib::Response& res, int status, const std::string& why) {
+  Answer(res, "1\r\nError=" + why + "\r\n", status);
+}
+
+// Reads the whole request body with our own multipart parser. The HTTP
+// library would parse multipart bodies itself and hand out only the parts;
+// hiding the media type from it makes it pass the raw bytes through.
+bool ReadForm(const httplib::Request& req, httplib::Response& res,
+              const httplib::ContentReader& reader, CFormSink* sink) {
+  std::string boundary = MultipartBoundary(req.get_header_value("Content-Type"));
+  auto& headers = const_cast<httplib::Request&>(req).headers;
+  headers.erase("Content-Type");
+  if (boundary.empty()) {
+    // Drain the body so the client gets to read this answer.
+    reader([](const char*, size_t) { return true; });
+    Refuse(res, 400, "request body is not multipart/form-data with a boundary");
+    return false;
+  }
+  CMultipartParser parser(boundary, sink);
+  bool complete = reader([&](const char* data, size_t size) {
+    parser.Feed(data, size);  // after a failure the rest is only drained
+    return true;
+  });
+  if (!complete) {
+    if (res.status == 413)
+      Refuse(res, 413, "request body too large");
+    else
+      Refuse(res, 400, "request body incomplete");
+    return false;
+  }
+  if (!parser.Finish()) {
+    Refuse(
+        res, 400,
+        "malformed multipart body: " + (sink->refusal_.empty() ? parser.Error() : sink->refusal_));
+    return false;
+  }
+  return true;
+}
+
+std::string SessionKey(const httplib::Request& req) {
+  size_t q = req.target.find('?');
+  return q == std::string::npos ? std::string() : req.target.substr(q + 1);
+}
+
+bool ParseDecimal(const std::string& text, uint64_t max, int64_t* value) {
+  if (text.empty() || text.size() > 19) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (v > max) return false;
+  *value = static_cast<int64_t>(v);
+  return true;
+}
+
+}  // namespace
+
+bool ParseStallMode(const std::string& text, StallMode* mode) {
+  if (text == "off")
+    *mode = StallOff;
+  else if (text == "before-body")
+    *mode = StallBeforeBody;
+  else if (text == "before-answer")
+    *mode = StallBeforeAnswer;
+  else
+    return false;
+  return true;
+}
+
+CAlbumServer::CAlbumServer(CAlbumStore* store, const ServerOptions& options)
+    : store_(store),
+      options_(options),
+      http_(new httplib::Server),
+      maxUpload_(options.maxUpload),
+      stall_(options.stall) {
+  Routes();
+}
+
+CAlbumServer::~CAlbumServer() {
+  Stop();
+}
+
+bool CAlbumServer::Bind(std::string* error) {
+  if (options_.port == 0) {
+    port_ = http_->bind_to_any_port(options_.address);
+    if (port_ <= 0) *error = "cannot listen on " + options_.address;
+    return port_ > 0;
+  }
+  if (!http_->bind_to_port(options_.address, options_.port)) {
+    *error = "cannot listen on " + options_.address + ":" + std::to_string(options_.port);
+    return false;
+  }
+  port_ = options_.port;
+  return true;
+}
+
+bool CAlbumServer::Run() {
+  return http_->listen_after_bind();
+}
+
+void CAlbumServer::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(stallMutex_);
+    stopping_ = true;
+  }
+  stallChanged_.notify_all();
+  http_->stop();
+}
+
+void CAlbumServer::SetStall(StallMode mode) {
+  {
+    std::lock_guard<std::mutex> lock(stallMutex_);
+    stall_ = mode;
+  }
+  stallChanged_.notify_all();
+}
+
+void CAlbumServer::WaitWhileStalled(StallMode at) {
+  std::unique_lock<std::mutex> lock(stallMutex_);
+  stallChanged_.wait(lock, [&] { return stopping_ || stall_ != at; });
+}
+
+std::string CAlbumServer::BaseUrl(const httplib::Request& req) const {
+  if (!options_.publicUrl.empty()) return options_.publicUrl;
+  std::string host = req.get_header_value("Host");
+  if (host.empty() || host.find_first_of("/?# \t") != std::string::npos)
+    host = options_.address + ":" + std::to_string(port_);
+  return "http://" + host;
+}
+
+void CAlbumServer::Log(const httplib::Request& req, const httplib::Response& res) const {
+  if (!options_.logRequests) return;
+  std::string path = req.path;  // the session key stays out of the log
+  std::fprintf(stderr, "album-service: %s %s %d\n", req.method.c_str(), path.c_str(), res.status);
+}
+
+void CAlbumServer::Routes() {
+  int64_t maxBody = options_.maxBody;
+  if (maxBody <= 0) maxBody = options_.maxUpload > 0 ? options_.maxUpload + (1 << 20) : (4LL << 30);
+  http_->set_payload_max_length(static_cast<size_t>(maxBody));
+  http_->set_read_timeout(60, 0);
+  http_->set_write_timeout(60, 0);
+  http_->set_logger(
+      [this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
+  http_->set_exception_handler([](const httplib::Request&, httplib::Response& res,
+                                  std::exception_ptr) { Refuse(res, 500, "internal error"); });
+
+  using namespace std::placeholders;
+  http_->Post("/login.php",
+              [this](const httplib::Request& req, httplib::Response& res,
+                     const httplib::ContentReader& reader) { HandleLogIn(req, res, reader); });
+  http_->Post("/dirlist.php",
+              [this](const httplib::Request& req, httplib::Response& res,
+                     const httplib::ContentReader& reader) { HandleDirList(req, res, reader); });
+  http_->Post("/createdir.php",
+              [this](const httplib::Request& req, httplib::Response& res,
+                     const httplib::ContentReader& reader) { HandleCreateDir(req, res, reader); });
+  http_->Post("/upload.php",
+              [this](const httplib::Request& req, httplib::Response& res,
+                     const httplib::ContentReader& reader) { HandleUpload(req, res, reader); });
+
+  http_->Get("/", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_content(
+        RenderGallery(store_->ListAlbums(std::string()), store_->ListMedia(std::string())),
+        "text/html; charset=utf-8");
+  });
+  http_->Get("/contact.php", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content(RenderContact(req.get_param_value("Subject"), req.get_param_value("Path")),
+                    "text/html; charset=utf-8");
+  });
+  http_->Get(R"(/media/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
+    int64_t id = 0;
+    Media m;
+    if (!ParseDecimal(req.matches[1], INT64_MAX, &id) || !store_->GetMedia(id, &m)) {
+      res.status = 404;
+      res.set_content("no such media\n", kTextType);
+      return;
+    }
+    std::ifstream in(m.path, std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    res.set_content(data, MediaContentType(m).c_str());
+  });
+  if (options_.testHooks) {
+    auto test = [this](const httplib::Request& req, httplib::Response& res) {
+      HandleTest(req, res);
+    };
+    http_->Get(R"(/test/(\w+))", test);
+    http_->Post(R"(/test/(\w+))", test);
+  }
+}
+
+void CAlbumServer::HandleLogIn(const httplib::Request& req, httplib::Response& res,
+                               const httplib::ContentReader& reader) {
+  CFormSink form("", 0);
+  if (!ReadForm(req, res, reader, &form)) return;
+  const std::string* user = form.Field("Username");
+  const std::string* password = form.Field("Password");
+  if (!user || !password) return Refuse(res, 400, "Username and Password are required");
+  Account account;
+  if (!store_->CheckLogin(*user, *password, &account))
+    return Answer(res, "2\r\nError=wrong user name or password\r\n");
+  std::string key = store_->CreateSession(account.id);
+  if (key.empty()) return Refuse(res, 500, "cannot create a session");
+  // The client appends the session key right after "?", so each URL ends
+  // just before the query.
+  std::string base = BaseUrl(req);
+  Answer(res, "0\r\nSId=" + key + "\r\nDirListURL=" + base +
+                  "/dirlist.php\r\nCreateDirURL=" + base + "/createdir.php\r\nUploadURL=" + base +
+                  "/upload.php\r\nUser=" + account.name + "\r\n");
+}
+
+void CAlbumServer::HandleDirList(const httplib::Request& req, httplib::Response& res,
+                                 const httplib::ContentReader& reader) {
+  CFormSink form("", 0);
+  if (!ReadForm(req, res, reader, &form)) return;
+  Account account;
+  if (!store_->FindSession(SessionKey(req), &account))
+    return Refuse(res, 403, "unknown or expired session");
+  std::vector<Album> albums = store_->ListAlbums(account.id);
+  // Two lines the uploader skips, then one id line and one name line per album.
+  std::string text =
+      "0\r\nCount=" + std::to_string(albums.size()) + "\r\nUser=" + account.name + "\r\n";
+  for (const Album& a : albums)
+    text += "id=" + std::to_string(a.id) + "\r\nname=" + a.name + "\r\n";
+  Answer(res, text);
+}
+
+void CAlbumServer::HandleCreateDir(const httplib::Request& req, httplib::Response& res,
+                                   const httplib::ContentReader& reader) {
+  CFormSink form("", 0);
+  if (!ReadForm(req, res, reader, &form)) return;
+  Account account;
+  if (!store_->FindSession(SessionKey(req), &account))
+    return Refuse(res, 403, "unknown or expired session");
+  const std::string* name = form.Field("DirName");
+  if (!name) return Refuse(res, 400, "DirName is required");
+  int64_t id = 0;
+  switch (store_->CreateAlbum(account.id, *name, &id)) {
+    case CreateAlbumOk:
+      return Answer(res, "0\r\nDirId=" + std::to_string(id) + "\r\n");
+    case CreateAlbumInvalidName:
+      return Answer(res, "2\r\nError=album name is empty, too long or not valid UTF-8\r\n");
+    case CreateAlbumDuplicate:
+      return Answer(res, "2\r\nError=an album of that name exists already\r\n");
+    case CreateAlbumFailed:
+      return Answer(res, "2\r\nError=album not created\r\n");
+  }
+}
+
+void CAlbumServer::HandleUpload(const httplib::Request& req, httplib::Response& res,
+                                const httplib::ContentReader& reader) {
+  WaitWhileStalled(StallBeforeBody);
+  Account account;
+  bool known = store_->FindSession(SessionKey(req), &account);
+  CFormSink form(known ? store_->NewTempPath() : std::string(), maxUpload_.load());
+  if (!ReadForm(req, res, reader, &form)) return;
+  WaitWhileStalled(StallBeforeAnswer);
+  if (!known) return Refuse(res, 403, "unknown or expired session");
+  static const char* const kFields[] = {"DirId", "Filename", "Keyword", "Desc", "MimeType"};
+  for (const char* f : kFields)
+    if (!form.Field(f)) return Refuse(res, 400, std::string(f) + " is required");
+  if (!form.haveFile_) return Refuse(res, 400, "the file part ImageData is missing");
+  Media media;
+  if (!ParseDecimal(*form.Field("DirId"), 0xFFFFFFFFu, &media.dirId))
+    return Refuse(res, 400, "DirId is not a decimal album id");
+  if (form.tooBig_) return Answer(res, "3\r\nError=file too big\r\n");
+  media.filename = *form.Field("Filename");
+  media.keyword = *form.Field("Keyword");
+  media.desc = *form.Field("Desc");
+  media.mimeType = *form.Field("MimeType");
+  media.partName = form.current_.filename;
+  media.partType = form.current_.contentType;
+  media.size = form.fileSize_;
+  media.sha256 = form.sha_.FinishHex();
+  switch (store_->StoreMedia(account.id, &media, form.tempPath_)) {
+    case StoreMediaOk:
+      return Answer(res, "0\r\nMediaId=" + std::to_string(media.id) + "\r\n");
+    case StoreMediaNoSpace:
+      return Answer(res, "2\r\nError=no space left in this account\r\n");
+    case StoreMediaUnknownAlbum:
+      return Answer(res, "1\r\nError=unknown album\r\n");
+    case StoreMediaFailed:
+      return Refuse(res, 500, "the file could not be stored");
+  }
+}
+
+// Test hooks: read back what was stored and change limits while running.
+void CAlbumServer::HandleTest(const httplib::Request& req, httplib::Response& res) {
+  const std::string what = req.matches[1];
+  const std::string account = req.get_param_value("account");
+  if (what == "media") return res.set_content(MediaTsv(store_->ListMedia(account)), kTextType);
+  if (what == "albums") return res.set_content(AlbumsTsv(store_->ListAlbums(account)), kTextType);
+  if (what == "accounts") return res.set_content(AccountsTsv(store_->ListAccounts()), kTextType);
+  if (what == "stall") {
+    StallMode mode;
+    if (!ParseStallMode(req.get_param_value("mode"), &mode))
+      return Refuse(res, 400, "mode is off, before-body or before-answer");
+    SetStall(mode);
+    return res.set_content("ok\n", kTextType);
+  }
+  if (what == "limits") {
+    int64_t v = 0;
+    if (req.has_param("max-upload")) {
+      if (!ParseDecimal(req.get_param_value("max-upload"), INT64_MAX, &v))
+        return Refuse(res, 400, "max-upload is a byte count");
+      SetMaxUpload(v);
+    }
+    if (req.has_param("quota")) {
+      if (!ParseDecimal(req.get_param_value("quota"), INT64_MAX, &v) ||
+          !store_->SetQuota(account, v))
+        return Refuse(res, 400, "quota needs a byte count and an existing account");
+    }
+    return res.set_content("ok\n", kTextType);
+  }
+  res.status = 404;
+  res.set_content("unknown test endpoint\n", kTextType);
+}
+
+}  // namespace albumsvc

@@ -1,0 +1,120 @@
+// Persistent storage of the album service: accounts, sessions, albums and
+// media records in one SQLite database inside the data folder, uploaded files
+// beside it under media/. Every operation is safe to call from the server's
+// worker threads.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace albumsvc {
+
+struct Account {
+  int64_t id = 0;
+  std::string name;
+  int64_t quota = 0;  // bytes; 0 means no limit
+  int64_t used = 0;   // bytes of stored media
+};
+
+struct Album {
+  int64_t id = 0;
+  std::string account;
+  std::string name;
+  int64_t mediaCount = 0;
+};
+
+struct Media {
+  int64_t id = 0;
+  std::string account;
+  int64_t dirId = 0;     // 0 is the public inbox
+  std::string filename;  // "Filename" field (UTF-8 upload name)
+  std::string keyword;   // "Keyword"
+  std::string desc;      // "Desc"
+  std::string mimeType;  // "MimeType" field
+  std::string partName;  // file name inside the file part, as sent
+  std::string partType;  // Content-Type of the file part
+  int64_t size = 0;
+  std::string sha256;   // hex digest of the stored bytes
+  std::string path;     // absolute path of the stored file
+  int64_t created = 0;  // seconds since the epoch
+};
+
+enum CreateAlbumResult {
+  CreateAlbumOk,
+  CreateAlbumInvalidName,
+  CreateAlbumDuplicate,
+  CreateAlbumFailed
+};
+enum StoreMediaResult { StoreMediaOk, StoreMediaNoSpace, StoreMediaUnknownAlbum, StoreMediaFailed };
+
+class CAlbumStore {
+ public:
+  CAlbumStore() = default;
+  ~CAlbumStore();
+  CAlbumStore(const CAlbumStore&) = delete;
+  CAlbumStore& operator=(const CAlbumStore&) = delete;
+
+  // Creates the folder, the database and its tables when missing.
+  bool Open(const std::string& dataDir, std::string* error);
+  const std::string& DataDir() const { return dataDir_; }
+
+  bool AddAccount(const std::string& name, const std::string& password, int64_t quota,
+                  std::string* error);
+  bool SetQuota(const std::string& name, int64_t quota);
+  bool FindAccount(const std::string& name, Account* account);
+  std::vector<Account> ListAccounts();
+  bool CheckLogin(const std::string& name, const std::string& password, Account* account);
+
+  // Sessions last until they are a day old; they survive a restart.
+  std::string CreateSession(int64_t accountId);
+  bool FindSession(const std::string& key, Account* account);
+
+  // accountName empty: albums of every account.
+  std::vector<Album> ListAlbums(const std::string& accountName);
+  std::vector<Album> ListAlbums(int64_t accountId);
+  CreateAlbumResult CreateAlbum(int64_t accountId, const std::string& name, int64_t* albumId);
+
+  // A fresh path in the data folder's temporary area for an incoming file.
+  std::string NewTempPath();
+  // Moves the finished temporary file into the media area and records it,
+  // unless the album is not the account's or the quota would be exceeded; the
+  // temporary file is removed in every case.
+  StoreMediaResult StoreMedia(int64_t accountId, Media* media, const std::string& tempPath);
+
+  std::vector<Media> ListMedia(const std::string& accountName);
+  bool GetMedia(int64_t id, Media* media);
+
+ private:
+  bool Exec(const char* sql, std::string* error);
+  bool LoadAccount(const char* sql, const std::string& key, Account* account);
+  std::vector<Album> QueryAlbums(const char* sql, const std::string& textKey, int64_t intKey);
+
+  std::mutex mutex_;
+  sqlite3* db_ = nullptr;
+  std::string dataDir_;
+  uint64_t tempCounter_ = 0;
+};
+
+// Hex SHA-256 of a byte string.
+std::string Sha256Hex(const std::string& data);
+// Incremental SHA-256 for uploaded files.
+class CSha256 {
+ public:
+  CSha256();
+  ~CSha256();
+  CSha256(const CSha256&) = delete;
+  CSha256& operator=(const CSha256&) = delete;
+  void Update(const char* data, size_t size);
+  std::string FinishHex();
+
+ private:
+  void* ctx_;
+};
+
+bool IsValidUtf8(const std::string& text);
+
+}  // namespace albumsvc
