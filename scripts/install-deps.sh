@@ -7,7 +7,7 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine wine64 xvfb xauth xdotool x11-apps imagemagick
+  wine wine64 xvfb xauth xdotool x11-apps imagemagick fonts-dejavu-core
   libcpp-httplib-dev libsqlite3-dev sqlite3 libssl-dev openssl curl
   chromium valgrind file
 )
