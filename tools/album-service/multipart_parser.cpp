@@ -168,9 +168,11 @@ bool CMultipartParser::Step() {
       return true;
     }
     case StateEpilogue: {
+      // Only the CR LF that ends the closing delimiter line may follow.
+      const std::string crlf = "\r\n";
+      bool ok = epilogueBytes_ + pending_.size() <= 2 &&
+                crlf.compare(epilogueBytes_, pending_.size(), pending_) == 0;
       epilogueBytes_ += pending_.size();
-      bool ok =
-          epilogueBytes_ <= 2 && std::string("\r\n").compare(0, pending_.size(), pending_) == 0;
       pending_.clear();
       if (!ok) return Fail("data after the closing delimiter");
       return false;
