@@ -3,11 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-void CInternetHandle::Close() {
-  if (handle_ != nullptr) {
-    InternetCloseHandle(handle_);
-    handle_ = nullptr;
-  }
+void CInternetHandle::Reset(HINTERNET handle) {
+  HINTERNET old = handle_.exchange(handle);
+  if (old != nullptr) InternetCloseHandle(old);
 }
 
 std::string InternetErrorText(DWORD error) {
@@ -15,9 +13,9 @@ std::string InternetErrorText(DWORD error) {
   DWORD length = 0;
   // WinINet's own codes are worded in its module, the rest by the system.
   if (error >= INTERNET_ERROR_BASE && error <= INTERNET_ERROR_LAST) {
-    length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
-                            GetModuleHandleA("wininet.dll"), error, 0, buffer, sizeof buffer,
-                            nullptr);
+    length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       GetModuleHandleA("wininet.dll"), error, 0, buffer, sizeof buffer, nullptr);
   }
   if (length == 0) {
     length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -53,18 +51,24 @@ BOOL CInternetException::GetErrorMessage(char* buffer, UINT maxChars) const {
   return TRUE;
 }
 
-static void ThrowLastError() { throw CInternetException(GetLastError()); }
+static void ThrowLastError() {
+  throw CInternetException(GetLastError());
+}
 
 CInternetSession::CInternetSession(const char* agent, DWORD_PTR context, DWORD accessType,
                                    const char* proxyName, const char* proxyBypass, DWORD flags)
     : context_(context) {
-  session_ = CInternetHandle(InternetOpenA(agent, accessType, proxyName, proxyBypass, flags));
+  session_.Reset(InternetOpenA(agent, accessType, proxyName, proxyBypass, flags));
   if (!session_) ThrowLastError();
 }
 
-CInternetSession::~CInternetSession() { session_.Close(); }
+CInternetSession::~CInternetSession() {
+  session_.Close();
+}
 
-void CInternetSession::Close() { session_.Close(); }
+void CInternetSession::Close() {
+  session_.Close();
+}
 
 void CInternetSession::OnStatusCallback(DWORD_PTR, DWORD, LPVOID, DWORD) {}
 

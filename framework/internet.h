@@ -6,10 +6,13 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
-// Owns one HINTERNET and closes it once.
+// Owns one HINTERNET and closes it once. Close may come from another thread
+// while a call blocks on the handle (that aborts the call), so the value is
+// atomic.
 class CInternetHandle {
  public:
   CInternetHandle() = default;
@@ -18,12 +21,13 @@ class CInternetHandle {
   CInternetHandle(const CInternetHandle&) = delete;
   CInternetHandle& operator=(const CInternetHandle&) = delete;
 
-  HINTERNET Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  void Close();
+  HINTERNET Get() const { return handle_.load(); }
+  explicit operator bool() const { return handle_.load() != nullptr; }
+  void Reset(HINTERNET handle);
+  void Close() { Reset(nullptr); }
 
  private:
-  HINTERNET handle_ = nullptr;
+  std::atomic<HINTERNET> handle_{nullptr};
 };
 
 // A failed WinINet call: the error code and the system's text for it.
