@@ -1,11 +1,12 @@
 // The upload list: the list view of the main window, the ordered collection
 // of media items it shows and the image list with their thumbnails. Entry i
-// shows image i and the name of item i.
+// shows image i and the caption of item i.
 #pragma once
 
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <memory>
 #include <string>
@@ -24,7 +25,7 @@ class CMediaListCtrl : public IReflectedControl {
   CMediaListCtrl(const CMediaListCtrl&) = delete;
   CMediaListCtrl& operator=(const CMediaListCtrl&) = delete;
 
-  // Binds the control of the parent dialog.
+  // Binds the control of the parent dialog and takes its dropped files.
   void Attach(HWND list);
   HWND GetSafeHwnd() const { return hwnd_; }
 
@@ -32,10 +33,17 @@ class CMediaListCtrl : public IReflectedControl {
   // Accepts pictures, movies and audio files; anything else is ignored silently.
   bool AddFile(const std::string& path);
   const Items& GetItems() const { return items_; }
+  // Removes and destroys item index with its image and entry. May be called
+  // from another thread while the list's own thread runs a message loop: the
+  // work is then done on the list's thread. False for an index outside the
+  // list.
   bool RemoveAt(int index);
   bool RemoveSelected();
   void RemoveAll();
   void RotateSelected();
+  // Shows item index's current thumbnail and name again (after its details
+  // were edited).
+  void RefreshEntry(int index);
 
   int GetItemCount() const;
   int GetSelectedCount() const;
@@ -44,6 +52,17 @@ class CMediaListCtrl : public IReflectedControl {
   bool OnReflectedNotify(NMHDR* header, LRESULT* result) override;
 
  private:
+  static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
+                                       DWORD_PTR self);
+  void OnDropFiles(HDROP drop);
+  bool RemoveOnOwnThread(int index);
+  // Adds an item's thumbnail as image index and its entry; keeps the image
+  // list in step with the collection even when the thumbnail is refused.
+  void AddEntry(int index, const std::string& path);
+  std::vector<int> SelectedIndices() const;
+  // Opens the details of item index; true when the user confirmed them.
+  bool RunDetails(int index);
+
   HWND hwnd_ = nullptr;
   Items items_;
   HIMAGELIST images_ = nullptr;

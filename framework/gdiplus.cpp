@@ -1,0 +1,64 @@
+#include "framework/gdiplus.h"
+
+#include <mutex>
+#include <vector>
+
+bool EnsureGdiplus() {
+  static std::once_flag once;
+  static bool started = false;
+  std::call_once(once, [] {
+    Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback
+    ULONG_PTR token = 0;
+    started = Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
+  });
+  return started;
+}
+
+bool GetEncoderClsid(const wchar_t* mimeType, CLSID* clsid) {
+  UINT count = 0;
+  UINT size = 0;
+  if (Gdiplus::GetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return false;
+  std::vector<unsigned char> buffer(size);
+  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+  if (Gdiplus::GetImageEncoders(count, size, codecs) != Gdiplus::Ok) return false;
+  for (UINT i = 0; i < count; ++i) {
+    if (codecs[i].MimeType && wcscmp(codecs[i].MimeType, mimeType) == 0) {
+      *clsid = codecs[i].Clsid;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::wstring WidePath(const std::string& path) {
+  if (path.empty()) return std::wstring();
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), &wide[0], n);
+  return wide;
+}
+
+std::unique_ptr<Gdiplus::Bitmap> LoadGdiplusBitmap(const std::string& path) {
+  if (!EnsureGdiplus()) return nullptr;
+  const std::wstring wide = WidePath(path);
+  std::unique_ptr<Gdiplus::Bitmap> bitmap(new Gdiplus::Bitmap(wide.c_str()));
+  if (bitmap->GetLastStatus() != Gdiplus::Ok || bitmap->GetWidth() == 0 ||
+      bitmap->GetHeight() == 0) {
+    return nullptr;
+  }
+  return bitmap;
+}
+
+bool SaveJpeg(Gdiplus::Image& image, const std::string& path, long quality) {
+  CLSID jpeg;
+  if (!GetEncoderClsid(L"image/jpeg", &jpeg)) return false;
+  Gdiplus::EncoderParameters params;
+  params.Count = 1;
+  params.Parameter[0].Guid = Gdiplus::EncoderQuality;
+  params.Parameter[0].Type = Gdiplus::EncoderParameterValueTypeLong;
+  params.Parameter[0].NumberOfValues = 1;
+  params.Parameter[0].Value = &quality;
+  const std::wstring wide = WidePath(path);
+  return image.Save(wide.c_str(), &jpeg, &params) == Gdiplus::Ok;
+}

@@ -1,0 +1,36 @@
+// GDI+ for the picture work: start-up once per process, encoder lookup and
+// wide file names.
+#pragma once
+
+#include <windows.h>
+
+#include <objidl.h>
+
+// gdiplus.h expects min and max; the build defines NOMINMAX.
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
+#include <memory>
+#include <string>
+
+// Starts GDI+ on first use (version 1, its background thread and external
+// codecs allowed); it stays started until the process ends, because items
+// and dialogs use it at any time. False when it cannot be started.
+bool EnsureGdiplus();
+
+// The class id of the installed encoder whose media type is exactly mimeType.
+bool GetEncoderClsid(const wchar_t* mimeType, CLSID* clsid);
+
+// A path in the ANSI code page as UTF-16 for GDI+.
+std::wstring WidePath(const std::string& path);
+
+// Loads a picture file; nullptr when GDI+ cannot read it. The file stays
+// open as long as the bitmap lives.
+std::unique_ptr<Gdiplus::Bitmap> LoadGdiplusBitmap(const std::string& path);
+
+// Saves an image as JPEG with the given quality (0 to 100).
+bool SaveJpeg(Gdiplus::Image& image, const std::string& path, long quality);
