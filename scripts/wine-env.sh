@@ -34,11 +34,22 @@ wine_env_up() {
   "$WINE64_LOADER" wineboot -i >"$QUIB_RUN_DIR/wineboot.log" 2>&1 || true
   "$WINE64_LOADER" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
   # Content types a Windows installation registers for the extensions the
-  # program offers in its file dialog; Wine lacks some of them.
+  # program offers in its file dialog; a fresh Wine prefix lacks them, the
+  # common picture and sound types included.
   local ext type
   while read -r ext type; do
     "$WINE64_LOADER" reg add "HKCR\\$ext" /v "Content Type" /t REG_SZ /d "$type" /f >/dev/null 2>&1 || true
   done <<'TYPES'
+.jpg image/jpeg
+.jpeg image/jpeg
+.png image/png
+.gif image/gif
+.bmp image/bmp
+.mpg video/mpeg
+.mpeg video/mpeg
+.avi video/avi
+.mp3 audio/mpeg
+.wav audio/wav
 .mov video/quicktime
 .mp4 video/mp4
 .wmv video/x-ms-wmv
