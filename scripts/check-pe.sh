@@ -11,7 +11,10 @@ grep -q 'file format pei-i386' <<<"$dump" || fail "not a PE32 i386 image"
 grep -qE '^Magic\s+010b' <<<"$dump" || fail "not PE32 (magic)"
 case $kind in
   gui) grep -qE '^Subsystem\s+00000002' <<<"$dump" || fail "not a GUI subsystem program" ;;
-  dll) grep -qE 'Characteristics .*' <<<"$dump"; grep -q 'DLL' <<<"$dump" || fail "not a DLL" ;;
+  dll)
+    # The image flag itself: "DLL" alone also matches the import lines.
+    flags=$(awk '/^Characteristics 0x/{print $2; exit}' <<<"$dump")
+    [ -n "$flags" ] && (( flags & 0x2000 )) || fail "not a DLL" ;;
 esac
 system='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comctl32|comdlg32|gdiplus|wininet|urlmon|ws2_32|uxtheme|setupapi|hid|msvcrt|version|shlwapi|imm32|winmm|crypt32|secur32|bcrypt|api-ms-win-.*)\.dll$'
 while read -r dll; do
