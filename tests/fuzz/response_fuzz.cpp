@@ -10,7 +10,9 @@
 
 namespace {
 
-bool SjisLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool SjisLead(unsigned char b) {
+  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
 void Check(bool ok) {
   if (!ok) __builtin_trap();
