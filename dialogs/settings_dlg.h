@@ -1,0 +1,4 @@
+// Settings dialog: credentials, upload and resize choices, and a login check.
+#pragma once
+
+class CSettingsDlg;
