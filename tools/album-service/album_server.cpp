@@ -395,6 +395,17 @@ void CAlbumServer::HandleTest(const httplib::Request& req, httplib::Response& re
   if (what == "media") return res.set_content(MediaTsv(store_->ListMedia(account)), kTextType);
   if (what == "albums") return res.set_content(AlbumsTsv(store_->ListAlbums(account)), kTextType);
   if (what == "accounts") return res.set_content(AccountsTsv(store_->ListAccounts()), kTextType);
+  if (what == "account") {
+    int64_t quota = 0;
+    std::string error;
+    if (req.has_param("quota") && !ParseDecimal(req.get_param_value("quota"), INT64_MAX, &quota))
+      return Refuse(res, 400, "quota is a byte count");
+    if (!req.has_param("password") ||
+        !store_->AddAccount(req.get_param_value("name"), req.get_param_value("password"), quota,
+                            &error))
+      return Refuse(res, 400, error.empty() ? "name and password are required" : error);
+    return res.set_content("ok\n", kTextType);
+  }
   if (what == "stall") {
     StallMode mode;
     if (!ParseStallMode(req.get_param_value("mode"), &mode))

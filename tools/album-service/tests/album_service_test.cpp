@@ -369,6 +369,11 @@ TEST_F(AlbumServiceTest, TestHooksAreOffByDefaultAndStallUploadsWhenOn) {
   EXPECT_EQ(Upload(login, "0", "q.jpg", "four").text.substr(0, 1), "3");
   EXPECT_EQ(client_->Get("/test/limits?account=nobody&quota=1")->status, 400);
   EXPECT_EQ(client_->Get("/test/stall?mode=sometimes")->status, 400);
+  ASSERT_EQ(client_->Get("/test/account?name=dave&password=pw&quota=5")->status, 200);
+  EXPECT_EQ(client_->Get("/test/account?name=dave&password=pw")->status, 400);
+  ASSERT_EQ(client_->Get("/test/limits?max-upload=0")->status, 200);
+  auto dave = LogIn("dave", "pw");
+  EXPECT_EQ(Upload(dave, "0", "d.jpg", "123456").text.substr(0, 1), "2");
 
   auto tsv = client_->Get("/test/media");
   ASSERT_TRUE(tsv);
