@@ -1,0 +1,68 @@
+#include "dialogs/folder_dlg.h"
+
+#include "res/resource.h"
+
+CFolderDlg::CFolderDlg(HWND parent) : CDialog(IDD_FOLDER, parent) {}
+
+void CFolderDlg::AddAlbum(int id, const std::string& name) {
+  albumNames_.push_back(name);
+  albumIds_.push_back(id);
+}
+
+BOOL CFolderDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  albumBox_.Attach(GetDlgItem(IDC_FOLDER_ALBUMS));
+  SetWindowText("Select album");
+  SetDlgItemText(IDC_FOLDER_LABEL, "Album:");
+  SetDlgItemText(IDC_FOLDER_NEW, "New album");
+  // The activation that follows fills the list again; filling it here as
+  // well means the list is never seen empty, even before the first one.
+  FillAlbums();
+  SetFocus(albumBox_.GetSafeHwnd());
+  return FALSE;
+}
+
+// Every activation, in either direction, starts the list over at the first
+// album.
+bool CFolderDlg::OnMessage(UINT msg, WPARAM /*wp*/, LPARAM /*lp*/, LRESULT* /*result*/) {
+  if (msg == WM_ACTIVATE) FillAlbums();
+  // Not consumed: the dialog's own activation handling (focus) still runs.
+  return false;
+}
+
+void CFolderDlg::FillAlbums() {
+  albumBox_.ResetContent();
+  for (size_t i = 0; i < albumNames_.size(); ++i) {
+    const int index = albumBox_.AddString(albumNames_[i].c_str());
+    if (index == CB_ERR || index == CB_ERRSPACE) continue;
+    albumBox_.SetItemData(index, static_cast<LPARAM>(albumIds_[i]));
+  }
+  albumBox_.SetCurSel(0);
+}
+
+bool CFolderDlg::OnCommand(WORD id, WORD code, HWND control) {
+  switch (id) {
+    case IDC_FOLDER_OK:
+      // Button 1011 and the Enter key (command 1) do the same.
+      OnOK();
+      return true;
+    case IDC_FOLDER_NEW:
+      EndDialog(AlbumDlgNewAlbum);
+      return true;
+    case IDC_FOLDER_CANCEL:
+      OnCancel();
+      return true;
+    default:
+      return CDialog::OnCommand(id, code, control);
+  }
+}
+
+void CFolderDlg::OnOK() {
+  const int index = albumBox_.GetCurSel();
+  if (index == CB_ERR) {
+    EndDialog(AlbumDlgNoSelection);
+    return;
+  }
+  selectedAlbumId_ = static_cast<int>(albumBox_.GetItemData(index));
+  CDialog::OnOK();
+}

@@ -1,0 +1,33 @@
+#include "dialogs/login_dlg.h"
+
+#include <string>
+
+#include "res/resource.h"
+
+CLoginDlg::CLoginDlg(HWND parent, IProfile& profile)
+    : CDialog(IDD_LOGIN, parent), profile_(profile) {}
+
+BOOL CLoginDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  SetWindowText("Login data");
+  SetDlgItemText(IDC_LOGIN_USERNAME_LABEL, "Username:");
+  SetDlgItemText(IDC_LOGIN_PASSWORD_LABEL, "Password:");
+  SetDlgItemText(IDCANCEL, "Cancel");
+  // Stored values are deliberately not shown: the dialog only appears when
+  // one of them is missing, and the user types both again.
+  return TRUE;
+}
+
+void CLoginDlg::OnOK() {
+  const std::string username = GetDlgItemText(IDC_LOGIN_USERNAME);
+  const std::string password = GetDlgItemText(IDC_LOGIN_PASSWORD);
+  if (username.empty() || password.empty()) {
+    AppMessageBox(GetSafeHwnd(), "Enter username and password first.", MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
+  // Stored exactly as typed; a confirmed login always asks for the album next.
+  profile_.WriteString(ProfileSectionSettings, ProfileUsername, username);
+  profile_.WriteString(ProfileSectionSettings, ProfilePassword, password);
+  profile_.WriteInt(ProfileSectionSettings, ProfileAskFolder, 1);
+  CDialog::OnOK();
+}
