@@ -67,6 +67,10 @@ wine_env_up() {
 .jif image/jpeg
 TYPES
   "$WINE64_LOADER" reg import "Z:${reg//\//\\}" >/dev/null 2>&1 || true
+  # Wine's own Tahoma (fonts-wine), which "MS Shell Dlg" maps to: dialogs get
+  # the metrics they have on Windows (6 x 13 base units at 96 dpi) instead of
+  # a wider fallback font.
+  cp -f /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   "${WINESERVER:-/usr/lib/wine/wineserver}" -w 2>/dev/null || true
   trap wine_env_down EXIT
 }

@@ -113,7 +113,7 @@ TEST_F(MainWindow, SecondStartForwardsAndEnds) {
   EXPECT_TRUE(IsWindow(main_));
 
   const std::string dir = MakeTempDir("forward");
-  const std::string a = dir + "\\first.bmp", b = dir + "\\second one.png",
+  const std::string a = dir + "\\first.bmp", b = dir + "\\second 2.png",
                     text = dir + "\\notes.txt";
   ASSERT_TRUE(WritePicture(a, 40, 30, RGB(0, 120, 200)));
   ASSERT_TRUE(WritePicture(b, 30, 40, RGB(0, 200, 120)));
@@ -123,7 +123,7 @@ TEST_F(MainWindow, SecondStartForwardsAndEnds) {
   // Several quoted files all arrive; the text file is skipped silently.
   ASSERT_TRUE(RunToExit("\"" + b + "\" \"" + text + "\" \"" + a + "\"", 30000));
   EXPECT_EQ(ListCaptions(List()),
-            (std::vector<std::string>{"first.bmp", "second one.png", "first.bmp"}));
+            (std::vector<std::string>{"first.bmp", "second 2.png", "first.bmp"}));
   EXPECT_EQ(WaitForMessageBox(program_->Pid(), 500), nullptr);
 }
 

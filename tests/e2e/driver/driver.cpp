@@ -1,6 +1,8 @@
 #include "tests/e2e/driver/driver.h"
 
 #include <commctrl.h>
+#include <objidl.h>
+// objidl.h first: GDI+ needs it and the lean Windows headers leave it out.
 #include <gdiplus.h>
 
 #include <cstdio>
@@ -229,8 +231,12 @@ HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
               GetWindowThreadProcessId(window, &pid);
               char cls[64] = {};
               GetClassNameA(window, cls, sizeof cls);
-              if ((d->pid == 0 || pid == d->pid) && strcmp(cls, "#32770") == 0 &&
-                  GetDlgItem(window, 0xFFFF) && IsWindowVisible(window)) {
+              // A message box is a dialog whose static 0xFFFF holds text (a
+              // dialog's unnamed picture controls have that id too).
+              HWND text = GetDlgItem(window, 0xFFFF);
+              const LONG type = text ? GetWindowLongA(text, GWL_STYLE) & SS_TYPEMASK : 0;
+              if ((d->pid == 0 || pid == d->pid) && strcmp(cls, "#32770") == 0 && text &&
+                  type != SS_BITMAP && type != SS_ICON && IsWindowVisible(window)) {
                 d->found = window;
                 return FALSE;
               }
