@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/media_item.h"
+#include "dialogs/details_dlg.h"
 #include "net/media_type.h"
 
 namespace {
@@ -217,8 +218,8 @@ bool CMediaListCtrl::OnReflectedNotify(NMHDR* header, LRESULT* result) {
   return true;
 }
 
-bool CMediaListCtrl::RunDetails(int /*index*/) {
-  // The media details dialog opens here (modal, parented to the list, bound
-  // to the whole collection and this index); true when it ended with OK.
-  return false;
+bool CMediaListCtrl::RunDetails(int index) {
+  CPicDetailsDlg dialog(hwnd_);
+  dialog.SetItem(&items_, index);
+  return dialog.DoModal() == IDOK;
 }

@@ -81,15 +81,23 @@ void CLoginCheck::Finish(int result, bool aborted) {
 
 void CLoginCheck::OnUploadProgress(int, int) {}
 void CLoginCheck::OnResponseProgress(int, int) {}
-void CLoginCheck::OnLogInDone(int result) { Finish(result, false); }
+void CLoginCheck::OnLogInDone(int result) {
+  Finish(result, false);
+}
 void CLoginCheck::OnDirListDone(CAlbumList* list, int result) {
   // Only LogIn is ever sent; a list would be ours to delete.
   delete list;
   Finish(result, false);
 }
-void CLoginCheck::OnCreateDirDone(int, int result) { Finish(result, false); }
-void CLoginCheck::OnUploadDone(int result) { Finish(result, false); }
-void CLoginCheck::OnAborted() { Finish(ResultFailed, true); }
+void CLoginCheck::OnCreateDirDone(int, int result) {
+  Finish(result, false);
+}
+void CLoginCheck::OnUploadDone(int result) {
+  Finish(result, false);
+}
+void CLoginCheck::OnAborted() {
+  Finish(ResultFailed, true);
+}
 
 // --- CSettingsDlg ---------------------------------------------------------
 
@@ -148,8 +156,7 @@ bool CSettingsDlg::OnCommand(WORD id, WORD code, HWND control) {
 void CSettingsDlg::OnOK() {
   const std::string username = GetDlgItemText(IDC_SETTINGS_USERNAME);
   const std::string password = GetDlgItemText(IDC_SETTINGS_PASSWORD);
-  // A half-filled pair would lock the user out of the next upload's login
-  // prompt logic, so only a complete pair replaces the stored one.
+  // Only a complete pair replaces the stored one; an empty field keeps both.
   if (!username.empty() && !password.empty()) {
     profile_.WriteString(ProfileSectionSettings, ProfileUsername, username);
     profile_.WriteString(ProfileSectionSettings, ProfilePassword, password);
