@@ -132,9 +132,8 @@ bool ReadForm(const httplib::Request& req, httplib::Response& res,
     return false;
   }
   if (!parser.Finish()) {
-    Refuse(
-        res, 400,
-        "malformed multipart body: " + (sink->refusal_.empty() ? parser.Error() : sink->refusal_));
+    Refuse(res, 400,
+           sink->refusal_.empty() ? "malformed multipart body: " + parser.Error() : sink->refusal_);
     return false;
   }
   return true;

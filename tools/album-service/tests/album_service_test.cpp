@@ -42,6 +42,19 @@ std::string Body(const std::vector<std::pair<std::string, std::string>>& text,
   return out + "--" + kBoundary + "--\r\n";
 }
 
+std::vector<std::pair<std::string, std::string>> ManyFields(int n) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (int i = 0; i < n; ++i) out.emplace_back("x" + std::to_string(i), "y");
+  return out;
+}
+
+// An upload body with two file parts.
+std::string TwoFiles() {
+  std::string one = Body({{"DirId", "0"}}, "a.jpg", "aaa", true);
+  std::string two = Body({}, "b.jpg", "bbb", true);
+  return one.substr(0, one.size() - kBoundary.size() - 6) + two;
+}
+
 std::map<std::string, std::string> Lines(const std::string& answer) {
   std::map<std::string, std::string> out;
   std::istringstream in(answer.substr(answer.empty() ? 0 : 1));
@@ -293,6 +306,9 @@ TEST_F(AlbumServiceTest, BadRequestsGetClearAnswersAndLeaveStorageIntact) {
            "f", "x", true),
        kContentType, 400},
       {"field twice", upload, Body({{"DirId", "0"}, {"DirId", "0"}}), kContentType, 400},
+      {"value too long", upload, Body({{"Desc", std::string(70000, 'd')}}), kContentType, 400},
+      {"too many parts", upload, Body(ManyFields(40)), kContentType, 400},
+      {"second file", upload, TwoFiles(), kContentType, 400},
       {"unknown session", Target(login["UploadURL"]) + "?nosuchkey", full, kContentType, 403},
       {"no session", Target(login["UploadURL"]), full, kContentType, 403},
       {"dirlist unknown session", Target(login["DirListURL"]) + "?x", Body({}), kContentType, 403},
