@@ -245,6 +245,10 @@ void CAlbumServer::Routes() {
   http_->set_write_timeout(60, 0);
   http_->set_logger(
       [this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
+  // Wrong methods and unknown paths still get a readable answer.
+  http_->set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+    if (res.body.empty()) Refuse(res, res.status, "no " + req.method + " service at " + req.path);
+  });
   http_->set_exception_handler([](const httplib::Request&, httplib::Response& res,
                                   std::exception_ptr) { Refuse(res, 500, "internal error"); });
 

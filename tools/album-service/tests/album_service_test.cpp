@@ -356,6 +356,8 @@ TEST_F(AlbumServiceTest, EverythingSurvivesARestart) {
 
 TEST_F(AlbumServiceTest, TestHooksAreOffByDefaultAndStallUploadsWhenOn) {
   EXPECT_EQ(client_->Get("/test/media")->status, 404);
+  EXPECT_EQ(client_->Get("/test/media")->body, "1\r\nError=no GET service at /test/media\r\n");
+  EXPECT_EQ(client_->Get("/login.php")->status, 404);
   Stop();
   options_.testHooks = true;
   Start();
