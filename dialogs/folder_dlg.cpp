@@ -1,5 +1,6 @@
 #include "dialogs/folder_dlg.h"
 
+#include "dialogs/dialog_layout.h"
 #include "res/resource.h"
 
 CFolderDlg::CFolderDlg(HWND parent) : CDialog(IDD_FOLDER, parent) {}
@@ -11,10 +12,13 @@ void CFolderDlg::AddAlbum(int id, const std::string& name) {
 
 BOOL CFolderDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  // Over the middle of the window that asked (the transfer dialog).
+  CenterWindow();
   albumBox_.Attach(GetDlgItem(IDC_FOLDER_ALBUMS));
   SetWindowText("Select album");
   SetDlgItemText(IDC_FOLDER_LABEL, "Album:");
   SetDlgItemText(IDC_FOLDER_NEW, "New album");
+  KeepAbove(GetSafeHwnd(), IDC_FOLDER_LABEL, IDC_FOLDER_ALBUMS);
   // The activation that follows fills the list again; filling it here as
   // well means the list is never seen empty, even before the first one.
   FillAlbums();

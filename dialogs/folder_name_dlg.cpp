@@ -1,14 +1,18 @@
 #include "dialogs/folder_name_dlg.h"
 
+#include "dialogs/dialog_layout.h"
 #include "res/resource.h"
 
 CFolderNameDlg::CFolderNameDlg(HWND parent) : CDialog(IDD_FOLDERNAME, parent) {}
 
 BOOL CFolderNameDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  // Over the middle of the window that asked (the transfer dialog).
+  CenterWindow();
   SetWindowText("New album");
   SetDlgItemText(IDC_FOLDERNAME_LABEL, "Albumname:");
   SetDlgItemText(IDCANCEL, "Cancel");
+  KeepAbove(GetSafeHwnd(), IDC_FOLDERNAME_LABEL, IDC_FOLDERNAME_NAME);
   SetFocus(GetDlgItem(IDC_FOLDERNAME_NAME));
   return FALSE;
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "dialogs/dialog_layout.h"
 #include "res/resource.h"
 
 CLoginDlg::CLoginDlg(HWND parent, IProfile& profile)
@@ -9,10 +10,14 @@ CLoginDlg::CLoginDlg(HWND parent, IProfile& profile)
 
 BOOL CLoginDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  // Over the middle of the window that asked (the transfer dialog).
+  CenterWindow();
   SetWindowText("Login data");
   SetDlgItemText(IDC_LOGIN_USERNAME_LABEL, "Username:");
   SetDlgItemText(IDC_LOGIN_PASSWORD_LABEL, "Password:");
   SetDlgItemText(IDCANCEL, "Cancel");
+  KeepAbove(GetSafeHwnd(), IDC_LOGIN_USERNAME_LABEL, IDC_LOGIN_USERNAME);
+  KeepAbove(GetSafeHwnd(), IDC_LOGIN_PASSWORD_LABEL, IDC_LOGIN_PASSWORD);
   // Stored values are deliberately not shown: the dialog only appears when
   // one of them is missing, and the user types both again.
   return TRUE;

@@ -7,6 +7,8 @@ CResizeDlg::CResizeDlg(HWND parent, IProfile& profile)
 
 BOOL CResizeDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  // Over the middle of the window that asked (the transfer dialog).
+  CenterWindow();
   // The caption stays the template's.
   SetDlgItemText(IDOK, "OK");
   SetDlgItemText(IDCANCEL, "Cancel");

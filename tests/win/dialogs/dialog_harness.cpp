@@ -369,8 +369,7 @@ COLORREF PixelInControl(HWND dialog, int id) {
 
 bool Screenshot(HWND dialog, const std::string& name) {
   if (!EnsureGdiplus()) return false;
-  RedrawWindow(dialog, nullptr, nullptr,
-               RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   Sleep(300);
   RECT r{};
   if (!GetWindowRect(dialog, &r)) return false;
