@@ -1,5 +1,10 @@
 // The HTTP port on Windows: WinINet through the framework's internet classes.
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
 #include <memory>
 #include <string>
 
@@ -29,6 +34,19 @@ bool Guarded(Call call, std::string& error) {
   return false;
 }
 
+// One WinINet call that waits for the server, on a thread of its own, so
+// that Abort can give up on it at once. Closing the handle aborts such a call
+// on Windows, but Wine's WinINet keeps waiting until the server answers or
+// hangs up; the abandoned call then finishes on its own thread with its own
+// references to the request and its buffer.
+struct CPendingCall {
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
+  bool ok = false;
+  std::string error;
+};
+
 class CWinHttpRequestPort : public IHttpRequestPort {
  public:
   explicit CWinHttpRequestPort(std::unique_ptr<CHttpFile> file) : file_(std::move(file)) {}
@@ -37,14 +55,24 @@ class CWinHttpRequestPort : public IHttpRequestPort {
     return Checked(error) && Guarded([&] { file_->AddRequestHeaders(line.c_str(), flags); }, error);
   }
   bool SendRequestEx(uint32_t totalLength, std::string& error) override {
-    return Checked(error) &&
-           Guarded([&] { file_->SendRequestEx(totalLength, HSR_INITIATE, RequestContext); }, error);
+    std::shared_ptr<CHttpFile> file = file_;
+    return Abortable(
+        [file, totalLength](std::string& e) {
+          return Guarded([&] { file->SendRequestEx(totalLength, HSR_INITIATE, RequestContext); },
+                         e);
+        },
+        error);
   }
+  // Writes go straight to WinINet: a thread per 1024-byte block would cost
+  // more than the block. A write only blocks on a server that stops reading.
   bool Write(const char* data, size_t size, std::string& error) override {
     return Checked(error) && Guarded([&] { file_->Write(data, static_cast<UINT>(size)); }, error);
   }
   bool EndRequest(std::string& error) override {
-    return Checked(error) && Guarded([&] { file_->EndRequest(0, RequestContext); }, error);
+    std::shared_ptr<CHttpFile> file = file_;
+    return Abortable(
+        [file](std::string& e) { return Guarded([&] { file->EndRequest(0, RequestContext); }, e); },
+        error);
   }
   bool QueryStatusCode(uint32_t& status, std::string& error) override {
     DWORD code = 0;
@@ -56,18 +84,47 @@ class CWinHttpRequestPort : public IHttpRequestPort {
   }
   bool Read(char* buffer, size_t size, size_t& got, std::string& error) override {
     got = 0;
-    UINT n = 0;
-    if (!Checked(error) ||
-        !Guarded([&] { n = file_->Read(buffer, static_cast<UINT>(size)); }, error)) {
+    std::shared_ptr<CHttpFile> file = file_;
+    auto block = std::make_shared<std::vector<char>>(size);
+    auto count = std::make_shared<UINT>(0);
+    if (!Abortable(
+            [file, block, count](std::string& e) {
+              return Guarded(
+                  [&] { *count = file->Read(block->data(), static_cast<UINT>(block->size())); }, e);
+            },
+            error)) {
       return false;
     }
-    got = n;
+    got = *count;
+    std::copy(block->begin(), block->begin() + got, buffer);
     return true;
   }
-  uint32_t QueryDataAvailable() override { return aborted_ ? 0 : file_->QueryDataAvailable(); }
-  // Closing the request handle makes a blocked WinINet call return.
+  uint32_t QueryDataAvailable() override {
+    std::shared_ptr<CHttpFile> file = file_;
+    auto available = std::make_shared<DWORD>(0);
+    std::string error;
+    if (!Abortable(
+            [file, available](std::string&) {
+              *available = file->QueryDataAvailable();
+              return true;
+            },
+            error)) {
+      return 0;
+    }
+    return *available;
+  }
   void Abort() override {
-    if (!aborted_.exchange(true)) file_->Close();
+    if (aborted_.exchange(true)) return;
+    file_->Close();
+    std::shared_ptr<CPendingCall> call;
+    {
+      std::lock_guard<std::mutex> guard(currentLock_);
+      call = current_;
+    }
+    if (call) {
+      std::lock_guard<std::mutex> guard(call->lock);
+      call->finished.notify_all();
+    }
   }
 
  private:
@@ -78,8 +135,39 @@ class CWinHttpRequestPort : public IHttpRequestPort {
     return false;
   }
 
-  std::unique_ptr<CHttpFile> file_;
+  template <typename Call>
+  bool Abortable(Call call, std::string& error) {
+    if (!Checked(error)) return false;
+    auto pending = std::make_shared<CPendingCall>();
+    {
+      std::lock_guard<std::mutex> guard(currentLock_);
+      current_ = pending;
+    }
+    try {
+      std::thread([pending, call]() mutable {
+        std::string text;
+        const bool ok = call(text);
+        std::lock_guard<std::mutex> guard(pending->lock);
+        pending->ok = ok;
+        pending->error = text;
+        pending->done = true;
+        pending->finished.notify_all();
+      }).detach();
+    } catch (...) {
+      // No thread to spare: wait in the call itself.
+      return call(error);
+    }
+    std::unique_lock<std::mutex> guard(pending->lock);
+    pending->finished.wait(guard, [&] { return pending->done || aborted_.load(); });
+    if (!pending->done) return Checked(error);
+    error = pending->error;
+    return pending->ok;
+  }
+
+  std::shared_ptr<CHttpFile> file_;
   std::atomic<bool> aborted_{false};
+  std::mutex currentLock_;
+  std::shared_ptr<CPendingCall> current_;
 };
 
 class CWinHttpConnectionPort : public IHttpConnectionPort {
@@ -150,3 +238,5 @@ class CWinHttpPort : public IHttpPort {
 std::unique_ptr<IHttpPort> MakeSystemHttpPort() {
   return std::make_unique<CWinHttpPort>();
 }
+
+CHttpUpload::CHttpUpload() : CHttpUpload(MakeSystemHttpPort()) {}

@@ -52,12 +52,14 @@ std::unique_ptr<IHttpPort> OrUnavailable(std::unique_ptr<IHttpPort> port) {
 }  // namespace
 
 #ifndef _WIN32
+// On Windows both live beside the WinINet port, so that the portable library
+// does not depend on the Windows one.
 std::unique_ptr<IHttpPort> MakeSystemHttpPort() {
   return nullptr;
 }
-#endif
 
 CHttpUpload::CHttpUpload() : CHttpUpload(MakeSystemHttpPort()) {}
+#endif
 
 CHttpUpload::CHttpUpload(std::unique_ptr<IHttpPort> port)
     : session_(OrUnavailable(std::move(port))) {}
