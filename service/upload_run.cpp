@@ -4,17 +4,10 @@
 
 #include "dialogs/profile.h"
 #include "net/text_convert.h"
+#include "service/service_listener.h"
 #include "service/service_urls.h"
 
 namespace {
-
-// The results of the service client that the run tells apart.
-constexpr int kResultOk = 0;
-constexpr int kResultBadLogin = -1;
-constexpr int kResultNoAlbums = -3;
-constexpr int kResultNoSpace = -4;
-constexpr int kResultTooBig = -5;
-constexpr int kResultAlbumNotCreated = -6;
 
 const char kTextBadLogin[] = "You need valid username and password to upload files.";
 const char kTextUnknown[] = "An unknown error occured.";
@@ -107,8 +100,8 @@ void CUploadRun::OnResponseProgress(int received, int available) {
 }
 
 void CUploadRun::OnLogInDone(int result) {
-  if (result != kResultOk) {
-    Fail(result == kResultBadLogin ? kTextBadLogin : kTextUnknown);
+  if (result != ResultOk) {
+    Fail(result == ResultBadLogin ? kTextBadLogin : kTextUnknown);
     return;
   }
   state_.progressValue = 0;
@@ -123,8 +116,8 @@ void CUploadRun::OnLogInDone(int result) {
 }
 
 void CUploadRun::OnDirListDone(const RunAlbumList* albums, int result) {
-  if (result != kResultOk || !albums) {
-    Fail(result == kResultNoAlbums ? kTextNoAlbums : kTextUnknown);
+  if (result != ResultOk || !albums) {
+    Fail(result == ResultNoAlbums ? kTextNoAlbums : kTextUnknown);
     return;
   }
   state_.progressValue = 0;
@@ -157,8 +150,8 @@ void CUploadRun::OnDirListDone(const RunAlbumList* albums, int result) {
 }
 
 void CUploadRun::OnCreateDirDone(int albumId, int result) {
-  if (result != kResultOk) {
-    Fail(result == kResultAlbumNotCreated ? kTextAlbumNotCreated : kTextUnknown);
+  if (result != ResultOk) {
+    Fail(result == ResultAlbumNotCreated ? kTextAlbumNotCreated : kTextUnknown);
     return;
   }
   state_.albumId = albumId;
@@ -166,20 +159,20 @@ void CUploadRun::OnCreateDirDone(int albumId, int result) {
 }
 
 void CUploadRun::OnUploadDone(int result) {
-  if (result == kResultOk) {
+  if (result == ResultOk) {
     items_.RemoveAt(state_.index);
     ++state_.successCount;
     UploadNext();
     return;
   }
-  if (result == kResultTooBig) {
+  if (result == ResultTooBig) {
     // Only this file is skipped; it stays in the list.
     prompts_.ShowMessage("'" + items_.GetName(state_.index) + "' is too big for upload.",
                          RunMessageStop);
     UploadNext();
     return;
   }
-  Fail(result == kResultNoSpace ? kTextNoSpace : kTextUnknown);
+  Fail(result == ResultNoSpace ? kTextNoSpace : kTextUnknown);
 }
 
 void CUploadRun::OnAborted() {

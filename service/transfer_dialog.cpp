@@ -1,0 +1,508 @@
+#include "service/transfer_dialog.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "app/media_item.h"
+#include "app/media_list_ctrl.h"
+#include "dialogs/app_profile.h"
+#include "dialogs/folder_dlg.h"
+#include "dialogs/folder_name_dlg.h"
+#include "dialogs/login_dlg.h"
+#include "dialogs/resize_dlg.h"
+#include "framework/gdiplus.h"
+#include "res/resource.h"
+#include "service/album_list.h"
+
+namespace {
+
+// A report of the client is waiting in the queue.
+constexpr UINT MsgRunEvent = WM_APP + 0x31;
+constexpr UINT_PTR ProgressTimerId = 1;
+constexpr UINT ProgressTimerMs = 200;
+
+constexpr int ThumbX = 20;
+constexpr int ThumbY = 20;
+constexpr int TextX = 134;
+constexpr int TextY = 20;
+constexpr size_t ShortNameLength = 13;
+
+// SetWindowTheme, bound on first use so the program also runs where
+// UxTheme.dll is missing.
+using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+
+SetWindowThemeFn GetSetWindowTheme() {
+  static const SetWindowThemeFn fn = []() -> SetWindowThemeFn {
+    HMODULE uxtheme = LoadLibraryA("uxtheme.dll");
+    if (!uxtheme) return nullptr;
+    return reinterpret_cast<SetWindowThemeFn>(
+        reinterpret_cast<void*>(GetProcAddress(uxtheme, "SetWindowTheme")));
+  }();
+  return fn;
+}
+
+std::wstring ToWide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int n =
+      MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) {
+    MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  }
+  return wide;
+}
+
+// Owners of the GDI+ objects one paint uses.
+struct CGdipGraphics {
+  explicit CGdipGraphics(HDC dc) { Gdiplus::DllExports::GdipCreateFromHDC(dc, &handle); }
+  ~CGdipGraphics() {
+    if (handle) Gdiplus::DllExports::GdipDeleteGraphics(handle);
+  }
+  Gdiplus::GpGraphics* handle = nullptr;
+};
+
+struct CGdipFontFamily {
+  ~CGdipFontFamily() {
+    if (handle) Gdiplus::DllExports::GdipDeleteFontFamily(handle);
+  }
+  Gdiplus::GpFontFamily* handle = nullptr;
+};
+
+struct CGdipFont {
+  explicit CGdipFont(Gdiplus::GpFontFamily* family) {
+    if (family) {
+      Gdiplus::DllExports::GdipCreateFont(family, 8.0f, Gdiplus::FontStyleRegular,
+                                          Gdiplus::UnitPoint, &handle);
+    }
+  }
+  ~CGdipFont() {
+    if (handle) Gdiplus::DllExports::GdipDeleteFont(handle);
+  }
+  Gdiplus::GpFont* handle = nullptr;
+};
+
+struct CGdipBrush {
+  ~CGdipBrush() {
+    if (handle) Gdiplus::DllExports::GdipDeleteBrush(handle);
+  }
+  Gdiplus::GpSolidFill* handle = nullptr;
+};
+
+struct CGdipImage {
+  ~CGdipImage() {
+    if (handle) Gdiplus::DllExports::GdipDisposeImage(handle);
+  }
+  Gdiplus::GpImage* handle = nullptr;
+};
+
+}  // namespace
+
+// The service client as the run sees it. Each command marks a request in
+// flight first, since its final report may come back before the call returns.
+class CTransferDialog::CClientPort : public IRunClient {
+ public:
+  explicit CClientPort(CTransferDialog& dialog) : dialog_(dialog) {}
+  void LogIn(const std::string& url, const std::string& username, const std::string& password,
+             const std::string& language, const std::string& version) override {
+    dialog_.BeginRequest();
+    dialog_.client_->LogIn(url, username, password, language, version);
+  }
+  void DirList() override {
+    dialog_.BeginRequest();
+    dialog_.client_->DirList();
+  }
+  void CreateDir(const std::string& name) override {
+    dialog_.BeginRequest();
+    dialog_.client_->CreateDir(name);
+  }
+  void Upload(unsigned int albumId, const std::string& filename, const std::string& keyword,
+              const std::string& desc, const std::string& mimeType,
+              const std::string& path) override {
+    dialog_.BeginRequest();
+    dialog_.client_->Upload(albumId, filename, keyword, desc, mimeType, path);
+  }
+  void Abort() override { dialog_.client_->Abort(); }
+
+ private:
+  CTransferDialog& dialog_;
+};
+
+class CTransferDialog::CItemsPort : public IRunItems {
+ public:
+  explicit CItemsPort(CMediaListCtrl& list) : list_(list) {}
+  int Count() const override { return static_cast<int>(list_.GetItems().size()); }
+  std::string GetName(int i) const override { return At(i).GetName(); }
+  std::string GetKeywords(int i) const override { return At(i).GetKeywords(); }
+  std::string GetDescription(int i) const override { return At(i).GetDescription(); }
+  bool IsVideo(int i) const override { return At(i).IsVideo(); }
+  bool IsAudio(int i) const override { return At(i).IsAudio(); }
+  int GetWidth(int i) const override { return At(i).GetWidth(); }
+  int GetHeight(int i) const override { return At(i).GetHeight(); }
+  std::string GetPath(int i) const override { return At(i).GetPath(); }
+  std::string GetMimeType(int i) const override { return At(i).GetMimeType(); }
+  void Resize(int i, int cx, int cy) override { At(i).Resize(cx, cy); }
+  void RemoveAt(int i) override { list_.RemoveAt(i); }
+
+ private:
+  CMediaItem& At(int i) const { return *list_.GetItems().at(static_cast<size_t>(i)); }
+  CMediaListCtrl& list_;
+};
+
+class CTransferDialog::CPromptsPort : public IRunPrompts {
+ public:
+  explicit CPromptsPort(CTransferDialog& dialog) : dialog_(dialog) {}
+
+  int AskLogin() override {
+    CLoginDlg login(dialog_.PromptOwner());
+    return static_cast<int>(login.DoModal());
+  }
+  std::unique_ptr<IAlbumPrompt> CreateAlbumPrompt() override {
+    return std::make_unique<CAlbumPrompt>(dialog_.PromptOwner());
+  }
+  int AskAlbumName(std::string& name) override {
+    CFolderNameDlg nameDlg(dialog_.PromptOwner());
+    const int result = static_cast<int>(nameDlg.DoModal());
+    name = nameDlg.GetAlbumName();
+    return result;
+  }
+  int AskResize() override {
+    CResizeDlg resize(dialog_.PromptOwner());
+    return static_cast<int>(resize.DoModal());
+  }
+  void ShowMessage(const std::string& text, unsigned type) override {
+    AppMessageBox(dialog_.PromptOwner(), text.c_str(), MB_OK | type);
+  }
+  void StatusChanged() override { dialog_.Repaint(); }
+  void PostOk() override { Post(IDOK); }
+  void PostCancel() override { Post(IDCANCEL); }
+
+ private:
+  class CAlbumPrompt : public IAlbumPrompt {
+   public:
+    explicit CAlbumPrompt(HWND owner) : dialog_(owner) {}
+    void AddAlbum(int id, const std::string& name) override { dialog_.AddAlbum(id, name); }
+    int DoModal() override { return static_cast<int>(dialog_.DoModal()); }
+    int GetSelectedAlbumId() const override { return dialog_.GetSelectedAlbumId(); }
+
+   private:
+    CFolderDlg dialog_;
+  };
+
+  void Post(WORD command) {
+    if (HWND window = dialog_.GetSafeHwnd()) {
+      PostMessageA(window, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+    }
+  }
+
+  CTransferDialog& dialog_;
+};
+
+CTransferDialog::CTransferDialog(HWND parent) : CDialog(IDD_TRANSFER, parent) {}
+
+CTransferDialog::~CTransferDialog() {
+  // RunUpload has already waited for the last request; this covers a dialog
+  // destroyed while a run is still unwinding.
+  FinishRequest();
+  client_.reset();
+}
+
+INT_PTR CTransferDialog::RunUpload(CMediaListCtrl& list) {
+  list_ = &list;
+  client_ = std::make_unique<CServiceClient>(this);
+  CClientPort clientPort(*this);
+  CItemsPort itemsPort(list);
+  CPromptsPort promptsPort(*this);
+  CUploadRun run(state_, clientPort, itemsPort, promptsPort, GetAppProfile());
+  run_ = &run;
+
+  INT_PTR result = IDCANCEL;
+  // Without credentials the run ends here: no window, no request.
+  if (run.StartLogIn() == 0) {
+    result = DoModal();
+    // Esc ends the loop even while a request runs.
+    FinishRequest();
+  }
+
+  {
+    std::lock_guard<std::mutex> lock(eventLock_);
+    events_.clear();
+  }
+  run_ = nullptr;
+  client_.reset();
+  list_ = nullptr;
+  return result;
+}
+
+void CTransferDialog::SetStatusText(const std::string& text) {
+  state_.SetStatusText(text);
+  Repaint();
+}
+
+void CTransferDialog::Repaint() {
+  std::lock_guard<std::mutex> lock(eventLock_);
+  if (eventWindow_) InvalidateRect(eventWindow_, nullptr, TRUE);
+}
+
+HWND CTransferDialog::PromptOwner() const {
+  HWND window = GetSafeHwnd();
+  return window ? window : GetParentHwnd();
+}
+
+// Progress changes only display values, so it is taken on the worker.
+void CTransferDialog::OnUploadProgress(int sent, int total) {
+  if (run_) {
+    run_->OnUploadProgress(sent, total);
+  } else {
+    state_.progressValue = sent;
+    state_.progressTotal = total;
+  }
+}
+
+void CTransferDialog::OnResponseProgress(int received, int available) {
+  state_.progressValue = received;
+  state_.progressTotal = available;
+}
+
+void CTransferDialog::OnLogInDone(int result) {
+  CRunEvent event;
+  event.kind = CRunEvent::LogInDone;
+  event.result = result;
+  QueueEvent(std::move(event));
+}
+
+void CTransferDialog::OnDirListDone(CAlbumList* list, int result) {
+  CRunEvent event;
+  event.kind = CRunEvent::DirListDone;
+  event.result = result;
+  if (list) {
+    // Copied here: the list is ours to delete, and this thread is about to end.
+    event.hasAlbums = true;
+    std::string id;
+    std::string name;
+    for (int i = 0; list->GetAt(i, id, name); ++i) event.albums.emplace_back(id, name);
+    delete list;
+  }
+  QueueEvent(std::move(event));
+}
+
+void CTransferDialog::OnCreateDirDone(int albumId, int result) {
+  CRunEvent event;
+  event.kind = CRunEvent::CreateDirDone;
+  event.albumId = albumId;
+  event.result = result;
+  QueueEvent(std::move(event));
+}
+
+void CTransferDialog::OnUploadDone(int result) {
+  CRunEvent event;
+  event.kind = CRunEvent::UploadDone;
+  event.result = result;
+  QueueEvent(std::move(event));
+}
+
+void CTransferDialog::OnAborted() {
+  CRunEvent event;
+  event.kind = CRunEvent::Aborted;
+  QueueEvent(std::move(event));
+}
+
+void CTransferDialog::BeginRequest() {
+  std::lock_guard<std::mutex> lock(eventLock_);
+  requestInFlight_ = true;
+}
+
+void CTransferDialog::QueueEvent(CRunEvent event) {
+  std::lock_guard<std::mutex> lock(eventLock_);
+  events_.push_back(std::move(event));
+  requestInFlight_ = false;
+  requestEnded_.notify_all();
+  // Without a window yet, OnInitDialog posts for what is waiting.
+  if (eventWindow_) PostMessageA(eventWindow_, MsgRunEvent, 0, 0);
+}
+
+void CTransferDialog::FinishRequest() {
+  std::unique_lock<std::mutex> lock(eventLock_);
+  if (!requestInFlight_) return;
+  lock.unlock();
+  // Also unblocks a request that waits on a stalled server.
+  if (client_) client_->Abort();
+  lock.lock();
+  requestEnded_.wait(lock, [this] { return !requestInFlight_; });
+}
+
+void CTransferDialog::OnRunEvent() {
+  CRunEvent event;
+  {
+    std::lock_guard<std::mutex> lock(eventLock_);
+    if (events_.empty()) return;
+    event = std::move(events_.front());
+    events_.pop_front();
+  }
+  if (!run_) return;
+  switch (event.kind) {
+    case CRunEvent::LogInDone:
+      run_->OnLogInDone(event.result);
+      break;
+    case CRunEvent::DirListDone:
+      run_->OnDirListDone(event.hasAlbums ? &event.albums : nullptr, event.result);
+      break;
+    case CRunEvent::CreateDirDone:
+      run_->OnCreateDirDone(event.albumId, event.result);
+      break;
+    case CRunEvent::UploadDone:
+      run_->OnUploadDone(event.result);
+      break;
+    case CRunEvent::Aborted:
+      run_->OnAborted();
+      break;
+  }
+}
+
+BOOL CTransferDialog::OnInitDialog() {
+  progress_ = GetDlgItem(IDC_TRANSFER_PROGRESS);
+  SetWindowText("Uploading...");
+  SetDlgItemText(IDC_TRANSFER_CANCEL, "Cancel upload");
+  SendMessageA(progress_, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+
+  OSVERSIONINFOA version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (GetVersionExA(&version) &&
+      WantsClassicProgressBar(version.dwPlatformId, version.dwMajorVersion,
+                              version.dwMinorVersion)) {
+    if (SetWindowThemeFn setTheme = GetSetWindowTheme()) setTheme(progress_, L" ", L" ");
+  }
+
+  SetTimer(GetSafeHwnd(), ProgressTimerId, ProgressTimerMs, nullptr);
+  CenterWindow();
+
+  // From now on reports reach the window; wake it for those that came early.
+  {
+    std::lock_guard<std::mutex> lock(eventLock_);
+    eventWindow_ = GetSafeHwnd();
+    for (size_t i = 0; i < events_.size(); ++i) PostMessageA(eventWindow_, MsgRunEvent, 0, 0);
+  }
+  return TRUE;
+}
+
+bool CTransferDialog::OnCommand(WORD id, WORD code, HWND control) {
+  if (id == IDC_TRANSFER_CANCEL) {
+    if (code == BN_CLICKED && client_) client_->Abort();
+    return true;
+  }
+  return CDialog::OnCommand(id, code, control);
+}
+
+bool CTransferDialog::OnMessage(UINT msg, WPARAM /*wp*/, LPARAM /*lp*/, LRESULT* result) {
+  switch (msg) {
+    case WM_PAINT:
+      OnPaint();
+      *result = 0;
+      return true;
+    case WM_TIMER:
+      OnTimer();
+      return false;
+    case MsgRunEvent:
+      OnRunEvent();
+      *result = 0;
+      return true;
+    case WM_DESTROY: {
+      std::lock_guard<std::mutex> lock(eventLock_);
+      eventWindow_ = nullptr;
+      return false;
+    }
+    default:
+      return false;
+  }
+}
+
+int CTransferDialog::ProgressPercent(int value, int total) {
+  if (total <= 0) return 0;
+  return static_cast<int>(static_cast<long long>(value) * 100 / total);
+}
+
+bool CTransferDialog::WantsClassicProgressBar(DWORD platformId, DWORD major, DWORD minor) {
+  return platformId >= VER_PLATFORM_WIN32_NT && major > 4 && minor != 0;
+}
+
+void CTransferDialog::OnTimer() {
+  const int total = state_.progressTotal;
+  if (total > 0 && progress_) {
+    SendMessageA(progress_, PBM_SETPOS,
+                 static_cast<WPARAM>(ProgressPercent(state_.progressValue, total)), 0);
+  }
+}
+
+std::string CTransferDialog::FormatPaintText(const std::string& status, const CMediaItem* item) {
+  std::string text = status + "...";
+  if (!item) return text;
+  text += "\n\n" + item->GetShortName(ShortNameLength) + "\n" +
+          std::to_string(item->GetFileSize() / 1024) + " kb\n";
+  if (!item->IsVideo() && !item->IsAudio()) {
+    text += std::to_string(item->GetWidth()) + "x" + std::to_string(item->GetHeight()) + " pix\n";
+  }
+  return text;
+}
+
+void CTransferDialog::OnPaint() {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(GetSafeHwnd(), &paint);
+  if (!dc) return;
+  const CMediaItem* item = nullptr;
+  if (list_) {
+    const auto& items = list_->GetItems();
+    if (state_.index >= 0 && static_cast<size_t>(state_.index) < items.size()) {
+      item = items[static_cast<size_t>(state_.index)].get();
+    }
+  }
+  if (EnsureGdiplus()) {
+    // Released (in reverse order) before EndPaint.
+    CGdipGraphics graphics(dc);
+    CGdipFontFamily family;
+    if (Gdiplus::DllExports::GdipCreateFontFamilyFromName(L"Arial", nullptr, &family.handle) !=
+        Gdiplus::Ok) {
+      Gdiplus::DllExports::GdipGetGenericFontFamilySansSerif(&family.handle);
+    }
+    CGdipFont font(family.handle);
+    if (!font.handle) {
+      // Neither family is installed (seen under Wine): let the font mapper
+      // pick the closest face for an 8 point Arial.
+      LOGFONTA logFont{};
+      logFont.lfHeight = -MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72);
+      logFont.lfWeight = FW_NORMAL;
+      lstrcpynA(logFont.lfFaceName, "Arial", LF_FACESIZE);
+      Gdiplus::DllExports::GdipCreateFontFromLogfontA(dc, &logFont, &font.handle);
+    }
+    CGdipBrush brush;
+    Gdiplus::DllExports::GdipCreateSolidFill(Gdiplus::Color::MakeARGB(255, 0, 0, 0), &brush.handle);
+    RECT client{};
+    GetClientRect(GetSafeHwnd(), &client);
+
+    int textX = client.left + ThumbX;
+    if (item) {
+      if (HBITMAP thumbnail = item->GetThumbnail()) {
+        CGdipImage bitmap;
+        if (Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(
+                thumbnail, nullptr, reinterpret_cast<Gdiplus::GpBitmap**>(&bitmap.handle)) ==
+                Gdiplus::Ok &&
+            graphics.handle) {
+          Gdiplus::DllExports::GdipDrawImageRectI(graphics.handle, bitmap.handle, ThumbX, ThumbY,
+                                                  CMediaItem::ThumbWidth, CMediaItem::ThumbHeight);
+        }
+      }
+      textX = client.left + TextX;
+    }
+    const std::wstring text = ToWide(FormatPaintText(state_.GetStatusText(), item));
+    if (graphics.handle && font.handle && brush.handle) {
+      // Anchored at a point: an empty layout box, no string format.
+      const Gdiplus::RectF origin(static_cast<Gdiplus::REAL>(textX),
+                                  static_cast<Gdiplus::REAL>(client.top + TextY), 0.0f, 0.0f);
+      Gdiplus::DllExports::GdipDrawString(graphics.handle, text.c_str(),
+                                          static_cast<INT>(text.size()), font.handle, &origin,
+                                          nullptr, brush.handle);
+    }
+  }
+  EndPaint(GetSafeHwnd(), &paint);
+}

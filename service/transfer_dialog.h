@@ -1,0 +1,107 @@
+// The small modal window of an upload run: status, the file in flight with
+// its thumbnail, a progress bar and a cancel button. It owns the run's
+// service client and is its listener.
+//
+// The client reports on the request's worker thread. Progress only changes
+// display values, so it is taken there; every other report is queued and
+// carried over to this window's thread by a posted message, where the run
+// takes its next step (prompts, message boxes, list changes, next request).
+// Reports that arrive before the window exists wait in the queue until it
+// does.
+#pragma once
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "framework/dialog.h"
+#include "service/service_client.h"
+#include "service/upload_run.h"
+
+class CMediaItem;
+class CMediaListCtrl;
+class CUploadRun;
+
+class CTransferDialog : public CDialog, public IServiceListener {
+ public:
+  explicit CTransferDialog(HWND parent);
+  ~CTransferDialog() override;
+
+  // Runs the whole upload of the list; 1 when every file was handled and the
+  // final message shown, 2 when the run was cancelled or failed. Files that
+  // arrived have been removed from the list.
+  INT_PTR RunUpload(CMediaListCtrl& list);
+
+  // Stores the status word and repaints.
+  void SetStatusText(const std::string& text);
+  TransferRunState& GetRunState() { return state_; }
+  // The file whose facts are shown; tests set it without a run.
+  void SetUploadList(CMediaListCtrl* list) { list_ = list; }
+
+  // IServiceListener, called on the request's worker thread.
+  void OnUploadProgress(int sent, int total) override;
+  void OnResponseProgress(int received, int available) override;
+  void OnLogInDone(int result) override;
+  void OnDirListDone(CAlbumList* list, int result) override;
+  void OnCreateDirDone(int albumId, int result) override;
+  void OnUploadDone(int result) override;
+  void OnAborted() override;
+
+  // The text painted beside the thumbnail (or alone without a file).
+  static std::string FormatPaintText(const std::string& status, const CMediaItem* item);
+  // Progress bar position: value * 100 / total in 64 bits, truncated.
+  static int ProgressPercent(int value, int total);
+  // Whether this system version draws the bar without visual style.
+  static bool WantsClassicProgressBar(DWORD platformId, DWORD major, DWORD minor);
+
+ protected:
+  BOOL OnInitDialog() override;
+  bool OnCommand(WORD id, WORD code, HWND control) override;
+  bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) override;
+
+ private:
+  class CClientPort;
+  class CItemsPort;
+  class CPromptsPort;
+
+  // A report of the client, waiting for the window's thread.
+  struct CRunEvent {
+    enum Kind { LogInDone, DirListDone, CreateDirDone, UploadDone, Aborted };
+    Kind kind = Aborted;
+    int result = 0;
+    int albumId = 0;
+    bool hasAlbums = false;
+    RunAlbumList albums;
+  };
+
+  void OnPaint();
+  void OnTimer();
+  void OnRunEvent();
+  // Queues a final report of the request in flight and wakes the window.
+  void QueueEvent(CRunEvent event);
+  // Marks a request as started; its final report clears the mark.
+  void BeginRequest();
+  // After the modal loop: a request still running is stopped and its final
+  // report awaited, so the client is never deleted under its worker.
+  void FinishRequest();
+  void Repaint();
+  // The window prompts and message boxes belong to.
+  HWND PromptOwner() const;
+
+  TransferRunState state_;
+  std::unique_ptr<CServiceClient> client_;
+  CMediaListCtrl* list_ = nullptr;
+  CUploadRun* run_ = nullptr;
+  HWND progress_ = nullptr;
+
+  // Shared with the worker threads.
+  mutable std::mutex eventLock_;
+  std::condition_variable requestEnded_;
+  std::deque<CRunEvent> events_;
+  HWND eventWindow_ = nullptr;  // set while the window exists
+  bool requestInFlight_ = false;
+};
