@@ -1,5 +1,6 @@
 #include "dialogs/settings_dlg.h"
 
+#include <atomic>
 #include <utility>
 
 #include "net/text_convert.h"
@@ -14,6 +15,8 @@ constexpr UINT MsgCheckDone = WM_APP + 0x117;
 
 const char kLanguage[] = "DE";
 const char kVersion[] = "1.0";
+
+std::atomic<int> g_liveChecks{0};
 
 }  // namespace
 
@@ -33,9 +36,17 @@ UINT CheckResultIcon(int result) {
 
 // --- CLoginCheck ----------------------------------------------------------
 
-CLoginCheck::CLoginCheck(IServiceListener* listener) : listener_(listener), client_(this) {}
+CLoginCheck::CLoginCheck(IServiceListener* listener) : listener_(listener), client_(this) {
+  ++g_liveChecks;
+}
 
-CLoginCheck::~CLoginCheck() = default;
+CLoginCheck::~CLoginCheck() {
+  --g_liveChecks;
+}
+
+int CLoginCheck::LiveCount() {
+  return g_liveChecks.load();
+}
 
 void CLoginCheck::Start(const std::string& url, const std::string& username,
                         const std::string& password, const std::string& language,

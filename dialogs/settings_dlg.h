@@ -31,6 +31,8 @@ class CLoginCheck : public IServiceListener {
   // once when its final event has already been passed on; otherwise cancels
   // the request and leaves the deletion to the final event.
   static void Abandon(CLoginCheck* check);
+  // Checks that exist right now, abandoned ones included.
+  static int LiveCount();
 
   void OnUploadProgress(int sent, int total) override;
   void OnResponseProgress(int received, int available) override;
