@@ -101,10 +101,12 @@ BOOL CUploaderDlg::OnInitDialog() {
 
   list_.InitList();
 
+  // The tiled background, unless the list already has an image. A list view
+  // that cannot report its image (Wine's) has none yet.
   LVBKIMAGEA background{};
   background.ulFlags = LVBKIF_SOURCE_MASK;
-  if (SendMessageA(list_.GetSafeHwnd(), LVM_GETBKIMAGEA, 0,
-                   reinterpret_cast<LPARAM>(&background)) &&
+  if (!SendMessageA(list_.GetSafeHwnd(), LVM_GETBKIMAGEA, 0,
+                    reinterpret_cast<LPARAM>(&background)) ||
       (background.ulFlags & LVBKIF_SOURCE_MASK) == LVBKIF_SOURCE_NONE) {
     LVBKIMAGEA image{};
     image.ulFlags = LVBKIF_SOURCE_HBITMAP | LVBKIF_STYLE_TILE;
@@ -113,6 +115,8 @@ BOOL CUploaderDlg::OnInitDialog() {
                                                 MAKEINTRESOURCEA(IDB_LIST_BACKGROUND),
                                                 IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     SendMessageA(list_.GetSafeHwnd(), LVM_SETBKIMAGEA, 0, reinterpret_cast<LPARAM>(&image));
+    // Captions on the background, not in white boxes.
+    SendMessageA(list_.GetSafeHwnd(), LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(CLR_NONE));
   }
 
   for (const std::string& name : quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "")) {

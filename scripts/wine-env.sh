@@ -66,6 +66,9 @@ wine_env_up() {
 .jpe image/jpeg
 .jif image/jpeg
 TYPES
+  # No window manager runs under Xvfb: Wine draws the title bars itself, so
+  # screenshots show whole windows.
+  printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n' >>"$reg"
   "$WINE64_LOADER" reg import "Z:${reg//\//\\}" >/dev/null 2>&1 || true
   # Wine's own Tahoma (fonts-wine), which "MS Shell Dlg" maps to: dialogs get
   # the metrics they have on Windows (6 x 13 base units at 96 dpi) instead of
