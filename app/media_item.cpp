@@ -115,6 +115,20 @@ CBitmap ToHandle(Bitmap& canvas) {
   return CBitmap(handle);
 }
 
+// The whole picture scaled to w x h.
+std::unique_ptr<Bitmap> ScaledCopy(Image& picture, int w, int h) {
+  std::unique_ptr<Bitmap> copy(new Bitmap(w, h, PixelFormat32bppPARGB));
+  if (copy->GetLastStatus() != Ok) return nullptr;
+  Graphics graphics(copy.get());
+  // Mirrored edges keep the border pixels from fading into transparency.
+  ImageAttributes edges;
+  edges.SetWrapMode(WrapModeTileFlipXY);
+  const Status drawn =
+      graphics.DrawImage(&picture, Rect(0, 0, w, h), 0, 0, static_cast<int>(picture.GetWidth()),
+                         static_cast<int>(picture.GetHeight()), UnitPixel, &edges);
+  return drawn == Ok ? std::move(copy) : nullptr;
+}
+
 std::unique_ptr<Bitmap> WhiteCanvas() {
   std::unique_ptr<Bitmap> canvas(
       new Bitmap(CMediaItem::ThumbWidth, CMediaItem::ThumbHeight, PixelFormat24bppRGB));
@@ -268,9 +282,11 @@ bool CMediaItem::Rotate() {
     Graphics graphics(canvas.get());
     Pen frame(FrameColour, 1.0f);
     graphics.DrawRectangle(&frame, 0, 0, ThumbWidth - 1, ThumbHeight - 1);
-    // Drawn from the turned picture itself: a preview stored in the file
-    // would still show it unturned.
-    graphics.DrawImage(picture.get(), Rect((ThumbWidth - tw) / 2, (ThumbHeight - th) / 2, tw, th));
+    // Scaled from the turned picture itself (a preview stored in the file
+    // would still show it unturned), then placed at its own size.
+    if (std::unique_ptr<Bitmap> thumb = ScaledCopy(*picture, tw, th)) {
+      graphics.DrawImage(thumb.get(), Rect((ThumbWidth - tw) / 2, (ThumbHeight - th) / 2, tw, th));
+    }
   }
   picture.reset();  // releases the current file before it is deleted
   ReplaceCurrentFile(temp);
@@ -310,6 +326,7 @@ bool CMediaItem::Resize(int cx, int cy) {
     if (graphics.GetLastStatus() != Ok) return false;
     graphics.SetSmoothingMode(SmoothingModeHighQuality);
     graphics.SetInterpolationMode(InterpolationModeHighQualityBicubic);
+    graphics.SetPixelOffsetMode(PixelOffsetModeHalf);
     // Mirrored edges keep the border pixels from fading into transparency.
     ImageAttributes edges;
     edges.SetWrapMode(WrapModeTileFlipXY);

@@ -1,0 +1,252 @@
+// CMediaListCtrl in a real list view under Wine: entry i always shows image
+// i and the caption of item i, whatever was added, removed or rotated.
+#include "app/media_list_ctrl.h"
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <thread>
+
+#include "app/media_item.h"
+#include "tests/win/media/media_test_util.h"
+
+using namespace media_test;
+
+namespace {
+
+class MediaListTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    tempBefore_ = NewTempFiles();
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&icc);
+    parent_ = CreateWindowExA(0, "STATIC", "host", WS_POPUP, 0, 0, 400, 400, nullptr, nullptr,
+                              nullptr, nullptr);
+    HWND view = CreateWindowExA(WS_EX_ACCEPTFILES, WC_LISTVIEWA, "",
+                                WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_SHOWSELALWAYS, 0, 0, 369,
+                                288, parent_, reinterpret_cast<HMENU>(1005), nullptr, nullptr);
+    ASSERT_TRUE(view);
+    list_.Attach(view);
+    list_.InitList();
+  }
+  void TearDown() override {
+    list_.RemoveAll();
+    EXPECT_EQ(ImageCount(), 0);
+    DestroyWindow(parent_);
+    for (const auto& file : userFiles_) {
+      EXPECT_EQ(ReadBytes(file.first), file.second) << "user file changed: " << file.first;
+    }
+    EXPECT_EQ(NewTempFiles(), tempBefore_) << "temporary copies left behind";
+  }
+
+  std::string UserFile(const std::string& name, const std::string& bytes) {
+    const std::string path = dir_.Path(name);
+    EXPECT_TRUE(WriteBytes(path, bytes));
+    userFiles_[path] = bytes;
+    return path;
+  }
+  std::string Picture(const std::string& name, COLORREF fill) {
+    return UserFile(name, EncodePicture(120, 90, "image/png", fill));
+  }
+
+  HWND View() const { return list_.GetSafeHwnd(); }
+  HIMAGELIST Images() const {
+    return reinterpret_cast<HIMAGELIST>(SendMessageA(View(), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+  }
+  int ImageCount() const { return ImageList_GetImageCount(Images()); }
+
+  struct Entry {
+    std::string caption;
+    int image;
+  };
+  std::vector<Entry> Entries() const {
+    std::vector<Entry> entries;
+    const int count = static_cast<int>(SendMessageA(View(), LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      char text[256] = {};
+      LVITEMA item{};
+      item.mask = LVIF_TEXT | LVIF_IMAGE;
+      item.iItem = i;
+      item.pszText = text;
+      item.cchTextMax = sizeof text;
+      SendMessageA(View(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+      entries.push_back({text, item.iImage});
+    }
+    return entries;
+  }
+  CPixels Image(int index) const {
+    HDC screen = GetDC(nullptr);
+    CBitmap bitmap(CreateCompatibleBitmap(screen, 104, 78));
+    ReleaseDC(nullptr, screen);
+    {
+      CMemoryDC dc(nullptr);
+      CSelectObject select(dc.Get(), bitmap.Get());
+      ImageList_Draw(Images(), index, dc.Get(), 0, 0, ILD_NORMAL);
+    }
+    return ReadPixels(bitmap.Get());
+  }
+  void Select(int index, bool selected = true) {
+    LVITEMA state{};
+    state.stateMask = LVIS_SELECTED;
+    state.state = selected ? LVIS_SELECTED : 0;
+    SendMessageA(View(), LVM_SETITEMSTATE, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(&state));
+  }
+
+  // The invariant: the collection, the image list and the entries have the
+  // same length, and entry i shows image i (item i's thumbnail) and item i's
+  // shortened name.
+  void ExpectInStep(const std::vector<std::string>& names) {
+    const auto& items = list_.GetItems();
+    const std::vector<Entry> entries = Entries();
+    ASSERT_EQ(items.size(), names.size());
+    ASSERT_EQ(entries.size(), names.size());
+    ASSERT_EQ(ImageCount(), static_cast<int>(names.size()));
+    EXPECT_EQ(list_.GetItemCount(), static_cast<int>(names.size()));
+    for (size_t i = 0; i < names.size(); ++i) {
+      SCOPED_TRACE(names[i]);
+      EXPECT_EQ(items[i]->GetName(), names[i]);
+      EXPECT_EQ(entries[i].caption, quib::ListCaption(names[i]));
+      EXPECT_EQ(entries[i].image, static_cast<int>(i));
+      EXPECT_TRUE(Image(static_cast<int>(i)) == ReadPixels(items[i]->GetThumbnail()));
+    }
+  }
+
+  CTestDir dir_;
+  std::map<std::string, std::string> userFiles_;
+  std::set<std::string> tempBefore_;
+  HWND parent_ = nullptr;
+  CMediaListCtrl list_;
+};
+
+TEST_F(MediaListTest, AddsPicturesMoviesAndAudioInOrderAndSkipsTheRest) {
+  EXPECT_TRUE(list_.AddFile(Picture("picture.jpg", RGB(200, 30, 30))));
+  EXPECT_TRUE(list_.AddFile(UserFile("song.mp3", std::string("ID3\x03\0\0\0\0\0\0", 10))));
+  EXPECT_TRUE(list_.AddFile(UserFile("clip.avi", std::string("RIFF\x10\0\0\0AVI LIST", 16))));
+  EXPECT_FALSE(list_.AddFile(UserFile("readme.txt", "just some words\r\n")));
+  EXPECT_FALSE(list_.AddFile(dir_.Path("missing.dat")));
+  ExpectInStep({"picture.jpg", "song.mp3", "clip.avi"});
+  EXPECT_TRUE(list_.GetItems()[1]->IsAudio());
+  EXPECT_TRUE(list_.GetItems()[2]->IsVideo());
+
+  // The same file twice is two items; long names are shortened.
+  const std::string longName = Picture("exactly13.pngx-and-more.png", RGB(10, 10, 10));
+  EXPECT_TRUE(list_.AddFile(Picture("exactly13.png", RGB(0, 200, 0))));
+  EXPECT_TRUE(list_.AddFile(longName));
+  EXPECT_TRUE(list_.AddFile(longName));
+  ExpectInStep({"picture.jpg", "song.mp3", "clip.avi", "exactly13.png",
+                "exactly13.pngx-and-more.png", "exactly13.pngx-and-more.png"});
+  EXPECT_EQ(Entries()[3].caption, "exactly13.png");
+  EXPECT_EQ(Entries()[4].caption, "exactly13.p...");
+}
+
+TEST_F(MediaListTest, RemovingAnyEntryKeepsThumbnailsWithTheirItems) {
+  const char* names[] = {"red-first-picture.png", "green.png", "blue.png", "grey.png"};
+  const COLORREF fills[] = {RGB(220, 0, 0), RGB(0, 220, 0), RGB(0, 0, 220), RGB(90, 90, 90)};
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(list_.AddFile(Picture(names[i], fills[i])));
+
+  EXPECT_TRUE(list_.RemoveAt(1));  // the middle, as after a "too big" answer
+  ExpectInStep({"red-first-picture.png", "blue.png", "grey.png"});
+  EXPECT_FALSE(list_.RemoveAt(3));
+  EXPECT_FALSE(list_.RemoveAt(-1));
+  EXPECT_TRUE(list_.RemoveAt(0));
+  ExpectInStep({"blue.png", "grey.png"});
+  EXPECT_TRUE(list_.RemoveAt(1));
+  ExpectInStep({"blue.png"});
+}
+
+TEST_F(MediaListTest, RemoveSelectedRebuildsWithShortenedCaptions) {
+  const char* names[] = {"first-of-the-day.png", "second-of-the-day.png", "third.png",
+                         "fourth-of-the-day.png"};
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(list_.AddFile(Picture(names[i], RGB(60 * i, 100, 0))));
+  Select(0);
+  Select(2);
+  EXPECT_EQ(list_.GetSelectedCount(), 2);
+  EXPECT_TRUE(list_.RemoveSelected());
+  ExpectInStep({"second-of-the-day.png", "fourth-of-the-day.png"});
+  EXPECT_EQ(list_.GetSelectedCount(), 0);
+  // Nothing selected: nothing goes.
+  EXPECT_TRUE(list_.RemoveSelected());
+  ExpectInStep({"second-of-the-day.png", "fourth-of-the-day.png"});
+}
+
+TEST_F(MediaListTest, RotateSelectedTurnsOnlyTheSelection) {
+  ASSERT_TRUE(list_.AddFile(Picture("left.png", RGB(0, 0, 200))));
+  ASSERT_TRUE(list_.AddFile(Picture("right.png", RGB(0, 150, 0))));
+  ASSERT_TRUE(list_.AddFile(UserFile("tune.mp3", std::string("ID3\x03\0\0\0\0\0\0", 10))));
+  const CPixels leftBefore = ReadPixels(list_.GetItems()[0]->GetThumbnail());
+  Select(1);
+  Select(2);
+  list_.RotateSelected();
+  ExpectInStep({"left.png", "right.png", "tune.mp3"});
+  EXPECT_EQ(list_.GetItems()[0]->GetPath(), list_.GetItems()[0]->GetSourcePath());
+  EXPECT_TRUE(ReadPixels(list_.GetItems()[0]->GetThumbnail()) == leftBefore);
+  const std::string copy = list_.GetItems()[1]->GetPath();
+  EXPECT_NE(copy, list_.GetItems()[1]->GetSourcePath());
+  EXPECT_EQ(list_.GetItems()[1]->GetWidth(), 90);
+  EXPECT_EQ(ContentBox(Image(1)).top, 2);  // framed
+  EXPECT_EQ(list_.GetItems()[2]->GetPath(), list_.GetItems()[2]->GetSourcePath());
+  list_.RemoveAll();
+  EXPECT_FALSE(FileExists(copy));
+  ExpectInStep({});
+}
+
+TEST_F(MediaListTest, RemoveAtFromAWorkerWhileTheListThreadPumps) {
+  ASSERT_TRUE(list_.AddFile(Picture("one.png", RGB(200, 0, 0))));
+  ASSERT_TRUE(list_.AddFile(Picture("two.png", RGB(0, 200, 0))));
+  ASSERT_TRUE(list_.AddFile(Picture("three.png", RGB(0, 0, 200))));
+  Select(2);
+  ASSERT_TRUE(list_.GetItems()[2]->Rotate());
+  const std::string copy = list_.GetItems()[2]->GetPath();
+  std::vector<int> results;
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread worker([&] {
+    // As the upload run does: from the last item to the first, plus a miss.
+    for (int i : {2, 0, 5}) results.push_back(list_.RemoveAt(i) ? 1 : 0);
+    SetEvent(done);
+  });
+  while (MsgWaitForMultipleObjects(1, &done, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  }
+  worker.join();
+  CloseHandle(done);
+  EXPECT_EQ(results, (std::vector<int>{1, 1, 0}));
+  EXPECT_FALSE(FileExists(copy));
+  ExpectInStep({"two.png"});
+}
+
+TEST_F(MediaListTest, DroppedFilesAreAddedInDropOrder) {
+  const std::vector<std::string> files = {
+      UserFile("notes.txt", "plain text\r\n"), Picture("beach.png", RGB(0, 100, 200)),
+      dir_.Path("vanished.jpg.missing"), UserFile("data.bin", std::string(64, '\x01')),
+      Picture("dunes.png", RGB(200, 150, 0))};
+  size_t size = sizeof(DROPFILES) + 1;
+  for (const std::string& f : files) size += f.size() + 1;
+  HGLOBAL drop = GlobalAlloc(GHND, size);
+  auto* header = static_cast<DROPFILES*>(GlobalLock(drop));
+  header->pFiles = sizeof(DROPFILES);
+  char* p = reinterpret_cast<char*>(header + 1);
+  for (const std::string& f : files) {
+    memcpy(p, f.c_str(), f.size() + 1);
+    p += f.size() + 1;
+  }
+  GlobalUnlock(drop);
+  SendMessageA(View(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);  // frees the drop
+  ExpectInStep({"beach.png", "dunes.png"});
+}
+
+TEST_F(MediaListTest, RightClickWithoutSelectionOpensNothing) {
+  ASSERT_TRUE(list_.AddFile(Picture("only.png", RGB(0, 100, 200))));
+  NMHDR click{View(), 1005, static_cast<UINT>(NM_RCLICK)};
+  LRESULT result = 99;
+  EXPECT_TRUE(list_.OnReflectedNotify(&click, &result));
+  EXPECT_EQ(result, 0);
+  NMHDR other{View(), 1005, static_cast<UINT>(LVN_ITEMCHANGED)};
+  EXPECT_FALSE(list_.OnReflectedNotify(&other, &result));
+  ExpectInStep({"only.png"});
+}
+
+}  // namespace

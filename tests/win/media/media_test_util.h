@@ -1,0 +1,62 @@
+// Pictures, folders and pixel checks shared by the media item and upload
+// list tests.
+#pragma once
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "framework/gdiplus.h"
+
+namespace media_test {
+
+// A folder of the test's own (the user's files), deleted with its files.
+class CTestDir {
+ public:
+  CTestDir();
+  ~CTestDir();
+  std::string Path(const std::string& name) const { return dir_ + "\\" + name; }
+
+ private:
+  std::string dir_;
+};
+
+std::string ReadBytes(const std::string& path);
+bool WriteBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+
+// The temporary folder with a trailing backslash.
+std::string TempFolder();
+// Names of the NEW*.TMP files in the temporary folder.
+std::set<std::string> NewTempFiles();
+
+// Draws a w x h picture: the fill colour with a red block in the top-left
+// quarter, saved with the encoder of the media type ("image/jpeg",
+// "image/png", "image/gif" (palette), "image/bmp").
+std::string EncodePicture(int w, int h, const char* mime, COLORREF fill = RGB(30, 60, 200));
+bool WritePicture(const std::string& path, int w, int h, const char* mime,
+                  COLORREF fill = RGB(30, 60, 200));
+// Width and height of a picture file decoded with GDI+; {0, 0} if unreadable.
+SIZE DecodedSize(const std::string& path);
+// The colour at (x, y) of a picture file as 0x00RRGGBB.
+unsigned PixelOf(const std::string& path, int x, int y);
+
+// The pixels of a bitmap handle, top row first, as 0x00RRGGBB.
+struct CPixels {
+  int width = 0;
+  int height = 0;
+  std::vector<unsigned> argb;
+  unsigned At(int x, int y) const { return argb[static_cast<size_t>(y * width + x)]; }
+  bool operator==(const CPixels& o) const {
+    return width == o.width && height == o.height && argb == o.argb;
+  }
+};
+CPixels ReadPixels(HBITMAP bitmap);
+// Bounding box of the pixels that are neither white nor the frame grey.
+RECT ContentBox(const CPixels& pixels);
+bool IsReddish(unsigned rgb);
+bool IsBluish(unsigned rgb);
+
+}  // namespace media_test
