@@ -7,9 +7,11 @@
 
 #include "app/command_line.h"
 #include "app/uploader_app.h"
+#include "dialogs/settings_dlg.h"
 #include "framework/app.h"
 #include "res/resource.h"
 #include "service/service_urls.h"
+#include "service/transfer_dialog.h"
 
 namespace {
 
@@ -150,9 +152,11 @@ bool CUploaderDlg::OnCommand(WORD id, WORD code, HWND control) {
     case IDC_MAIN_UPLOAD:
       OnUpload();
       return true;
-    case IDC_MAIN_SETTINGS:
-      // The settings dialog arrives with its own change.
+    case IDC_MAIN_SETTINGS: {
+      CSettingsDlg settingsDlg(GetSafeHwnd());
+      settingsDlg.DoModal();
       return true;
+    }
     case IDC_MAIN_HELP:
       OpenWebPage(QUIB_CONTACT_URL);
       return true;
@@ -298,7 +302,10 @@ void CUploaderDlg::OnUpload() {
     AppMessageBox(GetSafeHwnd(), "No pictures or movies to upload.", MB_OK | MB_ICONEXCLAMATION);
     return;
   }
-  // The upload run arrives with the transfer dialog.
+  {
+    CTransferDialog transfer(GetSafeHwnd());
+    if (transfer.RunUpload(list_) == IDOK) list_.RemoveAll();
+  }
   UpdateButtons();
 }
 
