@@ -349,6 +349,8 @@ bool DeactivateAndReactivate(HWND dialog) {
   return lost && regained;
 }
 
+namespace {
+
 COLORREF ScreenPixel(HWND window, int x, int y) {
   POINT p{x, y};
   ClientToScreen(window, &p);
@@ -358,13 +360,18 @@ COLORREF ScreenPixel(HWND window, int x, int y) {
   return color;
 }
 
-COLORREF PixelInControl(HWND dialog, int id) {
-  HWND control = GetDlgItem(dialog, id);
+}  // namespace
+
+bool ShowsWhite(HWND window, int x, int y) {
+  return WaitUntil([&] { return ScreenPixel(window, x, y) == RGB(255, 255, 255); }, 5000);
+}
+
+bool ShowsWhiteIn(HWND dialog, int id) {
   RECT r{};
-  GetWindowRect(control, &r);
+  GetWindowRect(GetDlgItem(dialog, id), &r);
   POINT p{r.right - 3, (r.top + r.bottom) / 2};
   ScreenToClient(dialog, &p);
-  return ScreenPixel(dialog, p.x, p.y);
+  return ShowsWhite(dialog, p.x, p.y);
 }
 
 bool Screenshot(HWND dialog, const std::string& name) {

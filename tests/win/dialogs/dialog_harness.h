@@ -74,11 +74,11 @@ bool IsChecked(HWND dialog, int id);
 HWND FocusOf(HWND dialog);
 // Moves the foreground to another top-level window and back.
 bool DeactivateAndReactivate(HWND dialog);
-// The colour on screen at a point of the window's client area.
-COLORREF ScreenPixel(HWND window, int x, int y);
-// The colour on screen near the right end of a control (labels: past their
-// text), as a point of the dialog.
-COLORREF PixelInControl(HWND dialog, int id);
+// True once the screen shows white at a point of the window's client area
+// (polled, since painting may still be under way); false after 5 s.
+bool ShowsWhite(HWND window, int x, int y);
+// The same near the right end of a control (labels: past their text).
+bool ShowsWhiteIn(HWND dialog, int id);
 // Saves a PNG in the artifacts folder; false on failure.
 bool Screenshot(HWND dialog, const std::string& name);
 

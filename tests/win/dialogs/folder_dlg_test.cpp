@@ -15,8 +15,6 @@ using namespace dlgtest;
 
 namespace {
 
-const COLORREF kWhite = RGB(255, 255, 255);
-
 std::vector<std::string> ComboEntries(HWND dlg) {
   HWND combo = GetDlgItem(dlg, IDC_FOLDER_ALBUMS);
   std::vector<std::string> entries;
@@ -84,8 +82,8 @@ TEST_F(FolderDialog, ListsAlbumsInOrderWithTheFirstSelected) {
               EXPECT_EQ(Text(dlg, IDC_FOLDER_OK), "OK");
               EXPECT_EQ(Text(dlg, IDC_FOLDER_CANCEL), "Cancel");
               EXPECT_EQ(FocusOf(dlg), GetDlgItem(dlg, IDC_FOLDER_ALBUMS));
-              EXPECT_EQ(ScreenPixel(dlg, 3, 3), kWhite);
-              EXPECT_EQ(PixelInControl(dlg, IDC_FOLDER_LABEL), kWhite);
+              EXPECT_TRUE(ShowsWhite(dlg, 3, 3));
+              EXPECT_TRUE(ShowsWhiteIn(dlg, IDC_FOLDER_LABEL));
               EXPECT_TRUE(Screenshot(dlg, "dialog-album"));
               Click(dlg, IDC_FOLDER_OK);
             }),
@@ -176,8 +174,8 @@ TEST_F(FolderNameDialog, RefusesAnEmptyNameAndKeepsBlanks) {
               EXPECT_EQ(Text(dlg, IDOK), "OK");
               EXPECT_EQ(Text(dlg, IDCANCEL), "Cancel");
               EXPECT_EQ(FocusOf(dlg), GetDlgItem(dlg, IDC_FOLDERNAME_NAME));
-              EXPECT_EQ(ScreenPixel(dlg, 3, 3), kWhite);
-              EXPECT_EQ(PixelInControl(dlg, IDC_FOLDERNAME_LABEL), kWhite);
+              EXPECT_TRUE(ShowsWhite(dlg, 3, 3));
+              EXPECT_TRUE(ShowsWhiteIn(dlg, IDC_FOLDERNAME_LABEL));
               Click(dlg, IDOK);
               HWND box = WaitMessageBox(dlg);
               ASSERT_TRUE(box);

@@ -13,8 +13,6 @@ using namespace dlgtest;
 
 namespace {
 
-const COLORREF kWhite = RGB(255, 255, 255);
-
 class ResizeDialog : public testing::Test {
  protected:
   void SetUp() override {
@@ -73,9 +71,9 @@ TEST_F(ResizeDialog, StartsAtDontResizeAndOkWritesOnlyTheChoice) {
               EXPECT_FALSE(IsChecked(dlg, IDC_RESIZE_MEDIUM));
               EXPECT_TRUE(IsChecked(dlg, IDC_RESIZE_NONE));
               EXPECT_FALSE(IsChecked(dlg, IDC_RESIZE_DONT_ASK));
-              EXPECT_EQ(ScreenPixel(dlg, 3, 3), kWhite);
-              EXPECT_EQ(PixelInControl(dlg, IDC_RESIZE_SMALL), kWhite);
-              EXPECT_EQ(PixelInControl(dlg, IDC_RESIZE_DONT_ASK), kWhite);
+              EXPECT_TRUE(ShowsWhite(dlg, 3, 3));
+              EXPECT_TRUE(ShowsWhiteIn(dlg, IDC_RESIZE_SMALL));
+              EXPECT_TRUE(ShowsWhiteIn(dlg, IDC_RESIZE_DONT_ASK));
               EXPECT_TRUE(Screenshot(dlg, "dialog-resize"));
               Click(dlg, IDOK);
             }),
