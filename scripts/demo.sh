@@ -51,6 +51,13 @@ else
   # No display: a scripted run on Xvfb, with screenshots.
   QUIB_EXE=$exe QUIB_ARTIFACTS=$out QUIB_DEMO_MEDIA=$media QUIB_DEMO_SERVICE=http://127.0.0.1:$port \
     scripts/wine-run build/win64/bin/quib_demo.exe
+  # What arrived: the gallery page, as a browser shows it.
+  profile_dir=$(mktemp -d)
+  chromium --headless --no-sandbox --disable-gpu --disable-background-networking \
+    --disable-component-update --disable-sync --no-first-run --user-data-dir="$profile_dir" \
+    --window-size=1200,900 --screenshot="$out/8-gallery.png" "http://127.0.0.1:$port/" >/dev/null 2>&1 || true
+  rm -rf "$profile_dir"
+  "$service" --data "$demo/service-data" list-media
   echo "screenshots: $out"
   ls "$out"
 fi

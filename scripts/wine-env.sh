@@ -72,8 +72,9 @@ TYPES
   "$WINE64_LOADER" reg import "Z:${reg//\//\\}" >/dev/null 2>&1 || true
   # Wine's own Tahoma (fonts-wine), which "MS Shell Dlg" maps to: dialogs get
   # the metrics they have on Windows (6 x 13 base units at 96 dpi) instead of
-  # a wider fallback font.
-  cp -f /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  # a wider fallback font. Marlett draws the caption buttons.
+  cp -f /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/marlett.ttf \
+    "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   "${WINESERVER:-/usr/lib/wine/wineserver}" -w 2>/dev/null || true
   trap wine_env_down EXIT
 }
