@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 xvfb xauth xdotool x11-apps imagemagick fonts-dejavu-core
-  libcpp-httplib-dev libsqlite3-dev sqlite3 libssl-dev openssl curl
+  libcpp-httplib-dev libsqlite3-dev sqlite3 libssl-dev openssl curl python3
   chromium valgrind file fonts-wine fonts-liberation
 )
 
