@@ -146,7 +146,13 @@ class CWinHttpRequestPort : public IHttpRequestPort {
     try {
       std::thread([pending, call]() mutable {
         std::string text;
-        const bool ok = call(text);
+        bool ok;
+        {
+          // Drop this thread's references to the request before reporting:
+          // the worker must stay the one that closes it.
+          Call job = std::move(call);
+          ok = job(text);
+        }
         std::lock_guard<std::mutex> guard(pending->lock);
         pending->ok = ok;
         pending->error = text;
