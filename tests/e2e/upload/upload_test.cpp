@@ -1,0 +1,486 @@
+// Uploads with the real program against the real album service, as a user
+// does them: files on the command line, the upload button, the prompts, the
+// transfer dialog and the message boxes. The service runs where the program
+// expects it (scripts/test.d/20-upload-service.sh); its test hooks create
+// accounts, set limits, stall uploads and list what was stored.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objidl.h>
+#include <wininet.h>
+
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
+#include <cctype>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/driver/driver.h"
+
+using namespace e2e;
+
+namespace {
+
+constexpr int kList = 1005, kUpload = 1007;
+constexpr int kLoginUser = 1008, kLoginPassword = 1009;
+constexpr int kFolderNew = 1012, kNameEdit = 1008;
+constexpr int kResizeMedium = 1016;
+constexpr int kTransferCancel = 1034, kTransferProgress = 1039;
+const char kProfileKey[] = "Software\\BRAMWELD\\quib-uploader-net\\quibuploader";
+
+std::string Env(const char* name) {
+  char buffer[2048] = {};
+  const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+}
+
+std::string ServiceUrl() {
+  return Env("QUIB_UPLOAD_SERVICE_URL");
+}
+// The service's data folder as Wine sees it.
+std::string ServiceData() {
+  return ToWindowsPath(Env("QUIB_UPLOAD_SERVICE_DATA"));
+}
+
+// GET of a test hook; empty when it fails.
+std::string Get(const std::string& pathAndQuery, bool* ok = nullptr) {
+  std::string body;
+  bool good = false;
+  HINTERNET session = InternetOpenA("quib-e2e", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  if (session) {
+    HINTERNET url = InternetOpenUrlA(session, (ServiceUrl() + pathAndQuery).c_str(), nullptr, 0,
+                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    if (url) {
+      DWORD status = 0, size = sizeof status;
+      HttpQueryInfoA(url, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+      char buffer[4096];
+      DWORD got = 0;
+      while (InternetReadFile(url, buffer, sizeof buffer, &got) && got > 0)
+        body.append(buffer, got);
+      good = status == 200;
+      InternetCloseHandle(url);
+    }
+    InternetCloseHandle(session);
+  }
+  if (ok) *ok = good;
+  return body;
+}
+
+// Rows of a TSV listing as column name -> value.
+std::vector<std::map<std::string, std::string>> Tsv(const std::string& text) {
+  std::vector<std::vector<std::string>> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::vector<std::string> cells;
+    size_t c = start;
+    while (true) {
+      size_t tab = text.find('\t', c);
+      if (tab == std::string::npos || tab > end) tab = end;
+      cells.push_back(text.substr(c, tab - c));
+      if (tab == end) break;
+      c = tab + 1;
+    }
+    lines.push_back(cells);
+    start = end + 1;
+  }
+  std::vector<std::map<std::string, std::string>> rows;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    std::map<std::string, std::string> row;
+    for (size_t j = 0; j < lines[0].size() && j < lines[i].size(); ++j)
+      row[lines[0][j]] = lines[i][j];
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+std::vector<std::map<std::string, std::string>> Media(const std::string& account) {
+  return Tsv(Get("/test/media?account=" + account));
+}
+
+std::string UrlEncode(const std::string& text) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+// A new account of the service, unique for this run.
+std::string NewAccount(const std::string& stem, const std::string& password,
+                       const std::string& quota = "") {
+  static int counter = 0;
+  const std::string name =
+      stem + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(++counter);
+  bool ok = false;
+  Get("/test/account?name=" + name + "&password=" + UrlEncode(password) +
+          (quota.empty() ? "" : "&quota=" + quota),
+      &ok);
+  return ok ? name : std::string();
+}
+
+void ClearProfile() {
+  RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
+}
+
+void StoreCredentials(const std::string& user, const std::string& password, DWORD askFolder) {
+  const std::string key = std::string(kProfileKey) + "\\Settings";
+  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Username", REG_SZ, user.c_str(),
+                  static_cast<DWORD>(user.size() + 1));
+  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Password", REG_SZ, password.c_str(),
+                  static_cast<DWORD>(password.size() + 1));
+  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "AskFolder", REG_DWORD, &askFolder,
+                  sizeof askFolder);
+}
+
+// The program's temporary JPEG copies in the temp folder.
+int TempCopies() {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((std::string(temp) + "NEW*.tmp").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  int count = 0;
+  do ++count;
+  while (FindNextFileA(find, &data));
+  FindClose(find);
+  return count;
+}
+
+bool PictureSize(const std::string& path, UINT* width, UINT* height, GUID* format) {
+  static ULONG_PTR token = 0;
+  if (!token) {
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
+  }
+  const std::wstring wide(path.begin(), path.end());
+  Gdiplus::Bitmap bitmap(wide.c_str());
+  if (bitmap.GetLastStatus() != Gdiplus::Ok) return false;
+  *width = bitmap.GetWidth();
+  *height = bitmap.GetHeight();
+  bitmap.GetRawFormat(format);
+  return true;
+}
+
+std::string Quote(const std::vector<std::string>& paths) {
+  std::string args;
+  for (const std::string& p : paths) args += (args.empty() ? "\"" : " \"") + p + "\"";
+  return args;
+}
+
+// A movie: the FLV signature, then filler.
+bool WriteMovie(const std::string& path, size_t size) {
+  std::string bytes("FLV\x01\x05\x00\x00\x00\x09", 9);
+  bytes.reserve(size);
+  unsigned v = 12345;
+  while (bytes.size() < size) {
+    v = v * 1103515245u + 12345u;
+    bytes += static_cast<char>(v >> 24);
+  }
+  return WriteBytes(path, bytes);
+}
+
+class Upload : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (ServiceUrl().empty()) GTEST_SKIP() << "QUIB_UPLOAD_SERVICE_URL is not set";
+    ClearProfile();
+    dir_ = MakeTempDir(testing::UnitTest::GetInstance()->current_test_info()->name());
+    tempCopiesBefore_ = TempCopies();
+  }
+  void TearDown() override {
+    if (program_) program_.reset();
+    ClearProfile();
+  }
+
+  void Start(const std::vector<std::string>& files) {
+    program_ = CProgram::Launch(Quote(files));
+    ASSERT_TRUE(program_);
+    main_ = program_->WaitMainWindow();
+    ASSERT_TRUE(main_);
+    ASSERT_TRUE(WaitUntil([&] { return ListCaptions(List()).size() == files.size(); }, 30000));
+  }
+  HWND List() const { return GetDlgItem(main_, kList); }
+  DWORD Pid() const { return program_->Pid(); }
+  HWND Dialog(const char* caption, DWORD timeoutMs = 20000) {
+    return WaitForWindow(caption, Pid(), timeoutMs, "#32770");
+  }
+  // Waits for a message box, checks its text, saves a picture of it and
+  // presses OK.
+  void Answer(const std::string& text, const std::string& shot) {
+    HWND box = WaitForMessageBox(Pid(), 60000);
+    ASSERT_TRUE(box) << "no message box; expected " << text;
+    EXPECT_EQ(MessageBoxText(box), text);
+    SaveScreenshot(box, shot);
+    PostClick(box, IDOK);
+    EXPECT_TRUE(WaitWindowGone(box, 10000));
+  }
+  std::string File(const std::string& name) const { return dir_ + "\\" + name; }
+
+  std::string dir_;
+  int tempCopiesBefore_ = 0;
+  std::unique_ptr<CProgram> program_;
+  HWND main_ = nullptr;
+};
+
+TEST_F(Upload, NewUserCreatesAnAlbumAndShrinksTheLargePicture) {
+  const std::string user = NewAccount("new", "pass word");
+  ASSERT_FALSE(user.empty());
+  const std::string big = File("big-3000.jpg"), small = File("exact-640.png"),
+                    tiny = File("tiny.bmp"), movie = File("clip.flv");
+  ASSERT_TRUE(WritePicture(big, 3000, 2000, RGB(30, 90, 200)));
+  ASSERT_TRUE(WritePicture(small, 640, 480, RGB(30, 160, 60)));
+  ASSERT_TRUE(WritePicture(tiny, 120, 90, RGB(200, 120, 30)));
+  ASSERT_TRUE(WriteMovie(movie, 3 * 1024 * 1024));
+  Start({big, small, tiny, movie});
+
+  PostClick(main_, kUpload);
+  HWND login = Dialog("Login data");
+  ASSERT_TRUE(login);
+  SetText(GetDlgItem(login, kLoginUser), user);
+  SetText(GetDlgItem(login, kLoginPassword), "pass word");
+  SaveScreenshot(login, "upload-login");
+  PostClick(login, IDOK);
+
+  // A new account has no albums: make one.
+  HWND folder = Dialog("Select album");
+  ASSERT_TRUE(folder);
+  SaveScreenshot(folder, "upload-select-album");
+  PostClick(folder, kFolderNew);
+  HWND name = Dialog("New album");
+  ASSERT_TRUE(name);
+  SetText(GetDlgItem(name, kNameEdit), "Sommer \xE9t\xE9");
+  PostClick(name, IDOK);
+
+  // The transfer dialog while the movie goes up.
+  HWND transfer = Dialog("Uploading...");
+  ASSERT_TRUE(transfer);
+  EXPECT_EQ(GetText(GetDlgItem(transfer, kTransferCancel)), "Cancel upload");
+  SaveScreenshot(transfer, "upload-transfer-dialog");
+
+  // The large picture comes last and asks how to shrink.
+  HWND resize = Dialog("Dialog", 60000);
+  ASSERT_TRUE(resize);
+  SendMessageA(GetDlgItem(resize, kResizeMedium), BM_CLICK, 0, 0);
+  SaveScreenshot(resize, "upload-resize-prompt");
+  PostClick(resize, IDOK);
+  // Its group box looks like a message box's text to the driver.
+  ASSERT_TRUE(WaitWindowGone(resize, 10000));
+
+  Answer("4 file(s) successfully uploaded.", "upload-final-message");
+  EXPECT_TRUE(WaitWindowGone(transfer, 10000));
+  EXPECT_TRUE(WaitUntil([&] { return ListCaptions(List()).empty(); }, 10000));
+  SaveScreenshot(main_, "upload-list-after");
+
+  // The service holds the four files in the new album.
+  const auto albums = Tsv(Get("/test/albums?account=" + user));
+  ASSERT_EQ(albums.size(), 1u);
+  EXPECT_EQ(albums[0].at("name"), "Sommer \xC3\xA9t\xC3\xA9");
+  const auto media = Media(user);
+  ASSERT_EQ(media.size(), 4u);
+  std::map<std::string, std::map<std::string, std::string>> byName;
+  for (const auto& m : media) {
+    EXPECT_EQ(m.at("dir_id"), albums[0].at("id"));
+    byName[m.at("filename")] = m;
+  }
+  // Sent from the back of the list.
+  EXPECT_EQ(media[0].at("filename"), "clip.flv");
+  EXPECT_EQ(media[3].at("filename"), "big-3000.jpg");
+  for (const std::string& path : {small, tiny, movie}) {
+    const std::string base = path.substr(path.rfind('\\') + 1);
+    ASSERT_TRUE(byName.count(base)) << base;
+    EXPECT_EQ(ReadBytes(ToWindowsPath(byName[base].at("path"))), ReadBytes(path)) << base;
+  }
+  UINT w = 0, h = 0;
+  GUID format{};
+  ASSERT_TRUE(PictureSize(ToWindowsPath(byName["big-3000.jpg"].at("path")), &w, &h, &format));
+  EXPECT_EQ(w, 1024u);
+  EXPECT_EQ(h, 682u);
+  EXPECT_EQ(format, Gdiplus::ImageFormatJPEG);
+  // The type of the JPEG copy, as the system names it.
+  const std::string type = byName["big-3000.jpg"].at("mime_type");
+  EXPECT_TRUE(type == "image/jpeg" || type == "image/pjpeg") << type;
+  // The user's file is untouched, and the shrunk copy is gone.
+  ASSERT_TRUE(PictureSize(big, &w, &h, &format));
+  EXPECT_EQ(w, 3000u);
+  EXPECT_EQ(TempCopies(), tempCopiesBefore_);
+}
+
+TEST_F(Upload, WrongPasswordEndsTheRunAndKeepsTheList) {
+  const std::string user = NewAccount("wrong", "right");
+  ASSERT_FALSE(user.empty());
+  StoreCredentials(user, "not-right", 1);
+  const std::string a = File("a.jpg");
+  ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
+  Start({a});
+  PostClick(main_, kUpload);
+  Answer("You need valid username and password to upload files.", "upload-wrong-password");
+  EXPECT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, 10000));
+  EXPECT_EQ(ListCaptions(List()).size(), 1u);
+  EXPECT_TRUE(Media(user).empty());
+}
+
+TEST_F(Upload, QuotaExhaustedStopsWithItsMessage) {
+  const std::string user = NewAccount("quota", "pw", "2000");
+  ASSERT_FALSE(user.empty());
+  StoreCredentials(user, "pw", 0);  // straight into the public inbox
+  const std::string a = File("a.bmp"), b = File("b.bmp");
+  ASSERT_TRUE(WritePicture(a, 200, 150, RGB(0, 0, 200)));
+  ASSERT_TRUE(WritePicture(b, 200, 150, RGB(0, 200, 0)));
+  Start({a, b});
+  PostClick(main_, kUpload);
+  Answer("There is not enough space left on the server.", "upload-no-space");
+  EXPECT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, 10000));
+  EXPECT_EQ(ListCaptions(List()).size(), 2u);
+  EXPECT_TRUE(Media(user).empty());
+}
+
+TEST_F(Upload, FileOverTheLimitIsSkipped) {
+  const std::string user = NewAccount("limit", "pw");
+  ASSERT_FALSE(user.empty());
+  StoreCredentials(user, "pw", 0);
+  ASSERT_EQ(Get("/test/limits?max-upload=200000"), "ok\n");
+  const std::string a = File("first.jpg"), big = File("huge-movie.flv"), c = File("third.jpg");
+  ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
+  ASSERT_TRUE(WriteMovie(big, 600 * 1024));
+  ASSERT_TRUE(WritePicture(c, 100, 80, RGB(0, 200, 0)));
+  Start({a, big, c});
+  PostClick(main_, kUpload);
+  Answer("'huge-movie.flv' is too big for upload.", "upload-too-big");
+  Answer("2 file(s) successfully uploaded.", "upload-final-two");
+  Get("/test/limits?max-upload=104857600");
+  // The run counts as successful: the main window empties the list.
+  EXPECT_TRUE(WaitUntil([&] { return ListCaptions(List()).empty(); }, 10000));
+  const auto media = Media(user);
+  ASSERT_EQ(media.size(), 2u);
+  EXPECT_EQ(media[0].at("filename"), "third.jpg");
+  EXPECT_EQ(media[1].at("filename"), "first.jpg");
+  EXPECT_EQ(media[0].at("dir_id"), "0");
+}
+
+TEST_F(Upload, CancelDuringALargeUploadKeepsTheRest) {
+  const std::string user = NewAccount("cancel", "pw");
+  ASSERT_FALSE(user.empty());
+  StoreCredentials(user, "pw", 0);
+  const std::string a = File("keep.jpg"), large = File("large.flv"), c = File("sent.jpg");
+  ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
+  ASSERT_TRUE(WriteMovie(large, 60 * 1024 * 1024));
+  ASSERT_TRUE(WritePicture(c, 100, 80, RGB(0, 200, 0)));
+  Start({a, large, c});
+  PostClick(main_, kUpload);
+  HWND transfer = Dialog("Uploading...");
+  ASSERT_TRUE(transfer);
+  // sent.jpg arrives, then the large movie is under way.
+  ASSERT_TRUE(WaitUntil([&] { return Media(user).size() == 1; }, 60000));
+  HWND bar = GetDlgItem(transfer, kTransferProgress);
+  ASSERT_TRUE(WaitUntil([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) > 0; }, 60000));
+  SaveScreenshot(transfer, "upload-large-in-flight");
+  EXPECT_LT(SendMessageA(bar, PBM_GETPOS, 0, 0), 100);
+  PostClick(transfer, kTransferCancel);
+  EXPECT_TRUE(WaitWindowGone(transfer, 10000));
+  // No final message after a cancel.
+  EXPECT_EQ(WaitForMessageBox(Pid(), 1500), nullptr);
+  EXPECT_EQ(ListCaptions(List()), (std::vector<std::string>{"keep.jpg", "large.flv"}));
+  const auto media = Media(user);
+  ASSERT_EQ(media.size(), 1u);
+  EXPECT_EQ(media[0].at("filename"), "sent.jpg");
+}
+
+TEST_F(Upload, CancelWhileTheServerStallsEndsPromptly) {
+  const std::string user = NewAccount("stall", "pw");
+  ASSERT_FALSE(user.empty());
+  StoreCredentials(user, "pw", 0);
+  const std::string a = File("a.jpg");
+  ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
+  ASSERT_EQ(Get("/test/stall?mode=before-answer"), "ok\n");
+  Start({a});
+  PostClick(main_, kUpload);
+  HWND transfer = Dialog("Uploading...");
+  ASSERT_TRUE(transfer);
+  // The body is sent; the answer never comes.
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return SendMessageA(GetDlgItem(transfer, kTransferProgress), PBM_GETPOS, 0, 0) == 100;
+      },
+      30000));
+  Sleep(500);
+  SaveScreenshot(transfer, "upload-waiting-for-server");
+  const DWORD start = GetTickCount();
+  PostClick(transfer, kTransferCancel);
+  EXPECT_TRUE(WaitWindowGone(transfer, 10000));
+  EXPECT_LT(GetTickCount() - start, 5000u);
+  Get("/test/stall?mode=off");
+  EXPECT_EQ(ListCaptions(List()).size(), 1u);
+}
+
+TEST_F(Upload, EscapeWhileARequestRunsLeavesTheProgramUsable) {
+  const std::string user = NewAccount("escape", "pw");
+  ASSERT_FALSE(user.empty());
+  StoreCredentials(user, "pw", 0);
+  const std::string a = File("a.jpg");
+  ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
+  ASSERT_EQ(Get("/test/stall?mode=before-answer"), "ok\n");
+  Start({a});
+  PostClick(main_, kUpload);
+  HWND transfer = Dialog("Uploading...");
+  ASSERT_TRUE(transfer);
+  Sleep(1500);
+  // Esc is the dialog's cancel command.
+  PostMessageA(transfer, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_TRUE(WaitWindowGone(transfer, 10000));
+  Get("/test/stall?mode=off");
+  // The program still answers and keeps the file.
+  EXPECT_EQ(SendMessageA(main_, WM_USER, 0, 0), 0x534B0000);
+  EXPECT_EQ(ListCaptions(List()).size(), 1u);
+}
+
+TEST_F(Upload, ServiceStoppedMidRun) {
+  const std::string data = ServiceData();
+  const std::string user = NewAccount("stop", "pw");
+  ASSERT_FALSE(user.empty());
+  StoreCredentials(user, "pw", 0);
+  const std::string a = File("a.jpg"), b = File("b.jpg");
+  ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
+  ASSERT_TRUE(WritePicture(b, 100, 80, RGB(0, 200, 0)));
+  ASSERT_EQ(Get("/test/stall?mode=before-answer"), "ok\n");
+  Start({a, b});
+  PostClick(main_, kUpload);
+  HWND transfer = Dialog("Uploading...");
+  ASSERT_TRUE(transfer);
+  Sleep(1500);
+  // The service dies while it holds the answer to b.jpg.
+  ASSERT_TRUE(WriteBytes(data + "\\stop-request", ""));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return GetFileAttributesA((data + "\\stopped").c_str()) != INVALID_FILE_ATTRIBUTES; },
+      10000));
+  Answer("An unknown error occured.", "upload-service-stopped");
+  EXPECT_TRUE(WaitWindowGone(transfer, 10000));
+  EXPECT_EQ(ListCaptions(List()).size(), 2u);
+  // Bring the service back for whatever runs next.
+  ASSERT_TRUE(WriteBytes(data + "\\start-request", ""));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return GetFileAttributesA((data + "\\started").c_str()) != INVALID_FILE_ATTRIBUTES; },
+      20000));
+  bool ok = false;
+  Get("/test/stall?mode=off", &ok);
+  EXPECT_TRUE(ok);
+}
+
+}  // namespace
