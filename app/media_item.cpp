@@ -183,13 +183,15 @@ std::string ListCaption(const std::string& name) {
 
 }  // namespace quib
 
-CMediaItem::CMediaItem(const std::string& path) : path_(path), sourcePath_(path) {
+CMediaItem::CMediaItem(const std::string& path) : CMediaItem(path, DetectMediaType(path)) {}
+
+CMediaItem::CMediaItem(const std::string& path, const std::string& mediaType)
+    : path_(path), sourcePath_(path) {
   EnsureGdiplus();
   const size_t slash = path.find_last_of('\\');
   name_ = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::string type = DetectMediaType(path);
-  isVideo_ = StartsWith(type, "video/");
-  isAudio_ = StartsWith(type, "audio/");
+  isVideo_ = StartsWith(mediaType, "video/");
+  isAudio_ = StartsWith(mediaType, "audio/");
   MakeThumbnail();
 }
 

@@ -16,6 +16,8 @@ class CMediaItem {
   static constexpr int ThumbHeight = 78;
 
   explicit CMediaItem(const std::string& path);
+  // For a file whose media type the caller has just detected.
+  CMediaItem(const std::string& path, const std::string& mediaType);
   ~CMediaItem();
   CMediaItem(const CMediaItem&) = delete;
   CMediaItem& operator=(const CMediaItem&) = delete;

@@ -69,8 +69,9 @@ void CMediaListCtrl::InitList() {
 }
 
 bool CMediaListCtrl::AddFile(const std::string& path) {
-  if (!IsAcceptedType(DetectMediaType(path))) return false;
-  items_.push_back(std::make_unique<CMediaItem>(path));
+  const std::string type = DetectMediaType(path);
+  if (!IsAcceptedType(type)) return false;
+  items_.push_back(std::make_unique<CMediaItem>(path, type));
   AddEntry(static_cast<int>(items_.size()) - 1, path);
   return true;
 }
