@@ -226,9 +226,14 @@ INT_PTR CTransferDialog::RunUpload(CMediaListCtrl& list) {
     FinishRequest();
   }
 
+  // What the window did not get to: only an accepted file still matters.
+  std::deque<CRunEvent> late;
   {
     std::lock_guard<std::mutex> lock(eventLock_);
-    events_.clear();
+    late.swap(events_);
+  }
+  for (const CRunEvent& event : late) {
+    if (event.kind == CRunEvent::UploadDone) run.OnUploadDoneAfterEnd(event.result);
   }
   run_ = nullptr;
   client_.reset();

@@ -179,6 +179,12 @@ void CUploadRun::OnAborted() {
   prompts_.PostCancel();
 }
 
+void CUploadRun::OnUploadDoneAfterEnd(int result) {
+  if (result != ResultOk || state_.index < 0 || state_.index >= items_.Count()) return;
+  items_.RemoveAt(state_.index);
+  ++state_.successCount;
+}
+
 void CUploadRun::Fail(const char* text) {
   prompts_.ShowMessage(text, RunMessageStop);
   prompts_.PostCancel();

@@ -139,6 +139,9 @@ class CUploadRun {
   void OnCreateDirDone(int albumId, int result);
   void OnUploadDone(int result);
   void OnAborted();
+  // A result that arrived after the dialog was closed (Esc): a file the
+  // service accepted still leaves the list; nothing else happens.
+  void OnUploadDoneAfterEnd(int result);
 
  private:
   void Fail(const char* text);

@@ -555,6 +555,21 @@ TEST_F(UploadRunTest, AbortInAnyStateEndsWithCancelOnly) {
   EXPECT_EQ(From(mark), (Log{"PostCancel"}));
 }
 
+TEST_F(UploadRunTest, ResultAfterTheDialogClosedOnlyDropsAnAcceptedFile) {
+  AddPicture("a.jpg", 10, 10);
+  AddPicture("b.jpg", 10, 10);
+  StartToInbox();
+  const size_t mark = log.size();
+  run.OnUploadDoneAfterEnd(-5);
+  EXPECT_EQ(From(mark), Log{});
+  run.OnUploadDoneAfterEnd(0);
+  // No next file, no message, no posted end.
+  EXPECT_EQ(From(mark), (Log{"RemoveAt 1"}));
+  ASSERT_EQ(items.items.size(), 1u);
+  EXPECT_EQ(items.items[0].name, "a.jpg");
+  EXPECT_EQ(state.successCount, 1);
+}
+
 TEST_F(UploadRunTest, EmptyListFinishesWithoutTouchingItems) {
   StartToInbox();
   EXPECT_EQ(From(2), (Log{"Message 64 0 file(s) successfully uploaded.", "PostOk"}));

@@ -260,8 +260,12 @@ TEST_F(Upload, NewUserCreatesAnAlbumAndShrinksTheLargePicture) {
   PostClick(login, IDOK);
 
   // A new account has no albums: make one.
-  HWND folder = Dialog("Select album");
-  ASSERT_TRUE(folder);
+  // The first request of a fresh program may be slow to start under load.
+  HWND folder = Dialog("Select album", 60000);
+  if (!folder) {
+    HWND box = WaitForMessageBox(Pid(), 100);
+    FAIL() << "no album dialog" << (box ? "; message: " + MessageBoxText(box) : std::string());
+  }
   SaveScreenshot(folder, "upload-select-album");
   PostClick(folder, kFolderNew);
   HWND name = Dialog("New album");
@@ -335,6 +339,62 @@ TEST_F(Upload, WrongPasswordEndsTheRunAndKeepsTheList) {
   EXPECT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, 10000));
   EXPECT_EQ(ListCaptions(List()).size(), 1u);
   EXPECT_TRUE(Media(user).empty());
+}
+
+TEST_F(Upload, RefusedLoginPromptSendsNothing) {
+  const std::string a = File("a.jpg");
+  ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
+  Start({a});
+  PostClick(main_, kUpload);
+  HWND login = Dialog("Login data");
+  ASSERT_TRUE(login);
+  PostClick(login, IDCANCEL);
+  ASSERT_TRUE(WaitWindowGone(login, 10000));
+  Answer("You need valid username and password to upload files.", "upload-login-refused");
+  // The run ended before its window: it never showed.
+  EXPECT_EQ(FindTopWindow("Uploading...", Pid()), nullptr);
+  EXPECT_EQ(ListCaptions(List()).size(), 1u);
+  EXPECT_TRUE(IsEnabled(main_, kUpload));
+}
+
+TEST_F(Upload, ExistingAlbumNameIsRefused) {
+  const std::string user = NewAccount("dup", "pw");
+  ASSERT_FALSE(user.empty());
+  StoreCredentials(user, "pw", 1);
+  const std::string a = File("a.jpg"), b = File("b.jpg");
+  ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
+  ASSERT_TRUE(WritePicture(b, 100, 80, RGB(0, 200, 0)));
+  Start({a});
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    if (run == 1) {
+      // Another file for the second run, as a second start would hand it over.
+      const std::string payload = "\"" + b + "\"";
+      COPYDATASTRUCT data{};
+      data.dwData = 1018;
+      data.cbData = static_cast<DWORD>(payload.size());
+      data.lpData = const_cast<char*>(payload.data());
+      SendMessageA(main_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+      ASSERT_EQ(ListCaptions(List()).size(), 1u);
+    }
+    PostClick(main_, kUpload);
+    HWND folder = Dialog("Select album");
+    ASSERT_TRUE(folder);
+    PostClick(folder, kFolderNew);
+    HWND name = Dialog("New album");
+    ASSERT_TRUE(name);
+    SetText(GetDlgItem(name, kNameEdit), "Twice");
+    PostClick(name, IDOK);
+    if (run == 0) {
+      Answer("1 file(s) successfully uploaded.", "upload-final-one");
+    } else {
+      Answer("The album could not be created.", "upload-album-not-created");
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, 10000));
+  }
+  EXPECT_EQ(ListCaptions(List()), std::vector<std::string>{"b.jpg"});
+  EXPECT_EQ(Tsv(Get("/test/albums?account=" + user)).size(), 1u);
+  EXPECT_EQ(Media(user).size(), 1u);
 }
 
 TEST_F(Upload, QuotaExhaustedStopsWithItsMessage) {
