@@ -163,5 +163,6 @@ int main(int argc, char** argv) {
   // wall seconds, CPU seconds, peak working set in KiB
   std::printf("%.3f %.3f %lu\n", wall, cpu,
               static_cast<unsigned long>(memory.PeakWorkingSetSize / 1024));
+  std::fflush(stdout);
   return 0;
 }

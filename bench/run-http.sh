@@ -45,11 +45,11 @@ for mb in 10 200; do
   declare -A wall=() cpu=() peak=()
   for ((i = 0; i < reps; i++)); do
     for mode in upload bare; do
-      read -r w c p < <(scripts/wine-run "$exe" "$mode" "$url" "$winfile")
+      read -r w c p < <(timeout 900 scripts/wine-run "$exe" "$mode" "$url" "$winfile")
       wall[$mode]+="$w "; cpu[$mode]+="$c "; peak[$mode]+="$p "
     done
     # %e wall, %U+%S CPU, %M peak resident KiB
-    read -r w u s p < <(/usr/bin/time -f '%e %U %S %M' curl -s -o /dev/null -H 'Expect:' \
+    read -r w u s p < <(/usr/bin/time -f '%e %U %S %M' timeout 900 curl -s -o /dev/null -H 'Expect:' \
       -F 'Desc=benchmark' -F 'DirId=1' -F 'Filename=bench' -F 'MimeType=image/jpeg' \
       -F 'Keyword=bench' -F "ImageData=@$file;type=image/jpeg" "$url" 2>&1 >/dev/null)
     wall[curl]+="$w "; cpu[curl]+="$(awk -v a="$u" -v b="$s" 'BEGIN { print a + b }') "
