@@ -5,8 +5,8 @@
 namespace {
 
 HBITMAP LoadNamedBitmap(const std::string& name) {
-  return static_cast<HBITMAP>(LoadImageA(AfxGetInstanceHandle(), name.c_str(), IMAGE_BITMAP, 0, 0,
-                                         LR_CREATEDIBSECTION));
+  return static_cast<HBITMAP>(
+      LoadImageA(AfxGetInstanceHandle(), name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
 }
 
 }  // namespace

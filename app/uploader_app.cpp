@@ -19,7 +19,9 @@ namespace {
 constexpr DWORD kFindWindowTimeoutMs = 10000;
 constexpr DWORD kFindWindowPauseMs = 50;
 
-HWND FindRunningWindow() { return FindWindowA(nullptr, QUIB_WINDOW_TITLE); }
+HWND FindRunningWindow() {
+  return FindWindowA(nullptr, QUIB_WINDOW_TITLE);
+}
 
 }  // namespace
 

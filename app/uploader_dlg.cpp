@@ -70,10 +70,9 @@ CUploaderDlg::CUploaderDlg(HWND parent)
       icon_(static_cast<HICON>(LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME),
                                           IMAGE_ICON, GetSystemMetrics(SM_CXICON),
                                           GetSystemMetrics(SM_CYICON), 0))),
-      smallIcon_(static_cast<HICON>(LoadImageA(AfxGetInstanceHandle(),
-                                               MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON),
-                                               GetSystemMetrics(SM_CYSMICON), 0))) {}
+      smallIcon_(static_cast<HICON>(
+          LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0))) {}
 
 CUploaderDlg::~CUploaderDlg() {
   if (icon_) DestroyIcon(icon_);
@@ -114,14 +113,15 @@ BOOL CUploaderDlg::OnInitDialog() {
     image.ulFlags = LVBKIF_SOURCE_HBITMAP | LVBKIF_STYLE_TILE;
     // The list view owns the bitmap from here on.
     image.hbm = static_cast<HBITMAP>(LoadImageA(AfxGetInstanceHandle(),
-                                                MAKEINTRESOURCEA(IDB_LIST_BACKGROUND),
-                                                IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+                                                MAKEINTRESOURCEA(IDB_LIST_BACKGROUND), IMAGE_BITMAP,
+                                                0, 0, LR_CREATEDIBSECTION));
     SendMessageA(list_.GetSafeHwnd(), LVM_SETBKIMAGEA, 0, reinterpret_cast<LPARAM>(&image));
     // Captions on the background, not in white boxes.
     SendMessageA(list_.GetSafeHwnd(), LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(CLR_NONE));
   }
 
-  for (const std::string& name : quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "")) {
+  for (const std::string& name :
+       quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "")) {
     list_.AddFile(name);
   }
 
@@ -191,7 +191,9 @@ bool CUploaderDlg::OnNotify(NMHDR* header, LRESULT* result) {
       if (key->wVKey == VK_DELETE) {
         list_.RemoveSelected();
         UpdateButtons();
-      } else if (key->wVKey == 'A' && (key->flags & 0x11) != 0) {
+      } else if (key->wVKey == 'A' && ((key->flags & 0x11) != 0 || GetKeyState(VK_CONTROL) < 0)) {
+        // Windows puts the key's scan code into the flags; list views that
+        // leave them 0 (Wine's) still select all with Ctrl+A.
         for (int i = list_.GetItemCount() - 1; i >= 0; --i) {
           LVITEMA item{};
           item.stateMask = LVIS_SELECTED;

@@ -27,13 +27,17 @@ std::string ModuleBaseName(HINSTANCE instance) {
 
 }  // namespace
 
-CWinApp::CWinApp() { g_app = this; }
+CWinApp::CWinApp() {
+  g_app = this;
+}
 
 CWinApp::~CWinApp() {
   if (g_app == this) g_app = nullptr;
 }
 
-CWinApp* AfxGetApp() { return g_app; }
+CWinApp* AfxGetApp() {
+  return g_app;
+}
 
 HINSTANCE AfxGetInstanceHandle() {
   return g_app && g_app->m_hInstance ? g_app->m_hInstance : GetModuleHandleA(nullptr);
@@ -60,7 +64,9 @@ int CWinApp::Run(HINSTANCE instance, const char* cmdLine) {
   return 0;
 }
 
-void CWinApp::SetRegistryKey(const char* key) { registryKey_ = key ? key : ""; }
+void CWinApp::SetRegistryKey(const char* key) {
+  registryKey_ = key ? key : "";
+}
 
 std::string CWinApp::SectionKey(const char* section) const {
   return "Software\\" + registryKey_ + "\\" + m_pszAppName + "\\" + section;

@@ -43,7 +43,9 @@ void CDialog::EndDialog(INT_PTR result) {
   if (hwnd_) ::EndDialog(hwnd_, result);
 }
 
-void CDialog::SetDlgItemText(int id, const char* text) const { ::SetDlgItemTextA(hwnd_, id, text); }
+void CDialog::SetDlgItemText(int id, const char* text) const {
+  ::SetDlgItemTextA(hwnd_, id, text);
+}
 
 std::string CDialog::GetDlgItemText(int id) const {
   HWND item = GetDlgItem(id);
@@ -55,7 +57,9 @@ std::string CDialog::GetDlgItemText(int id) const {
   return text;
 }
 
-void CDialog::SetWindowText(const char* text) const { ::SetWindowTextA(hwnd_, text); }
+void CDialog::SetWindowText(const char* text) const {
+  ::SetWindowTextA(hwnd_, text);
+}
 
 bool CDialog::IsDlgButtonChecked(int id) const {
   return ::IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
@@ -146,10 +150,18 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (OnMessage(msg, wp, lp, &result)) {
     switch (msg) {
       // These return their answer directly from the dialog procedure.
-      case WM_CTLCOLORMSGBOX: case WM_CTLCOLOREDIT: case WM_CTLCOLORLISTBOX:
-      case WM_CTLCOLORBTN: case WM_CTLCOLORDLG: case WM_CTLCOLORSCROLLBAR:
-      case WM_CTLCOLORSTATIC: case WM_COMPAREITEM: case WM_VKEYTOITEM: case WM_CHARTOITEM:
-      case WM_QUERYDRAGICON: case WM_INITDIALOG:
+      case WM_CTLCOLORMSGBOX:
+      case WM_CTLCOLOREDIT:
+      case WM_CTLCOLORLISTBOX:
+      case WM_CTLCOLORBTN:
+      case WM_CTLCOLORDLG:
+      case WM_CTLCOLORSCROLLBAR:
+      case WM_CTLCOLORSTATIC:
+      case WM_COMPAREITEM:
+      case WM_VKEYTOITEM:
+      case WM_CHARTOITEM:
+      case WM_QUERYDRAGICON:
+      case WM_INITDIALOG:
         return static_cast<INT_PTR>(result);
       default:
         SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, result);
@@ -159,8 +171,13 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_INITDIALOG:
       return OnInitDialog();
-    case WM_CTLCOLORMSGBOX: case WM_CTLCOLOREDIT: case WM_CTLCOLORLISTBOX: case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG: case WM_CTLCOLORSCROLLBAR: case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
       SetBkColor(reinterpret_cast<HDC>(wp), RGB(255, 255, 255));
       return reinterpret_cast<INT_PTR>(whiteBrush_);
     case WM_COMMAND:

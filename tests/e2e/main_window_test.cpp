@@ -34,7 +34,7 @@ TEST_F(MainWindow, TitleButtonsAndScreenshot) {
   const struct {
     int id;
     LONG cx, cy;
-  } sizes[] = {{kAdd, 127, 38},     {kRemove, 115, 38}, {kRotate, 127, 38}, {kUpload, 369, 42},
+  } sizes[] = {{kAdd, 127, 38},      {kRemove, 115, 38}, {kRotate, 127, 38}, {kUpload, 369, 42},
                {kSettings, 126, 21}, {kHelp, 45, 21},    {kWeb, 90, 21}};
   for (const auto& s : sizes) {
     const SIZE size = WindowSize(GetDlgItem(main_, s.id));
@@ -113,8 +113,7 @@ TEST_F(MainWindow, SecondStartForwardsAndEnds) {
   EXPECT_TRUE(IsWindow(main_));
 
   const std::string dir = MakeTempDir("forward");
-  const std::string a = dir + "\\first.bmp", b = dir + "\\second 2.png",
-                    text = dir + "\\notes.txt";
+  const std::string a = dir + "\\first.bmp", b = dir + "\\second 2.png", text = dir + "\\notes.txt";
   ASSERT_TRUE(WritePicture(a, 40, 30, RGB(0, 120, 200)));
   ASSERT_TRUE(WritePicture(b, 30, 40, RGB(0, 200, 120)));
   ASSERT_TRUE(WriteBytes(text, "just text\r\n"));

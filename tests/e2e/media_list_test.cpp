@@ -210,13 +210,22 @@ TEST_F(MediaList, DeleteKeyAndRotateOfASelection) {
   EXPECT_GT(counts[0xDCDCDC], 300) << "the frame of the rotated thumbnail";
 }
 
-// Left undone: Wine's list view reports flags 0 in LVN_KEYDOWN (Windows puts
-// the key's scan code there, whose bits 0x01 and 0x10 the main window tests),
-// so A cannot select all here. Run with --gtest_also_run_disabled_tests.
-TEST_F(MediaList, DISABLED_KeyASelectsAll) {
+// Ctrl+A typed on the keyboard selects every entry.
+TEST_F(MediaList, CtrlASelectsAll) {
   Start({Picture("one.bmp", 30, 20, RGB(250, 0, 0)), Picture("two.bmp", 30, 20, RGB(0, 0, 250))});
   SetForegroundWindow(main_);
-  PostMessageA(list_, WM_KEYDOWN, 'A', 0x001E0001);
+  // A click on the list's empty part gives it the focus.
+  PostMessageA(list_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 250));
+  PostMessageA(list_, WM_LBUTTONUP, 0, MAKELPARAM(300, 250));
+  Sleep(500);
+  INPUT keys[4] = {};
+  const WORD order[4][2] = {{VK_CONTROL, 0}, {'A', 0}, {'A', KEYEVENTF_KEYUP}, {VK_CONTROL, KEYEVENTF_KEYUP}};
+  for (int i = 0; i < 4; ++i) {
+    keys[i].type = INPUT_KEYBOARD;
+    keys[i].ki.wVk = order[i][0];
+    keys[i].ki.dwFlags = order[i][1];
+  }
+  SendInput(4, keys, sizeof(INPUT));
   EXPECT_TRUE(WaitUntil(
       [&] {
         int selected = 0;

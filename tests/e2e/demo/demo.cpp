@@ -16,7 +16,9 @@ std::string Env(const char* name) {
   return value;
 }
 
-std::string Media(const char* name) { return ToWindowsPath(Env("QUIB_DEMO_MEDIA") + "/" + name); }
+std::string Media(const char* name) {
+  return ToWindowsPath(Env("QUIB_DEMO_MEDIA") + "/" + name);
+}
 
 int Fail(const char* what) {
   std::fprintf(stderr, "demo: %s\n", what);
@@ -31,8 +33,8 @@ void Shot(HWND window, const char* name) {
 }  // namespace
 
 int main() {
-  const std::string args = "\"" + Media("lake.jpg") + "\" \"" + Media("sunset.jpg") + "\" \"" +
-                           Media("moon.png") + "\"";
+  const std::string args =
+      "\"" + Media("lake.jpg") + "\" \"" + Media("sunset.jpg") + "\" \"" + Media("moon.png") + "\"";
   auto program = CProgram::Launch(args);
   if (!program) return Fail("cannot start the program");
   const DWORD pid = program->Pid();

@@ -86,8 +86,8 @@ bool EncoderFor(const WCHAR* mime, CLSID* clsid) {
 
 std::wstring Wide(const std::string& text) {
   std::wstring wide(text.size() + 1, L'\0');
-  const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0],
-                                    static_cast<int>(wide.size()));
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
   wide.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
   return wide;
 }
@@ -96,8 +96,8 @@ bool SaveBitmap(Gdiplus::Bitmap& bitmap, const std::string& path) {
   std::string lower = path;
   for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   const WCHAR* mime = L"image/png";
-  if (lower.size() > 4 && (lower.substr(lower.size() - 4) == ".jpg" ||
-                           lower.substr(lower.size() - 5) == ".jpeg")) {
+  if (lower.size() > 4 &&
+      (lower.substr(lower.size() - 4) == ".jpg" || lower.substr(lower.size() - 5) == ".jpeg")) {
     mime = L"image/jpeg";
   } else if (lower.size() > 4 && lower.substr(lower.size() - 4) == ".bmp") {
     mime = L"image/bmp";
@@ -120,7 +120,9 @@ std::string ToWindowsPath(const std::string& path) {
   return result;
 }
 
-std::string ProgramPath() { return ToWindowsPath(Env("QUIB_EXE")); }
+std::string ProgramPath() {
+  return ToWindowsPath(Env("QUIB_EXE"));
+}
 
 std::string ArtifactsDir() {
   std::string dir = ToWindowsPath(Env("QUIB_ARTIFACTS"));
@@ -137,7 +139,8 @@ std::string ArtifactsDir() {
 std::string MakeTempDir(const std::string& name) {
   char temp[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temp);
-  std::string dir = std::string(temp) + "quib-e2e-" + name + "-" + std::to_string(GetCurrentProcessId());
+  std::string dir =
+      std::string(temp) + "quib-e2e-" + name + "-" + std::to_string(GetCurrentProcessId());
   EnsureDir(dir);
   return dir;
 }
@@ -250,7 +253,9 @@ HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
   return found;
 }
 
-std::string MessageBoxText(HWND box) { return GetText(GetDlgItem(box, 0xFFFF)); }
+std::string MessageBoxText(HWND box) {
+  return GetText(GetDlgItem(box, 0xFFFF));
+}
 
 bool WaitWindowGone(HWND window, DWORD timeoutMs) {
   return WaitUntil([&] { return !IsWindow(window); }, timeoutMs);
@@ -259,7 +264,8 @@ bool WaitWindowGone(HWND window, DWORD timeoutMs) {
 std::string GetText(HWND window) {
   if (!window) return {};
   char buffer[8192] = {};
-  const LRESULT n = SendMessageA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+  const LRESULT n =
+      SendMessageA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
   return std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
@@ -272,9 +278,13 @@ void PostClick(HWND dialog, int id) {
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-void PostCommand(HWND window, int id) { PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+void PostCommand(HWND window, int id) {
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+}
 
-bool IsEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+bool IsEnabled(HWND dialog, int id) {
+  return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
 
 SIZE WindowSize(HWND window) {
   RECT r{};
@@ -286,7 +296,8 @@ std::vector<ListEntry> ReadListView(HWND list) {
   std::vector<ListEntry> entries;
   DWORD pid = 0;
   GetWindowThreadProcessId(list, &pid);
-  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  HANDLE process =
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
   if (!process) return entries;
   constexpr SIZE_T kTextSize = 1024;
   void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + kTextSize,
@@ -330,15 +341,16 @@ void SelectListEntry(HWND list, int index, bool selected) {
   GetWindowThreadProcessId(list, &pid);
   HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
   if (!process) return;
-  void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMA), MEM_COMMIT | MEM_RESERVE,
-                                PAGE_READWRITE);
+  void* remote =
+      VirtualAllocEx(process, nullptr, sizeof(LVITEMA), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (remote) {
     LVITEMA item{};
     item.stateMask = LVIS_SELECTED;
     item.state = selected ? LVIS_SELECTED : 0;
     SIZE_T done = 0;
     WriteProcessMemory(process, remote, &item, sizeof item, &done);
-    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(remote));
+    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(remote));
     VirtualFreeEx(process, remote, 0, MEM_RELEASE);
   }
   CloseHandle(process);
