@@ -200,6 +200,9 @@ bool WriteMovie(const std::string& path, size_t size) {
 class Upload : public testing::Test {
  protected:
   void SetUp() override {
+    const std::string error = Env("QUIB_UPLOAD_SERVICE_ERROR");
+    if (!error.empty()) FAIL() << error;
+    // Run by hand without scripts/test.d/20-upload-service.sh.
     if (ServiceUrl().empty()) GTEST_SKIP() << "QUIB_UPLOAD_SERVICE_URL is not set";
     ClearProfile();
     dir_ = MakeTempDir(testing::UnitTest::GetInstance()->current_test_info()->name());
