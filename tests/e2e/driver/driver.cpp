@@ -235,8 +235,11 @@ HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
               char cls[64] = {};
               GetClassNameA(window, cls, sizeof cls);
               // A message box is a dialog whose static 0xFFFF holds text (a
-              // dialog's unnamed picture controls have that id too).
+              // dialog's unnamed pictures and group boxes have that id too).
               HWND text = GetDlgItem(window, 0xFFFF);
+              char textClass[32] = {};
+              if (text) GetClassNameA(text, textClass, sizeof textClass);
+              if (_stricmp(textClass, "Static") != 0) text = nullptr;
               const LONG type = text ? GetWindowLongA(text, GWL_STYLE) & SS_TYPEMASK : 0;
               if ((d->pid == 0 || pid == d->pid) && strcmp(cls, "#32770") == 0 && text &&
                   type != SS_BITMAP && type != SS_ICON && IsWindowVisible(window)) {
