@@ -65,17 +65,26 @@ CHttpUpload::CHttpUpload(std::unique_ptr<IHttpPort> port)
     : session_(OrUnavailable(std::move(port))) {}
 
 CHttpUpload::~CHttpUpload() {
-  if (worker_.joinable()) {
-    // From inside a final event the worker is this thread: it only returns
-    // after the listeners, so letting it go is safe.
-    if (worker_.get_id() == std::this_thread::get_id()) {
-      worker_.detach();
-    } else {
-      worker_.join();
-    }
+  std::thread worker;
+  {
+    std::lock_guard<std::mutex> lock(workerLock_);
+    worker = std::move(worker_);
   }
+  CollectWorker(worker);
   Reset();
   session_->Close();
+}
+
+// From inside a final event the worker is this thread: it only returns after
+// the listeners, so letting it go is safe. Any other worker has delivered its
+// final event (or is about to) and is waited for.
+void CHttpUpload::CollectWorker(std::thread& worker) {
+  if (!worker.joinable()) return;
+  if (worker.get_id() == std::this_thread::get_id()) {
+    worker.detach();
+  } else {
+    worker.join();
+  }
 }
 
 void CHttpUpload::AddListener(IHttpListener* listener) {
@@ -101,21 +110,24 @@ void CHttpUpload::ParseUrl(const std::string& url) {
 void CHttpUpload::Start(const std::string& url, const std::string& command) {
   ParseUrl(url);
   commandName_ = command;
-  if (worker_.joinable()) {
-    // The previous request has delivered its final event; when we are inside
-    // it, its thread finishes on its own.
-    if (worker_.get_id() == std::this_thread::get_id()) {
-      worker_.detach();
-    } else {
-      worker_.join();
+  std::thread previous;
+  std::string failure;
+  bool started = true;
+  {
+    // A request may end, and its listener start the next one, before the
+    // new thread is stored: the lock makes that Start wait for it.
+    std::lock_guard<std::mutex> lock(workerLock_);
+    previous = std::move(worker_);
+    try {
+      worker_ = CreateWorker();
+    } catch (const std::exception& e) {
+      failure = e.what();
+      started = false;
     }
   }
-  try {
-    worker_ = CreateWorker();
-  } catch (const std::exception& e) {
-    // No thread, so the final event comes on the caller's thread.
-    Finish(HttpEventError, e.what());
-  }
+  CollectWorker(previous);
+  // No thread, so the final event comes on the caller's thread.
+  if (!started) Finish(HttpEventError, failure);
 }
 
 std::thread CHttpUpload::CreateWorker() {

@@ -100,6 +100,7 @@ class CHttpUpload {
   virtual std::thread CreateWorker();
 
  private:
+  void CollectWorker(std::thread& worker);
   void Deliver(HttpEvent& event);
   // Reset, then the final event; nothing of the object is touched after it.
   void Finish(int32_t type, const std::string& text);
@@ -119,5 +120,6 @@ class CHttpUpload {
   std::vector<IHttpListener*> listeners_;
   std::string commandName_;
   std::atomic<bool> cancelRequested_{false};
-  std::thread worker_;
+  std::thread worker_;  // guarded by workerLock_
+  std::mutex workerLock_;
 };
