@@ -14,6 +14,7 @@
 #include "res/resource.h"
 #include "tests/win/dialogs/dialog_harness.h"
 #include "tests/win/media/media_test_util.h"
+#include "tests/win/settings_details/screen_pixel.h"
 
 using namespace dlgtest;
 
@@ -120,39 +121,43 @@ TEST_F(DetailsDialog, PictureShowsThumbnailSummaryAndFields) {
   Add(Beach(), "sea \"summer 2009\"");
   items_[0]->SetName("Beach day");
   items_[0]->SetDescription("first line\r\nsecond line");
-  EXPECT_EQ(Run(0,
-                [&](HWND dlg) {
-                  char caption[64] = {};
-                  GetWindowTextA(dlg, caption, sizeof caption);
-                  EXPECT_STREQ(caption, "Media details");
-                  EXPECT_EQ(Text(dlg, IDC_DETAILS_NAME_LABEL), "Name:");
-                  EXPECT_EQ(Text(dlg, IDC_DETAILS_KEYWORDS_LABEL),
-                            "Tags (word1 \"word1 and word2\" word3):");
-                  EXPECT_EQ(Text(dlg, IDC_DETAILS_DESCRIPTION_LABEL), "Comment:");
-                  EXPECT_EQ(Text(dlg, IDC_DETAILS_ADD_TO_ALL),
-                            "Add tags to all pictures and movies.");
-                  EXPECT_EQ(Text(dlg, IDOK), "OK");
-                  EXPECT_EQ(Text(dlg, IDCANCEL), "Cancel");
-                  EXPECT_EQ(Text(dlg, IDC_DETAILS_NAME), "Beach day");
-                  EXPECT_EQ(Text(dlg, IDC_DETAILS_KEYWORDS), "sea \"summer 2009\"");
-                  EXPECT_EQ(Text(dlg, IDC_DETAILS_DESCRIPTION), "first line\r\nsecond line");
-                  EXPECT_FALSE(IsChecked(dlg, IDC_DETAILS_ADD_TO_ALL));
-                  EXPECT_EQ(FocusOf(dlg), GetDlgItem(dlg, IDC_DETAILS_KEYWORDS));
+  EXPECT_EQ(
+      Run(0,
+          [&](HWND dlg) {
+            char caption[64] = {};
+            GetWindowTextA(dlg, caption, sizeof caption);
+            EXPECT_STREQ(caption, "Media details");
+            EXPECT_EQ(Text(dlg, IDC_DETAILS_NAME_LABEL), "Name:");
+            EXPECT_EQ(Text(dlg, IDC_DETAILS_KEYWORDS_LABEL),
+                      "Tags (word1 \"word1 and word2\" word3):");
+            EXPECT_EQ(Text(dlg, IDC_DETAILS_DESCRIPTION_LABEL), "Comment:");
+            EXPECT_EQ(Text(dlg, IDC_DETAILS_ADD_TO_ALL), "Add tags to all pictures and movies.");
+            EXPECT_EQ(Text(dlg, IDOK), "OK");
+            EXPECT_EQ(Text(dlg, IDCANCEL), "Cancel");
+            EXPECT_EQ(Text(dlg, IDC_DETAILS_NAME), "Beach day");
+            EXPECT_EQ(Text(dlg, IDC_DETAILS_KEYWORDS), "sea \"summer 2009\"");
+            EXPECT_EQ(Text(dlg, IDC_DETAILS_DESCRIPTION), "first line\r\nsecond line");
+            EXPECT_FALSE(IsChecked(dlg, IDC_DETAILS_ADD_TO_ALL));
+            EXPECT_EQ(FocusOf(dlg), GetDlgItem(dlg, IDC_DETAILS_KEYWORDS));
 
-                  EXPECT_TRUE(Screenshot(dlg, "dialog-details"));
-                  // The thumbnail at (10, 10): red top-left quarter, blue
-                  // elsewhere; white around it.
-                  EXPECT_TRUE(media_test::IsReddish(Rgb(ScreenPixel(dlg, 10 + 10, 10 + 10))));
-                  EXPECT_TRUE(media_test::IsBluish(Rgb(ScreenPixel(dlg, 10 + 90, 10 + 65))));
-                  EXPECT_EQ(ScreenPixel(dlg, 5, 5), RGB(255, 255, 255));
-                  // Four lines of summary right of it, nothing left of 134.
-                  RECT client{};
-                  GetClientRect(dlg, &client);
-                  EXPECT_EQ(PaintedLines(dlg, 134, 10, client.right - 10, 95), 4);
-                  EXPECT_EQ(PaintedLines(dlg, 116, 10, 132, 95), 0);
-                  Click(dlg, IDCANCEL);
-                }),
-            IDCANCEL);
+            EXPECT_TRUE(Screenshot(dlg, "dialog-details"));
+            // The thumbnail at (10, 10): red top-left quarter, blue
+            // elsewhere; white around it.
+            EXPECT_TRUE(WaitUntil(
+                [&] { return media_test::IsReddish(Rgb(ScreenPixelAt(dlg, 10 + 10, 10 + 10))); },
+                5000));
+            EXPECT_TRUE(WaitUntil(
+                [&] { return media_test::IsBluish(Rgb(ScreenPixelAt(dlg, 10 + 90, 10 + 65))); },
+                5000));
+            EXPECT_TRUE(ShowsWhite(dlg, 5, 5));
+            // Four lines of summary right of it, nothing left of 134.
+            RECT client{};
+            GetClientRect(dlg, &client);
+            EXPECT_EQ(PaintedLines(dlg, 134, 10, client.right - 10, 95), 4);
+            EXPECT_EQ(PaintedLines(dlg, 116, 10, 132, 95), 0);
+            Click(dlg, IDCANCEL);
+          }),
+      IDCANCEL);
 }
 
 TEST_F(DetailsDialog, SummaryOfPictureAndMovie) {

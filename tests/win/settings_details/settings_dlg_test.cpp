@@ -21,8 +21,6 @@ using namespace dlgtest;
 
 namespace {
 
-const COLORREF kWhite = RGB(255, 255, 255);
-
 std::string Env(const char* name) {
   char value[1024] = {};
   const DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
@@ -184,9 +182,9 @@ TEST_F(SettingsDialog, EmptyProfileShowsDefaultsAndCancelStoresNothing) {
               EXPECT_FALSE(IsChecked(dlg, IDC_SETTINGS_RESIZE_SMALL));
               EXPECT_FALSE(IsChecked(dlg, IDC_SETTINGS_RESIZE_MEDIUM));
               EXPECT_TRUE(IsChecked(dlg, IDC_SETTINGS_RESIZE_NONE));
-              EXPECT_EQ(ScreenPixel(dlg, 3, 3), kWhite);
-              EXPECT_EQ(PixelInControl(dlg, IDC_SETTINGS_RESIZE_SMALL), kWhite);
-              EXPECT_EQ(PixelInControl(dlg, IDC_SETTINGS_FOLDER_TEXT), kWhite);
+              EXPECT_TRUE(ShowsWhite(dlg, 3, 3));
+              EXPECT_TRUE(ShowsWhiteIn(dlg, IDC_SETTINGS_RESIZE_SMALL));
+              EXPECT_TRUE(ShowsWhiteIn(dlg, IDC_SETTINGS_FOLDER_TEXT));
               // Typing and choosing, then Cancel: nothing is stored.
               Type(dlg, IDC_SETTINGS_USERNAME, "someone");
               Type(dlg, IDC_SETTINGS_PASSWORD, "secret");
