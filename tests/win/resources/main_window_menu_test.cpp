@@ -1,0 +1,37 @@
+// The main window in-process: what can only be read from inside the program
+// (its system menu belongs to the process that made it).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "app/uploader_app.h"
+#include "app/uploader_dlg.h"
+#include "res/resource.h"
+
+TEST(MainWindowMenu, SystemMenuOffersTheAboutBox) {
+  CUploaderDlg dialog;
+  std::string item;
+  UINT separatorState = 0;
+  std::thread user([&] {
+    HWND window = nullptr;
+    for (int i = 0; i < 200 && !window; ++i) {
+      Sleep(50);
+      window = FindWindowA(nullptr, QUIB_WINDOW_TITLE);
+    }
+    if (!window) return;
+    HMENU menu = GetSystemMenu(window, FALSE);
+    char text[128] = {};
+    GetMenuStringA(menu, IDM_ABOUTBOX, text, sizeof text, MF_BYCOMMAND);
+    item = text;
+    // The separator stands right before the new item.
+    const int count = GetMenuItemCount(menu);
+    separatorState = count >= 2 ? GetMenuState(menu, count - 2, MF_BYPOSITION) : 0;
+    PostMessageA(window, WM_CLOSE, 0, 0);
+  });
+  EXPECT_EQ(dialog.DoModal(), 0);  // WM_CLOSE ends the main window with 0
+  user.join();
+  EXPECT_EQ(item, "&Info about quib\xAE-uploader...");
+  EXPECT_TRUE(separatorState & MF_SEPARATOR);
+}
