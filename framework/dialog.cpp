@@ -15,6 +15,10 @@ const char kDialogProp[] = "QuibDialog";
 thread_local HHOOK t_filterHook = nullptr;
 thread_local int t_modalDepth = 0;
 
+bool IsCtlColorMessage(UINT msg) {
+  return msg >= WM_CTLCOLORMSGBOX && msg <= WM_CTLCOLORSTATIC;
+}
+
 }  // namespace
 
 CDialog::CDialog(UINT templateId, HWND parent)
@@ -148,15 +152,9 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
 INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   LRESULT result = 0;
   if (OnMessage(msg, wp, lp, &result)) {
+    // These return their answer directly from the dialog procedure.
+    if (IsCtlColorMessage(msg)) return static_cast<INT_PTR>(result);
     switch (msg) {
-      // These return their answer directly from the dialog procedure.
-      case WM_CTLCOLORMSGBOX:
-      case WM_CTLCOLOREDIT:
-      case WM_CTLCOLORLISTBOX:
-      case WM_CTLCOLORBTN:
-      case WM_CTLCOLORDLG:
-      case WM_CTLCOLORSCROLLBAR:
-      case WM_CTLCOLORSTATIC:
       case WM_COMPAREITEM:
       case WM_VKEYTOITEM:
       case WM_CHARTOITEM:
@@ -168,18 +166,13 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         return TRUE;
     }
   }
+  if (IsCtlColorMessage(msg)) {
+    SetBkColor(reinterpret_cast<HDC>(wp), RGB(255, 255, 255));
+    return reinterpret_cast<INT_PTR>(whiteBrush_);
+  }
   switch (msg) {
     case WM_INITDIALOG:
       return OnInitDialog();
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
-      SetBkColor(reinterpret_cast<HDC>(wp), RGB(255, 255, 255));
-      return reinterpret_cast<INT_PTR>(whiteBrush_);
     case WM_COMMAND:
       return OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp)) ? TRUE : FALSE;
     case WM_DRAWITEM: {

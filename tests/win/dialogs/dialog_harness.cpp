@@ -1,4 +1,5 @@
 #include "tests/win/dialogs/dialog_harness.h"
+#include "tests/win/support/screen_pixel.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -348,19 +349,6 @@ bool DeactivateAndReactivate(HWND dialog) {
   const bool regained = WaitUntil([&] { return GetForegroundWindow() == dialog; }, kWaitMs);
   return lost && regained;
 }
-
-namespace {
-
-COLORREF ScreenPixel(HWND window, int x, int y) {
-  POINT p{x, y};
-  ClientToScreen(window, &p);
-  HDC screen = GetDC(nullptr);
-  const COLORREF color = GetPixel(screen, p.x, p.y);
-  ReleaseDC(nullptr, screen);
-  return color;
-}
-
-}  // namespace
 
 bool ShowsWhite(HWND window, int x, int y) {
   return WaitUntil([&] { return ScreenPixel(window, x, y) == RGB(255, 255, 255); }, 5000);

@@ -14,7 +14,7 @@
 #include "res/resource.h"
 #include "tests/win/dialogs/dialog_harness.h"
 #include "tests/win/media/media_test_util.h"
-#include "tests/win/settings_details/screen_pixel.h"
+#include "tests/win/support/screen_pixel.h"
 
 using namespace dlgtest;
 
@@ -144,10 +144,10 @@ TEST_F(DetailsDialog, PictureShowsThumbnailSummaryAndFields) {
             // The thumbnail at (10, 10): red top-left quarter, blue
             // elsewhere; white around it.
             EXPECT_TRUE(WaitUntil(
-                [&] { return media_test::IsReddish(Rgb(ScreenPixelAt(dlg, 10 + 10, 10 + 10))); },
+                [&] { return media_test::IsReddish(Rgb(ScreenPixel(dlg, 10 + 10, 10 + 10))); },
                 5000));
             EXPECT_TRUE(WaitUntil(
-                [&] { return media_test::IsBluish(Rgb(ScreenPixelAt(dlg, 10 + 90, 10 + 65))); },
+                [&] { return media_test::IsBluish(Rgb(ScreenPixel(dlg, 10 + 90, 10 + 65))); },
                 5000));
             EXPECT_TRUE(ShowsWhite(dlg, 5, 5));
             // Four lines of summary right of it, nothing left of 134.

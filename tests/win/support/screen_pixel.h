@@ -1,9 +1,10 @@
-// The colour on screen at a point of a window's client area.
+// The colour on screen at a point of a window's client area (the window must be
+// on top). Shared by the dialog test programs.
 #pragma once
 
 #include <windows.h>
 
-inline COLORREF ScreenPixelAt(HWND window, int x, int y) {
+inline COLORREF ScreenPixel(HWND window, int x, int y) {
   POINT p{x, y};
   ClientToScreen(window, &p);
   HDC screen = GetDC(nullptr);
