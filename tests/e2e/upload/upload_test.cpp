@@ -477,12 +477,15 @@ TEST_F(Upload, CancelWhileTheServerStallsEndsPromptly) {
   PostClick(main_, kUpload);
   HWND transfer = Dialog("Uploading...");
   ASSERT_TRUE(transfer);
-  // The body is sent; the answer never comes.
-  ASSERT_TRUE(WaitUntil(
+  // The body is sent; the answer never comes. A loaded machine can take a
+  // while to get there; a picture of the dialog tells what it showed if not.
+  const bool sent = WaitUntil(
       [&] {
         return SendMessageA(GetDlgItem(transfer, kTransferProgress), PBM_GETPOS, 0, 0) == 100;
       },
-      30000));
+      90000);
+  if (!sent) SaveScreenshot(transfer, "upload-stall-body-not-sent");
+  ASSERT_TRUE(sent);
   Sleep(500);
   SaveScreenshot(transfer, "upload-waiting-for-server");
   const DWORD start = GetTickCount();
