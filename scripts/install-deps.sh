@@ -9,7 +9,7 @@ packages=(
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 xvfb xauth xdotool x11-apps imagemagick fonts-dejavu-core
   libcpp-httplib-dev libsqlite3-dev sqlite3 libssl-dev openssl curl python3
-  chromium valgrind file time fonts-wine fonts-liberation
+  chromium valgrind file time fonts-wine fonts-liberation locales
 )
 
 missing=()
