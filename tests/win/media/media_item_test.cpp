@@ -390,11 +390,16 @@ TEST_F(MediaItemTest, EveryFailingStepLeavesTheItemAsItWas) {
       UserFile("camera.jpg", quib_test::InsertAfterStart(EncodePicture(300, 200, "image/jpeg"),
                                                          quib_test::BuildExifSegment(spec)));
   const std::string alpha = UserFile("alpha.png", EncodeTransparentPng(300, 200));
-  for (const std::string& path : {camera, alpha}) {
+  // The camera picture is turned upright on loading; the PNG is put on white;
+  // an item already on a copy of its own must keep that copy.
+  const std::pair<std::string, bool> cases[] = {{camera, false}, {alpha, false}, {camera, true}};
+  for (const auto& c : cases) {
+    const std::string& path = c.first;
     for (const bool rotate : {true, false}) {
-      SCOPED_TRACE(FileName(path) + (rotate ? " Rotate" : " Resize"));
+      SCOPED_TRACE(FileName(path) + (rotate ? " Rotate" : " Resize") +
+                   (c.second ? " of a copy" : ""));
       CMediaItem item(path);
-      ASSERT_TRUE(item.Rotate());  // now on a copy of its own, which must survive
+      if (c.second) ASSERT_TRUE(item.Rotate());
       int steps = 0;
       for (int n = 1; steps == 0; ++n) {
         ASSERT_LT(n, 200) << "no end of steps";
