@@ -399,7 +399,9 @@ TEST_F(MediaItemTest, EveryFailingStepLeavesTheItemAsItWas) {
       SCOPED_TRACE(FileName(path) + (rotate ? " Rotate" : " Resize") +
                    (c.second ? " of a copy" : ""));
       CMediaItem item(path);
-      if (c.second) ASSERT_TRUE(item.Rotate());
+      if (c.second) {
+        ASSERT_TRUE(item.Rotate());
+      }
       int steps = 0;
       for (int n = 1; steps == 0; ++n) {
         ASSERT_LT(n, 200) << "no end of steps";
