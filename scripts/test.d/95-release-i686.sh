@@ -37,6 +37,18 @@
   emulation_off() {
     if [ -e "$binfmt/qemu-i386" ]; then echo 0 >"$binfmt/qemu-i386" || true; fi
   }
+  # The trap below switches it off on every way out of this step.
+  emulation_on() {
+    [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
+    if [ -e "$binfmt/qemu-i386" ]; then
+      echo 1 >"$binfmt/qemu-i386"
+    else
+      printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+        >"$binfmt/register"
+    fi
+    on_since=$(date +%s)
+    echo "release-i686: emulation on"
+  }
   cleanup() {
     local rc=$?
     WINEPREFIX=$run_dir/prefix "$server" -k >/dev/null 2>&1 || true
@@ -46,7 +58,8 @@
       wait "$service_pid" 2>/dev/null || true
     fi
     [ -n "${QUIB_KEEP_RUN_DIR:-}" ] || rm -rf "${run_dir:?}"
-    echo "release-i686: emulation off; step took $(($(date +%s) - step_start)) s"
+    echo "release-i686: emulation off (on for $(($(date +%s) - ${on_since:-$(date +%s)})) s);" \
+      "step took $(($(date +%s) - step_start)) s"
     exit $rc
   }
   trap cleanup EXIT
@@ -74,22 +87,34 @@
   "$svc" --data "$data" add-account "$user" "$password" >/dev/null
   "$svc" --data "$data" add-album "$user" "Release" >/dev/null
 
-  # Emulation on: from here on every exit path switches it off again.
-  [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
-  if [ -e "$binfmt/qemu-i386" ]; then
-    echo 1 >"$binfmt/qemu-i386"
-  else
-    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-      >"$binfmt/register"
-  fi
-  echo "release-i686: emulation on"
   export QEMU_RESERVED_VA=0xf7000000
   export WINEPREFIX=$run_dir/prefix
   boot_start=$(date +%s)
-  timeout --kill-after=30 900 "$loader" wineboot -i >"$run_dir/wineboot.log" 2>&1 ||
-    fail "wineboot of the 32-bit prefix failed: $(tail -5 "$run_dir/wineboot.log")"
-  "$server" -w 2>/dev/null || true
-  echo "release-i686: prefix with its 32-bit side in $(($(date +%s) - boot_start)) s"
+  # Setting up the 32-bit side of a prefix takes minutes under emulation. A
+  # pristine prefix (booted, never used) is kept per Wine and qemu version
+  # outside the work tree and copied for each run; QUIB_I686_FRESH_PREFIX=1
+  # makes a new one.
+  cache_dir=${QUIB_I686_CACHE:-/var/cache/quib-uploader}
+  key=$( { "$loader" --version; dpkg-query -W -f='${Version} ' wine32:i386 qemu-user-static; } |
+    tr -c 'A-Za-z0-9.\n' '_' | tr -d '\n')
+  template=$cache_dir/i686-prefix-$key.tar
+  if [ -s "$template" ] && [ -z "${QUIB_I686_FRESH_PREFIX:-}" ]; then
+    mkdir -p "$WINEPREFIX"
+    tar -xf "$template" -C "$WINEPREFIX" || fail "cannot unpack $template"
+    how="copied from $template"
+    emulation_on
+  else
+    emulation_on
+    timeout --kill-after=30 900 "$loader" wineboot -i >"$run_dir/wineboot.log" 2>&1 ||
+      fail "wineboot of the 32-bit prefix failed: $(tail -5 "$run_dir/wineboot.log")"
+    "$server" -w 2>/dev/null || true
+    how="made with its 32-bit side"
+    if mkdir -p "$cache_dir" 2>/dev/null; then
+      tar -cf "$template.$$" -C "$WINEPREFIX" . && mv -f "$template.$$" "$template" ||
+        rm -f "$template.$$"
+    fi
+  fi
+  echo "release-i686: prefix $how in $(($(date +%s) - boot_start)) s"
   cp -f /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 
   export QUIB_SETUP_EXE=$setup QUIB_PACKAGE_STAGE=$stage QUIB_VXUSB_PROBE=$probe
