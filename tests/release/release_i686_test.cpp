@@ -1,5 +1,5 @@
 // The real i686 release files as a user gets them, run under qemu-i386 and
-// 32-bit Wine (scripts/test.d/95-release-i686.sh sets that up): the silent
+// 32-bit Wine (scripts/test.d/after/95-release-i686.sh sets that up): the silent
 // installer, the installed program uploading to the album service, a second
 // start as "Send To" makes it, VXUSB.dll in a 32-bit caller, and the
 // uninstaller. This driver is a 64-bit program in the same prefix: it finds
@@ -276,6 +276,7 @@ struct Shared {
   HWND main = nullptr;
   std::unique_ptr<CChild> probe;
   std::string dir;
+  std::string picture, pictureBytes;
 };
 Shared& State() {
   static Shared shared;
@@ -301,16 +302,9 @@ class ReleaseI686 : public testing::Test {
   }
   void SetUp() override {
     if (Env("QUIB_SETUP_EXE").empty())
-      GTEST_SKIP() << "run by scripts/test.d/95-release-i686.sh (QUIB_SETUP_EXE is not set)";
+      GTEST_SKIP() << "run by scripts/test.d/after/95-release-i686.sh (QUIB_SETUP_EXE is not set)";
   }
   static std::string Installed(const std::string& name) { return InstallDir() + "\\" + name; }
-  void NeedInstallation() {
-    if (!State().installed) GTEST_FAIL() << "the installation failed before";
-  }
-  void NeedProgram() {
-    NeedInstallation();
-    if (!State().main || !IsWindow(State().main)) GTEST_FAIL() << "the program is not running";
-  }
 };
 
 TEST_F(ReleaseI686, SilentInstallIsPerUserWithShortcutsAndProgramsEntry) {
@@ -368,23 +362,20 @@ TEST_F(ReleaseI686, SilentInstallIsPerUserWithShortcutsAndProgramsEntry) {
   State().installed = !HasFailure();
 }
 
-TEST_F(ReleaseI686, InstalledProgramUploadsAPictureThroughLoginAndAlbumDialogs) {
-  NeedInstallation();
+TEST_F(ReleaseI686, InstalledProgramStartsWithThePictureOfItsCommandLine) {
+  ASSERT_TRUE(State().installed) << "the installation failed before";
   // The 32-bit DLL caller starts meanwhile: every 32-bit start is slow.
   State().probe = CChild::Start(ToWindowsPath(Env("QUIB_VXUSB_PROBE")),
                                 "\"" + Installed("VXUSB.dll") + "\"", true);
 
-  const std::string user = Env("QUIB_I686_USER"), password = Env("QUIB_I686_PASSWORD");
-  ASSERT_FALSE(user.empty());
   RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\BRAMWELD");
-  const std::string picture = State().dir + "\\release picture.jpg";
-  ASSERT_TRUE(WritePicture(picture, 640, 480, RGB(20, 120, 200)));
-  const std::string bytes = ReadBytes(picture);
+  State().picture = State().dir + "\\release picture.jpg";
+  ASSERT_TRUE(WritePicture(State().picture, 640, 480, RGB(20, 120, 200)));
+  State().pictureBytes = ReadBytes(State().picture);
 
-  State().program = CChild::Start(Installed("quibuploader.exe"), "\"" + picture + "\"");
+  State().program = CChild::Start(Installed("quibuploader.exe"), "\"" + State().picture + "\"");
   ASSERT_TRUE(State().program);
-  const DWORD pid = State().program->Pid();
-  HWND main = WaitForWindow(kMainTitle, pid, kStartMs, "#32770");
+  HWND main = WaitForWindow(kMainTitle, State().program->Pid(), kStartMs, "#32770");
   ASSERT_TRUE(main) << "no main window within 6 min";
   Timed("first start to main window", State().program->Seconds());
   State().main = main;
@@ -392,6 +383,16 @@ TEST_F(ReleaseI686, InstalledProgramUploadsAPictureThroughLoginAndAlbumDialogs) 
       << "the picture of the command line is not in the list";
   EXPECT_TRUE(IsEnabled(main, kUpload));
   SaveScreenshot(main, "i686-main-window");
+}
+
+TEST_F(ReleaseI686, InstalledProgramUploadsThroughLoginAndAlbumDialogs) {
+  ASSERT_TRUE(State().installed) << "the installation failed before";
+  ASSERT_TRUE(State().main && IsWindow(State().main)) << "the program is not running";
+  const std::string user = Env("QUIB_I686_USER"), password = Env("QUIB_I686_PASSWORD");
+  ASSERT_FALSE(user.empty());
+  const std::string picture = State().picture, bytes = State().pictureBytes;
+  const DWORD pid = State().program->Pid();
+  HWND main = State().main;
 
   const DWORD uploadStart = GetTickCount();
   PostClick(main, kUpload);
@@ -429,10 +430,12 @@ TEST_F(ReleaseI686, InstalledProgramUploadsAPictureThroughLoginAndAlbumDialogs) 
   EXPECT_EQ(media[0].at("dir_id"), albums[0].at("id"));
   EXPECT_EQ(ReadBytes(ToWindowsPath(media[0].at("path"))), bytes);
   EXPECT_EQ(ReadBytes(picture), bytes);  // the user's file is untouched
+  EXPECT_EQ(RegString(HKEY_CURRENT_USER, kSettingsKey, "Username"), user);
 }
 
 TEST_F(ReleaseI686, SecondStartFromSendToAddsTheFileToTheRunningWindow) {
-  NeedProgram();
+  ASSERT_TRUE(State().installed) << "the installation failed before";
+  ASSERT_TRUE(State().main && IsWindow(State().main)) << "the program is not running";
   std::string target, arguments;
   ASSERT_TRUE(ReadShortcut(SendToShortcut(), &target, &arguments));
   const int before = ListCount(State().main);
@@ -452,7 +455,7 @@ TEST_F(ReleaseI686, SecondStartFromSendToAddsTheFileToTheRunningWindow) {
 }
 
 TEST_F(ReleaseI686, VxusbLoadsInA32BitProcessAndBehavesAsWithoutDevice) {
-  NeedInstallation();
+  ASSERT_TRUE(State().installed) << "the installation failed before";
   if (!State().probe)
     State().probe = CChild::Start(ToWindowsPath(Env("QUIB_VXUSB_PROBE")),
                                   "\"" + Installed("VXUSB.dll") + "\"", true);
@@ -469,11 +472,15 @@ TEST_F(ReleaseI686, VxusbLoadsInA32BitProcessAndBehavesAsWithoutDevice) {
 }
 
 TEST_F(ReleaseI686, UninstallerStopsTheProgramRemovesItsFilesAndKeepsSettings) {
-  NeedInstallation();
+  ASSERT_TRUE(State().installed) << "the installation failed before";
   const bool running = State().program && State().program->Running();
   EXPECT_TRUE(running) << "the program should still run, for the uninstaller to stop it";
+  // The user's settings: what the login dialog stored, and one more.
   const std::string user = RegString(HKEY_CURRENT_USER, kSettingsKey, "Username");
-  EXPECT_EQ(user, Env("QUIB_I686_USER")) << "the login dialog stored no user name";
+  const DWORD medium = 2;
+  ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, "ResizeImage", REG_DWORD, &medium,
+                            sizeof medium),
+            ERROR_SUCCESS);
 
   // As the list of installed programs runs it, silently.
   const std::string command = RegString(HKEY_CURRENT_USER, kUninstallKey, "UninstallString");
@@ -496,7 +503,12 @@ TEST_F(ReleaseI686, UninstallerStopsTheProgramRemovesItsFilesAndKeepsSettings) {
   EXPECT_FALSE(Exists(SendToShortcut()));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
   // The settings stay unless the user ticks the box.
-  EXPECT_EQ(RegString(HKEY_CURRENT_USER, kSettingsKey, "Username"), Env("QUIB_I686_USER"));
+  DWORD resize = 0, size = sizeof resize;
+  EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, "ResizeImage", RRF_RT_REG_DWORD, nullptr,
+                         &resize, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(resize, medium);
+  EXPECT_EQ(RegString(HKEY_CURRENT_USER, kSettingsKey, "Username"), user);
 }
 
 }  // namespace

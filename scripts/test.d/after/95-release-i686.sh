@@ -1,11 +1,14 @@
-# Sourced by scripts/test.sh: the real i686 release files, run. Builds the
-# package of build/win32, switches the qemu-i386 emulation on (binfmt_misc),
-# makes a Wine prefix of its own whose 32-bit side is set up, and runs the
-# 64-bit driver tests/release/release_i686_test.cpp there against an album
-# service on the address that build/win32 was configured with. The emulation
-# is switched off again when the step ends, whichever way it ends: while it
-# is on, every new Wine prefix on this machine takes minutes instead of
-# seconds. QUIB_SKIP_I686=1 skips the step (and says so).
+# Sourced by scripts/test.sh after the Wine tests: the real i686 release
+# files, run. Builds the package of build/win32, switches the qemu-i386
+# emulation on (binfmt_misc), makes a Wine prefix of its own whose 32-bit side
+# is set up, and runs the 64-bit driver tests/release/release_i686_test.cpp
+# there against an album service on the address that build/win32 was
+# configured with. The emulation is switched off again when the step ends,
+# whichever way it ends: while it is on, every new Wine prefix on this machine
+# takes minutes instead of seconds, which is also why this step comes last.
+#   QUIB_SKIP_I686=1          skips the step (and says so)
+#   QUIB_I686_FILTER=PATTERN  runs only some of the cases (--gtest_filter)
+#   QUIB_I686_FRESH_PREFIX=1  makes a new prefix instead of the kept one
 (
   set -euo pipefail
   step_start=$(date +%s)
@@ -120,6 +123,7 @@
   export QUIB_SETUP_EXE=$setup QUIB_PACKAGE_STAGE=$stage QUIB_VXUSB_PROBE=$probe
   export QUIB_I686_SERVICE_URL=$i686_url QUIB_I686_USER=$user QUIB_I686_PASSWORD=$password
   export QUIB_EXPECTED_VERSION=$i686_version
-  timeout --kill-after=30 1200 "$loader" "$driver" --gtest_color=no ||
+  timeout --kill-after=30 1500 "$loader" "$driver" --gtest_color=no \
+    --gtest_filter="${QUIB_I686_FILTER:-*}" ||
     fail "the i686 release run failed"
 ) || return 1 2>/dev/null || exit 1
