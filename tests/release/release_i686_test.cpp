@@ -489,11 +489,12 @@ TEST_F(ReleaseI686, UninstallerStopsTheProgramRemovesItsFilesAndKeepsSettings) {
   auto uninstaller = CChild::Start(exe, "/S");
   ASSERT_TRUE(uninstaller);
   const DWORD start = GetTickCount();
-  // It copies itself to the temp folder and goes on from there: wait for
-  // what it does, not for its process.
+  // It copies itself to the temp folder and goes on from there, and starts
+  // the program with "-stop": three 32-bit starts. Wait for what it does, not
+  // for its process.
   if (running) {
     DWORD code = 0;
-    EXPECT_TRUE(State().program->Wait(kStartMs, &code)) << "the program was not stopped";
+    EXPECT_TRUE(State().program->Wait(3 * kStartMs, &code)) << "the program was not stopped";
     Timed("uninstaller start to program stopped", (GetTickCount() - start) / 1000);
   }
   EXPECT_TRUE(WaitUntil([] { return !Exists(InstallDir()); }, kStartMs))
