@@ -5,6 +5,7 @@
 #include <cderr.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -58,28 +59,34 @@ struct CFileDialogState {
 };
 
 // Makes the dialog's buffer large enough for what its file name field and
-// folder now hold.
-void GrowSelectionBuffer(HWND dialog, OPENFILENAMEA* ofn) {
+// folder now hold; at OK also notes them, for a refusal's message.
+void GrowSelectionBuffer(HWND dialog, OPENFILENAMEA* ofn, bool atOk) {
   if (!ofn || !ofn->lCustData) return;
   auto* state = reinterpret_cast<CFileDialogState*>(ofn->lCustData);
   const LRESULT specLength = SendMessageA(dialog, CDM_GETSPEC, 0, 0);
   const LRESULT folderLength = SendMessageA(dialog, CDM_GETFOLDERPATH, 0, 0);
   if (specLength < 0 || folderLength < 0) return;
+  // The lengths may count characters; a double-byte one takes two bytes.
+  const size_t spec = 2 * static_cast<size_t>(specLength) + 2;
+  const size_t folder = 2 * static_cast<size_t>(folderLength) + 2;
   try {
-    // The lengths may count characters; a double-byte one takes two bytes.
-    std::vector<char> spec(2 * static_cast<size_t>(specLength) + 2, '\0');
-    SendMessageA(dialog, CDM_GETSPEC, static_cast<WPARAM>(spec.size()),
-                 reinterpret_cast<LPARAM>(spec.data()));
-    state->spec = spec.data();
-    std::vector<char> folder(2 * static_cast<size_t>(folderLength) + 2, '\0');
-    SendMessageA(dialog, CDM_GETFOLDERPATH, static_cast<WPARAM>(folder.size()),
-                 reinterpret_cast<LPARAM>(folder.data()));
-    state->folderLength = strlen(folder.data());
-    const size_t need = state->spec.size() + state->folderLength + 16;
-    if (need <= ofn->nMaxFile || need > MAXDWORD) return;
-    state->buffer.assign(need, '\0');
-    ofn->lpstrFile = state->buffer.data();
-    ofn->nMaxFile = static_cast<DWORD>(need);
+    if (spec + folder > ofn->nMaxFile) {
+      // Twice the size at least, so a growing selection seldom reallocates.
+      const size_t size = std::max<size_t>(spec + folder, 2 * size_t{ofn->nMaxFile});
+      if (size > MAXDWORD) return;
+      state->buffer.assign(size, '\0');
+      ofn->lpstrFile = state->buffer.data();
+      ofn->nMaxFile = static_cast<DWORD>(size);
+    }
+    if (!atOk) return;
+    std::vector<char> text(std::max(spec, folder), '\0');
+    SendMessageA(dialog, CDM_GETSPEC, static_cast<WPARAM>(text.size()),
+                 reinterpret_cast<LPARAM>(text.data()));
+    state->spec = text.data();
+    text.assign(text.size(), '\0');
+    SendMessageA(dialog, CDM_GETFOLDERPATH, static_cast<WPARAM>(text.size()),
+                 reinterpret_cast<LPARAM>(text.data()));
+    state->folderLength = strlen(text.data());
   } catch (const std::bad_alloc&) {
     // Keep the buffer; the refusal is reported after the dialog.
   }
@@ -89,7 +96,7 @@ void GrowSelectionBuffer(HWND dialog, OPENFILENAMEA* ofn) {
 LRESULT CALLBACK FileDialogOkProc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
                                   DWORD_PTR data) {
   if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
-    GrowSelectionBuffer(dialog, reinterpret_cast<OPENFILENAMEA*>(data));
+    GrowSelectionBuffer(dialog, reinterpret_cast<OPENFILENAMEA*>(data), true);
   } else if (msg == WM_NCDESTROY) {
     RemoveWindowSubclass(dialog, FileDialogOkProc, kOkSubclassId);
   }
@@ -102,7 +109,9 @@ UINT_PTR CALLBACK FileDialogHook(HWND hook, UINT msg, WPARAM, LPARAM lp) {
     SetWindowSubclass(GetParent(hook), FileDialogOkProc, kOkSubclassId, static_cast<DWORD_PTR>(lp));
   } else if (msg == WM_NOTIFY) {
     const auto* notify = reinterpret_cast<const OFNOTIFYA*>(lp);
-    if (notify->hdr.code == CDN_SELCHANGE) GrowSelectionBuffer(GetParent(hook), notify->lpOFN);
+    if (notify->hdr.code == CDN_SELCHANGE) {
+      GrowSelectionBuffer(GetParent(hook), notify->lpOFN, false);
+    }
   }
   return 0;
 }
