@@ -78,6 +78,9 @@ void CUploaderApp::ForwardToRunningInstance(HANDLE mutex) {
     }
     SetForegroundWindow(window);
   }
+  // Before any message: a start while it shows must not take us for the
+  // running instance.
+  if (mutex) CloseHandle(mutex);
   if (!handed) {
     // The files must not vanish unseen: say how many stayed behind.
     const size_t count = quib::SplitCommandLine(args, quib::SystemPathProbe()).size();
@@ -88,7 +91,6 @@ void CUploaderApp::ForwardToRunningInstance(HANDLE mutex) {
       AppMessageBox(nullptr, text.c_str(), MB_OK | MB_ICONSTOP);
     }
   }
-  if (mutex) CloseHandle(mutex);
 }
 
 void CUploaderApp::RunFirstInstance(HANDLE mutex) {

@@ -337,6 +337,12 @@ bool CUploaderDlg::OnCopyData(const COPYDATASTRUCT* data) {
   return true;
 }
 
+void CUploaderDlg::OnOK() {
+  // Return goes to the focused button (accelerator), so this is rare; it
+  // closes the window all the same.
+  if (ConfirmDiscard()) EndDialog(IDOK);
+}
+
 void CUploaderDlg::OnCancel() {
   // Esc.
   if (ConfirmDiscard()) EndDialog(IDCANCEL);

@@ -32,6 +32,7 @@ class CUploaderDlg : public CDialog {
   void OnUpload();
   // True when the message carried names for the list.
   bool OnCopyData(const COPYDATASTRUCT* data);
+  void OnOK() override;
   void OnCancel() override;
   // Asks before a list with files is thrown away; true to go on closing.
   bool ConfirmDiscard();

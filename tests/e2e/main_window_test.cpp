@@ -239,7 +239,8 @@ TEST(StartUp, ClosingWithFilesAsksFirst) {
     WPARAM wp;
   } closes[] = {{"close box", WM_CLOSE, 0},
                 {"Esc", WM_COMMAND, IDCANCEL},
-                {"Alt+F4", WM_SYSCOMMAND, SC_CLOSE}};
+                {"Alt+F4", WM_SYSCOMMAND, SC_CLOSE},
+                {"OK command", WM_COMMAND, IDOK}};
   for (const auto& close : closes) {
     SCOPED_TRACE(close.how);
     PostMessageA(main, close.msg, close.wp, 0);
