@@ -1,6 +1,9 @@
 #include "tools/album-service/album_server.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -226,15 +229,41 @@ bool CAlbumServer::Bind(std::string* error) {
   if (!Valid(error)) return false;
   if (options_.port == 0) {
     port_ = http_->bind_to_any_port(options_.address);
-    if (port_ <= 0) *error = "cannot listen on " + options_.address;
-    return port_ > 0;
+    if (port_ <= 0) {
+      *error = "cannot listen on " + options_.address;
+      return false;
+    }
+    WidenBacklog();
+    return true;
   }
   if (!http_->bind_to_port(options_.address, options_.port)) {
     *error = "cannot listen on " + options_.address + ":" + std::to_string(options_.port);
     return false;
   }
   port_ = options_.port;
+  WidenBacklog();
   return true;
+}
+
+// The HTTP library listens with a backlog of 5. Clients that connect while
+// that queue is full are delayed until their data arrives after the server
+// has given up waiting (seen as dropped connections under load), so the
+// queue is widened on the socket the library made.
+void CAlbumServer::WidenBacklog() {
+  for (int fd = 0; fd < 1024; ++fd) {
+    int listening = 0;
+    socklen_t len = sizeof listening;
+    sockaddr_storage addr;
+    socklen_t alen = sizeof addr;
+    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) != 0 || !listening ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &alen) != 0)
+      continue;
+    int port = addr.ss_family == AF_INET ? ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port)
+               : addr.ss_family == AF_INET6
+                   ? ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port)
+                   : 0;
+    if (port == port_) ::listen(fd, SOMAXCONN);
+  }
 }
 
 bool CAlbumServer::Run() {

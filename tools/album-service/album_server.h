@@ -67,6 +67,7 @@ class CAlbumServer {
  private:
   void Routes();
   void WebRoutes();
+  void WidenBacklog();
   std::string BaseUrl(const httplib::Request& req) const;
   bool LogInLimited(const std::string& name, const std::string& password,
                     const std::string& address, Account* account);

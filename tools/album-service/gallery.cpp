@@ -12,7 +12,7 @@ const char kMediaPolicy[] = "default-src 'none'; img-src 'self'; media-src 'self
 const char kStyleSheet[] =
     "body{font-family:sans-serif;margin:2em;background:#f6f6f2;color:#222}\n"
     "h1{margin-bottom:0.2em}nav{display:flex;gap:1em;align-items:center}\n"
-    "nav form{margin:0}section{margin:1.5em 0}h2 a{color:inherit}\n"
+    "nav{margin-bottom:1em}nav form{margin:0}section{margin:1.5em 0}h2 a{color:inherit}\n"
     ".grid{display:flex;flex-wrap:wrap;gap:1em}\n"
     ".card{background:#fff;border:1px solid #ccc;border-radius:6px;padding:0.6em;width:220px}\n"
     ".card img,.card video{max-width:220px;max-height:160px;display:block;margin-bottom:0.4em}\n"

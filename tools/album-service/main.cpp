@@ -3,10 +3,13 @@
 // HTTP; the commands manage the data folder.
 #include <signal.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -150,12 +153,26 @@ int Serve(CAlbumStore& store, const ServerOptions& options, const std::string& p
   std::fprintf(stderr, "album-service: serving %s://%s:%d/ from %s\n",
                options.tlsCert.empty() ? "http" : "https", options.address.c_str(), server.Port(),
                store.DataDir().c_str());
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool ended = false;
   std::thread waiter([&] {
     int sig = 0;
     sigwait(&set, &sig);
-    server.Stop();
+    // A signal that comes before the server loop has started would find
+    // nothing to stop; ask again until serving has ended.
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!ended) {
+      server.Stop();
+      changed.wait_for(lock, std::chrono::milliseconds(50));
+    }
   });
   bool ok = server.Run();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    ended = true;
+  }
+  changed.notify_all();
   // Wake the signal thread if serving ended for another reason.
   pthread_kill(waiter.native_handle(), SIGTERM);
   waiter.join();
