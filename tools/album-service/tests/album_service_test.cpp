@@ -376,7 +376,7 @@ std::string RunShell(const std::string& command, int* status = nullptr) {
 }
 
 TEST(AlbumServiceProgram, HelpListsEveryOptionAndCommandsManageTheData) {
-  const std::string bin = ALBUM_SERVICE_BIN;
+  const std::string bin = ServiceBin();
   std::string help = RunShell(bin + " --help");
   for (const char* opt : {"--data",
                           "--address",

@@ -27,7 +27,7 @@ TEST(AlbumServiceBrowser, LogInSeeAlbumsPlayAMovieAndLogOut) {
 
   std::string data = dir + "/data";
   int rc = -1;
-  RunShell(std::string(ALBUM_SERVICE_BIN) + " --password-iterations 1000 --data " + data +
+  RunShell(ServiceBin() + " --password-iterations 1000 --data " + data +
                " add-account family 'sunny day' 2>&1",
            &rc);
   ASSERT_EQ(rc, 0);

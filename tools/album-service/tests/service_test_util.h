@@ -10,6 +10,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +29,13 @@ const std::string kContentType = "multipart/form-data;charset=utf-8;boundary=" +
 // Cheap password hashes for tests that log in often (the service's default
 // costs about a second per login under AddressSanitizer).
 const int kTestIterations = 1000;
+
+// The program under test; QUIB_ALBUM_SERVICE_BIN points the tests at another
+// build of it (e.g. one without sanitizers, to measure it).
+inline std::string ServiceBin() {
+  const char* other = std::getenv("QUIB_ALBUM_SERVICE_BIN");
+  return other && *other ? other : ALBUM_SERVICE_BIN;
+}
 
 inline std::string TextParts(const std::vector<std::pair<std::string, std::string>>& text) {
   std::string out;
@@ -75,8 +83,12 @@ inline std::map<std::string, std::string> Lines(const std::string& answer) {
 }
 
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return "";
+  std::string data(static_cast<size_t>(in.tellg()), '\0');
+  in.seekg(0);
+  in.read(&data[0], static_cast<std::streamsize>(data.size()));
+  return data;
 }
 
 inline void WriteFile(const std::string& path, const std::string& data) {
@@ -133,7 +145,7 @@ class CServiceProcess {
     portFile_ = dataDir_ + ".port";
     logFile_ = dataDir_ + ".log";
     fs::remove(portFile_);
-    std::vector<std::string> args = {ALBUM_SERVICE_BIN,
+    std::vector<std::string> args = {ServiceBin(),
                                      "--data",
                                      dataDir_,
                                      "--port",
@@ -173,10 +185,10 @@ class CServiceProcess {
   }
 
   // Ends it like Ctrl+C and waits (bounded); true when it ended by itself.
-  bool Stop() {
+  bool Stop(int timeoutMs = 30000) {
     if (pid_ <= 0) return true;
     kill(pid_, SIGTERM);
-    bool ended = WaitFor([&] { return Exited(); }, 30000);
+    bool ended = WaitFor([&] { return Exited(); }, timeoutMs);
     if (!ended) Kill();
     return ended && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
   }

@@ -61,9 +61,9 @@ class StorageTest : public ::testing::Test {
     ASSERT_FALSE(dir_.empty());
     data_ = dir_ + "/data";
     int rc = -1;
-    RunShell(std::string(ALBUM_SERVICE_BIN) + " --password-iterations 1000 --data " + data_ +
-                 " add-account anna pw 2>&1",
-             &rc);
+    RunShell(
+        ServiceBin() + " --password-iterations 1000 --data " + data_ + " add-account anna pw 2>&1",
+        &rc);
     ASSERT_EQ(rc, 0);
   }
   void TearDown() override {
@@ -140,6 +140,17 @@ TEST_F(StorageTest, ACrashAtAnyStepLeavesRecordsAndFilesInStepAfterTheRestart) {
   }
 }
 
+// Ctrl+C as soon as the service listens still ends it: the signal used to be
+// lost when it came before the server loop had started.
+TEST_F(StorageTest, AStopRightAfterTheStartEndsTheService) {
+  for (int i = 0; i < 10; ++i) {
+    CServiceProcess service(data_);
+    std::string error;
+    ASSERT_TRUE(service.Start({}, &error)) << error;
+    EXPECT_TRUE(service.Stop(10000)) << "start " << i << " did not end within 10 s of SIGTERM";
+  }
+}
+
 TEST_F(StorageTest, StartRemovesLeftoversAndRecordsWithoutFiles) {
   {
     CServiceProcess service(data_);
@@ -190,7 +201,7 @@ TEST_F(StorageTest, ASecondServiceOnTheSameFolderRefusesAndTouchesNothing) {
       << error;
   // Management commands read the folder beside the service, also harmless.
   int rc = -1;
-  RunShell(std::string(ALBUM_SERVICE_BIN) + " --data " + data_ + " list-media", &rc);
+  RunShell(ServiceBin() + " --data " + data_ + " list-media", &rc);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(Look(data_).temps.size(), 1u);
 

@@ -125,8 +125,8 @@ class TransferTest : public ::testing::Test {
   }
   void AddAccount(const std::string& name, const std::string& quota) {
     int rc = -1;
-    RunShell(std::string(ALBUM_SERVICE_BIN) + " --password-iterations 1000 --data " + data_ +
-                 " add-account " + name + " pw " + quota + " 2>&1",
+    RunShell(ServiceBin() + " --password-iterations 1000 --data " + data_ + " add-account " + name +
+                 " pw " + quota + " 2>&1",
              &rc);
     ASSERT_EQ(rc, 0);
   }
