@@ -90,6 +90,7 @@ class CAlbumServer {
   void HandleWebLogOut(const httplib::Request& req, httplib::Response& res,
                        const httplib::ContentReader& reader);
   bool SameOrigin(const httplib::Request& req) const;
+  std::string CookieSecurity() const;
   void WaitWhileStalled(StallMode at);
   void Log(const httplib::Request& req, const httplib::Response& res) const;
 

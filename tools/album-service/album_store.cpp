@@ -334,9 +334,13 @@ bool CAlbumStore::CheckLogin(const std::string& name, const std::string& passwor
       salt = st.Text(0);
       stored = st.Text(1);
     } else {
-      if (dummyHash_.empty()) dummyHash_ = HashPassword("", iterations_);
       stored = dummyHash_;
     }
+  }
+  if (!found && stored.empty()) {
+    stored = HashPassword("", iterations);
+    std::lock_guard<std::mutex> lock(mutex_);
+    dummyHash_ = stored;
   }
   // The slow part runs unlocked, so one login does not hold up the others.
   PasswordCheck check = CheckPassword(stored, salt, password, iterations);

@@ -273,7 +273,18 @@ void CAlbumServer::HandleMedia(const httplib::Request& req, httplib::Response& r
 bool CAlbumServer::SameOrigin(const httplib::Request& req) const {
   if (!req.has_header("Origin")) return true;
   std::string origin = req.get_header_value("Origin");
-  return origin == (tls_ ? "https://" : "http://") + req.get_header_value("Host");
+  if (origin == (tls_ ? "https://" : "http://") + req.get_header_value("Host")) return true;
+  // Behind a proxy the browser knows the service by its public root.
+  const std::string& pub = options_.publicUrl;
+  size_t scheme = pub.find("://");
+  size_t slash = pub.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+  return !pub.empty() && origin == pub.substr(0, slash);
+}
+
+// Cookies travel only over HTTPS when the service (or its proxy) uses it.
+std::string CAlbumServer::CookieSecurity() const {
+  bool secure = tls_ || options_.publicUrl.compare(0, 8, "https://") == 0;
+  return std::string("; HttpOnly; SameSite=Lax") + (secure ? "; Secure" : "");
 }
 
 void CAlbumServer::HandleWebLogIn(const httplib::Request& req, httplib::Response& res,
@@ -288,9 +299,8 @@ void CAlbumServer::HandleWebLogIn(const httplib::Request& req, httplib::Response
     return SendPage(res, RenderLogin("Wrong user name or password."), 200);
   std::string key = store_->CreateWebSession(account.id);
   if (key.empty()) return SendPage(res, RenderLogin("The session could not be stored."), 500);
-  res.set_header("Set-Cookie", std::string(kCookie) + "=" + key +
-                                   "; Path=/; Max-Age=" + std::to_string(kCookieSeconds) +
-                                   "; HttpOnly; SameSite=Lax" + (tls_ ? "; Secure" : ""));
+  res.set_header("Set-Cookie", std::string(kCookie) + "=" + key + "; Path=/; Max-Age=" +
+                                   std::to_string(kCookieSeconds) + CookieSecurity());
   PageHeaders(res);
   res.set_redirect("/", 303);
 }
@@ -303,9 +313,7 @@ void CAlbumServer::HandleWebLogOut(const httplib::Request& req, httplib::Respons
     return SendPage(res, RenderLogin("Log out from this site's own page."), 403);
   std::string key = CookieValue(req, kCookie);
   if (!key.empty()) store_->DeleteWebSession(key);
-  res.set_header("Set-Cookie", std::string(kCookie) +
-                                   "=; Path=/; Max-Age=0; HttpOnly; SameSite=Lax" +
-                                   (tls_ ? "; Secure" : ""));
+  res.set_header("Set-Cookie", std::string(kCookie) + "=; Path=/; Max-Age=0" + CookieSecurity());
   PageHeaders(res);
   res.set_redirect("/", 303);
 }

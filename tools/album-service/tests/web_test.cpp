@@ -148,6 +148,18 @@ TEST_F(WebTest, FormsFromOtherSitesAreRefused) {
   EXPECT_EQ(res->status, 303);
   // A form body longer than any login is not read as one.
   EXPECT_EQ(WebLogIn("bob", "pw&x=" + std::string(20000, 'x')), "");
+
+  // Behind an HTTPS proxy the browser's origin is the public root, and the
+  // cookie is for HTTPS only.
+  ServerOptions proxied = options_;
+  proxied.publicUrl = "https://albums.example.net";
+  Restart(proxied);
+  res = client_->Post("/login", httplib::Headers{{"Origin", "https://albums.example.net"}},
+                      "username=bob&password=pw", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 303);
+  EXPECT_NE(res->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
+  EXPECT_EQ(LogIn("bob", "pw")["UploadURL"], "https://albums.example.net/upload.php");
 }
 
 TEST_F(WebTest, OpenGalleryShowsEveryAccountWithoutALogin) {
