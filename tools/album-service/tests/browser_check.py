@@ -116,21 +116,25 @@ class Browser:
             raise Failure("script failed: " + json.dumps(result["exceptionDetails"])[:500])
         return result["result"].get("value")
 
-    def wait_for(self, expression, what, timeout=30):
+    def wait_for(self, expression, what, timeout=60):
         deadline = time.monotonic() + timeout
+        last = None
         while True:
             try:
-                if self.evaluate(expression, timeout=10):
+                last = self.evaluate(expression, timeout=10)
+                if last:
                     return
-            except Failure:
-                pass  # the page may be between documents
+            except Failure as e:
+                last = e  # the page may be between documents
             if time.monotonic() > deadline:
-                raise Failure("timed out after %d s waiting for %s" % (timeout, what))
+                where = self.evaluate("location.href + ' (' + document.readyState + ')'", 10)
+                raise Failure("timed out after %d s waiting for %s; at %s, last: %s"
+                              % (timeout, what, where, last))
             time.sleep(0.1)
 
     def navigate(self, url, ready, what):
         self.call("Page.navigate", {"url": url})
-        self.wait_for("document.readyState === 'complete' && (%s)" % ready, what)
+        self.wait_for("document.readyState === 'complete' && !!(%s)" % ready, what)
 
     def screenshot(self, path):
         shot = self.call("Page.captureScreenshot", {"format": "png"})
@@ -284,7 +288,7 @@ def run(root, user, password, out, profile):
         browser.evaluate("(async () => { const v = document.querySelector('video');"
                          " v.muted = true; await v.play(); return true; })()")
         browser.wait_for("document.querySelector('video').currentTime > 1.2",
-                         "the movie to play past 1.2 s", timeout=30)
+                         "the movie to play past 1.2 s")
         browser.evaluate("(async () => { const v = document.querySelector('video'); v.pause();"
                          " const seeked = new Promise(r => v.addEventListener('seeked', r,"
                          " {once: true})); v.currentTime = 0.5; await seeked; return true; })()",
@@ -292,7 +296,7 @@ def run(root, user, password, out, profile):
         seen["after_seek"] = browser.evaluate("document.querySelector('video').currentTime")
         browser.evaluate("document.querySelector('video').play()")
         browser.wait_for("document.querySelector('video').currentTime > 0.9",
-                         "the movie to play again after the seek", timeout=30)
+                         "the movie to play again after the seek")
         seen["video"] = browser.evaluate(
             "(() => { const v = document.querySelector('video'); return {time: v.currentTime,"
             " width: v.videoWidth, height: v.videoHeight, error: v.error && v.error.code,"
