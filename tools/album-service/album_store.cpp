@@ -225,6 +225,15 @@ bool CAlbumStore::Recover(RecoverReport* report, std::string* error) {
       if (st.Text(2).empty()) untyped.emplace_back(st.Int(0), abs.string());
     }
   }
+  // Many missing files rather mean a disk that is not there (unmounted,
+  // moved) than files lost one by one: then nothing is removed.
+  size_t total = known.size() + lost.size();
+  if (lost.size() > 1 && lost.size() * 2 > total) {
+    *error = std::to_string(lost.size()) + " of the " + std::to_string(total) +
+             " stored files are missing from " + dataDir_ +
+             "/media; is the disk there? Nothing was removed.";
+    return false;
+  }
   for (int64_t id : lost) {
     CStatement del(db_, "DELETE FROM media WHERE id=?");
     del.Bind(1, id);

@@ -106,10 +106,9 @@ bool CFolderLock::Acquire(const std::string& dataDir, std::string* error) {
     fd_ = -1;
     return false;
   }
+  // The pid only names the holder in a second service's message.
   std::string pid = std::to_string(::getpid()) + "\n";
-  if (::ftruncate(fd_, 0) != 0 || !WriteAll(fd_, pid.data(), pid.size())) {
-    // The lock itself is held; the pid is only a courtesy for the message.
-  }
+  if (::ftruncate(fd_, 0) == 0) WriteAll(fd_, pid.data(), pid.size());
   return true;
 }
 

@@ -181,6 +181,24 @@ TEST_F(StorageTest, StartRemovesLeftoversAndRecordsWithoutFiles) {
       << service.Log();
 }
 
+TEST_F(StorageTest, AFolderThatLostMostFilesIsNotEmptiedAtStart) {
+  {
+    CServiceProcess service(data_);
+    std::string error;
+    ASSERT_TRUE(service.Start({}, &error)) << error;
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+      ASSERT_EQ(UploadTo(service.Port(), name, std::string(100, name[0])).substr(0, 1), "0");
+    ASSERT_TRUE(service.Stop());
+  }
+  // As if media/ were on a disk that is not mounted.
+  for (const Media& m : Look(data_).records) fs::remove(m.path);
+  CServiceProcess service(data_);
+  std::string error;
+  EXPECT_FALSE(service.Start({}, &error));
+  EXPECT_NE(error.find("3 of the 3 stored files are missing"), std::string::npos) << error;
+  EXPECT_EQ(Look(data_).records.size(), 3u);
+}
+
 TEST_F(StorageTest, ASecondServiceOnTheSameFolderRefusesAndTouchesNothing) {
   CServiceProcess first(data_);
   std::string error;
