@@ -397,6 +397,9 @@ TEST_F(TransferRun, CancelWhileTheServerStopsReadingEndsAtOnce) {
         }
         if (e2e::WaitUntil([&] { return IsWindowEnabled(owner) != FALSE; }, 20000)) {
           endedAt = GetTickCount();
+        } else {
+          u.Fail("the run did not end within 20 s of the cancel");
+          CUser::EndRun();
         }
       });
       const INT_PTR result = dialog.RunUpload(list_);
