@@ -180,6 +180,10 @@ void CScriptedService::Serve() {
       closesocket(client);
       return;
     }
+    // No read waits longer than this, also if closing cannot wake it.
+    DWORD timeout = 30000;
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+               sizeof timeout);
     const size_t index = requests_.size();
     requests_.emplace_back();
     open_.push_back(client);
@@ -194,16 +198,17 @@ void CScriptedService::Handle(SOCKET client, size_t index) {
   bool upload = false;
   bool peerGone = false;
   char buffer[16384];
+  const size_t stopAfter = stopReadingAfter_;
   for (;;) {
     if (headEnd != std::string::npos) {
       const size_t body = received.size() - headEnd;
-      if (upload && stopReadingAfter_ > 0 && body >= stopReadingAfter_) break;
+      if (upload && stopAfter > 0 && body >= stopAfter) break;
       if (body >= wanted) break;
     }
     size_t ask = sizeof buffer;
     // Read exactly up to the point where reading stops.
-    if (headEnd != std::string::npos && upload && stopReadingAfter_ > 0) {
-      ask = std::min(ask, stopReadingAfter_ - (received.size() - headEnd));
+    if (headEnd != std::string::npos && upload && stopAfter > 0) {
+      ask = std::min(ask, stopAfter - (received.size() - headEnd));
     }
     const int n = recv(client, buffer, static_cast<int>(ask), 0);
     if (n <= 0) {

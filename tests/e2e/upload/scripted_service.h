@@ -7,6 +7,7 @@
 
 #include <winsock2.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -70,7 +71,7 @@ class CScriptedService {
 
   SOCKET listener_ = INVALID_SOCKET;
   uint16_t port_ = 0;
-  size_t stopReadingAfter_ = 0;
+  std::atomic<size_t> stopReadingAfter_{0};
   std::mutex lock_;
   std::condition_variable changed_;
   bool stopping_ = false;
