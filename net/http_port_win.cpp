@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "framework/detached_thread.h"
 #include "framework/internet.h"
 #include "net/http_port.h"
 #include "net/http_upload.h"
@@ -143,8 +144,9 @@ class CWinHttpRequestPort : public IHttpRequestPort {
       std::lock_guard<std::mutex> guard(currentLock_);
       current_ = pending;
     }
+    bool started = false;
     try {
-      std::thread([pending, call]() mutable {
+      started = StartDetachedThread([pending, call]() mutable {
         std::string text;
         bool ok;
         {
@@ -158,11 +160,11 @@ class CWinHttpRequestPort : public IHttpRequestPort {
         pending->error = text;
         pending->done = true;
         pending->finished.notify_all();
-      }).detach();
+      });
     } catch (...) {
-      // No thread to spare: wait in the call itself.
-      return call(error);
     }
+    // No thread to spare: wait in the call itself.
+    if (!started) return call(error);
     std::unique_lock<std::mutex> guard(pending->lock);
     pending->finished.wait(guard, [&] { return pending->done || aborted_.load(); });
     if (!pending->done) return Checked(error);
