@@ -70,6 +70,10 @@ CHttpUpload::~CHttpUpload() {
     std::lock_guard<std::mutex> lock(workerLock_);
     worker = std::move(worker_);
   }
+  // A request still under way (its owner gave up waiting for it) is stopped
+  // first, so the wait for its worker ends instead of lasting as long as the
+  // server keeps it.
+  if (worker.joinable() && worker.get_id() != std::this_thread::get_id()) Cancel();
   CollectWorker(worker);
   Reset();
   session_->Close();

@@ -57,7 +57,8 @@ class CHttpUpload {
   // Uses the given port; tests pass fakes.
   explicit CHttpUpload(std::unique_ptr<IHttpPort> port);
   // Waits for a running worker, unless called on that worker (from inside a
-  // final event), then closes the session.
+  // final event), then closes the session. A request still under way is
+  // cancelled first.
   virtual ~CHttpUpload();
   CHttpUpload(const CHttpUpload&) = delete;
   CHttpUpload& operator=(const CHttpUpload&) = delete;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -417,22 +418,30 @@ TEST_F(HttpUploadTest, OwnerMayDeleteTheClientInsideTheFinalEvent) {
   EXPECT_EQ(Record().sessionCloses, 1);
 }
 
-TEST_F(HttpUploadTest, DestructorWaitsForTheRunningRequest) {
+TEST_F(HttpUploadTest, DestructorStopsTheRunningRequestAndWaitsForIt) {
   state->script.stallEnd = true;
   upload->Start("h", "DirList");
   ASSERT_TRUE(state->WaitStalled());
-  std::thread releaser([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::lock_guard<std::mutex> guard(state->lock);
+  // Hang guard only: a server that gives up after a long while.
+  std::atomic<bool> destroyed{false};
+  std::thread serverGivesUp([&] {
+    std::unique_lock<std::mutex> guard(state->lock);
+    state->changed.wait_for(guard, std::chrono::seconds(20), [&] { return destroyed.load(); });
     state->script.stallEnd = false;
-    state->record.aborted = true;  // the server gives up
+    state->record.aborted = true;
     state->changed.notify_all();
   });
   upload.reset();
-  // The final event was delivered before the destructor returned.
-  EXPECT_EQ(recorder.Events().size(), 2u);
-  EXPECT_EQ(recorder.Events().back().type, HttpEventError);
-  releaser.join();
+  {
+    std::lock_guard<std::mutex> guard(state->lock);
+    destroyed = true;
+    state->changed.notify_all();
+  }
+  serverGivesUp.join();
+  // The request was cancelled, not left to the server, and its final event
+  // was delivered before the destructor returned.
+  ASSERT_EQ(recorder.Events().size(), 2u);
+  EXPECT_EQ(recorder.Events().back().type, HttpEventCancelled);
 }
 
 class CNoThreadUpload : public CHttpUpload {
