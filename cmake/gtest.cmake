@@ -32,6 +32,8 @@ function(quib_add_test)
     target_link_libraries(${T_NAME} PRIVATE gtest_main)
   endif()
   add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
+  # The backstop must leave the watchdog time for a hung test: its bound
+  # (120 s), the grace time (30 s) and a new child for the remaining tests.
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()
