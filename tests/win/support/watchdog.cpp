@@ -596,8 +596,10 @@ bool WantsPlainRun(int argc, char** argv) {
   if (_stricmp(Env("QUIB_WATCHDOG").c_str(), "off") == 0) return true;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg.rfind("--gtest_list_tests", 0) == 0 || arg == "--help" || arg == "-h" || arg == "-?" ||
-        arg == "/?") {
+    // Listings, help, and the child GoogleTest starts for a death test.
+    if (arg.rfind("--gtest_list_tests", 0) == 0 ||
+        arg.rfind("--gtest_internal_run_death_test", 0) == 0 || arg == "--help" || arg == "-h" ||
+        arg == "-?" || arg == "/?") {
       return true;
     }
   }
@@ -648,8 +650,9 @@ std::string SaveScreenPicture(const std::string& name) {
   CLSID png{};
   if (copied && PngEncoder(&png)) {
     Gdiplus::Bitmap image(bitmap, nullptr);
-    const std::wstring wide(path.begin(), path.end());
-    saved = image.Save(wide.c_str(), &png, nullptr) == Gdiplus::Ok;
+    wchar_t wide[MAX_PATH * 2] = {};
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2);
+    saved = image.Save(wide, &png, nullptr) == Gdiplus::Ok;
   }
   DeleteObject(bitmap);
   DeleteDC(memory);
