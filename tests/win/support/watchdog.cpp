@@ -193,42 +193,35 @@ class CTestWatchdog : public testing::EmptyTestEventListener {
     }
   }
 
+  // A test suite's own set-up and tear-down are watched like a test; a hang
+  // there is reported with the suite's name.
+  void OnTestSuiteStart(const testing::TestSuite& suite) override {
+    Watch(std::string(suite.name()) + " (set-up of the test suite)", suite.name());
+  }
+
   void OnTestStart(const testing::TestInfo& info) override {
-    SetWaitsAbandoned(false);
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      test_ = FullName(info);
-      start_ = GetTickCount();
-      bound_ = defaultBound_;
-      overran_ = false;
-      report_.clear();
-    }
+    EndPhase();
+    Watch(FullName(info), std::string());
     progress_.Write("start", FullName(info), defaultBound_);
-    SetEvent(wake_);
   }
 
   void OnTestEnd(const testing::TestInfo& info) override {
-    bool overran;
-    std::string report;
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      overran = overran_;
-      report = report_;
-      test_.clear();
-    }
-    SetWaitsAbandoned(false);
+    const std::string report = Unwatch();
     // Listeners added after the printer see the end first, so the printer
     // counts this failure.
-    if (overran) ADD_FAILURE() << "stopped by the watchdog: " << report;
+    if (!report.empty()) ADD_FAILURE() << "stopped by the watchdog: " << report;
     progress_.Write("end", FullName(info));
-    SetEvent(wake_);
+    Watch(std::string(info.test_suite_name()) + " (tear-down of the test suite)",
+          info.test_suite_name());
   }
+
+  void OnTestSuiteEnd(const testing::TestSuite&) override { EndPhase(); }
 
   void SetBound(DWORD ms) {
     std::string test;
     {
       std::lock_guard<std::mutex> guard(lock_);
-      if (test_.empty() || overran_) return;
+      if (test_.empty() || !phase_.empty() || overran_) return;
       bound_ = ms;
       test = test_;
     }
@@ -237,20 +230,71 @@ class CTestWatchdog : public testing::EmptyTestEventListener {
   }
 
  private:
+  // Starts watching a test, or a suite's set-up or tear-down (phase: the
+  // suite's name).
+  void Watch(const std::string& name, const std::string& phase) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      ++generation_;
+      SetWaitsAbandoned(false);
+      test_ = name;
+      phase_ = phase;
+      start_ = GetTickCount();
+      bound_ = defaultBound_;
+      overran_ = false;
+      report_.clear();
+    }
+    if (!phase.empty()) progress_.Write("phase", phase, defaultBound_);
+    SetEvent(wake_);
+  }
+
+  // Stops watching; the report when what was watched overran.
+  std::string Unwatch() {
+    std::string report;
+    std::string phase;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      ++generation_;
+      SetWaitsAbandoned(false);
+      // Ended right after its bound, before the report was ready: still late.
+      if (overran_) report = report_.empty() ? test_ + " overran its bound" : report_;
+      phase = phase_;
+      test_.clear();
+      phase_.clear();
+      overran_ = false;
+    }
+    if (!phase.empty()) progress_.Write("phase-end", phase);
+    SetEvent(wake_);
+    return report;
+  }
+
+  void EndPhase() {
+    bool phase;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      phase = !phase_.empty();
+    }
+    if (!phase) return;
+    const std::string report = Unwatch();
+    if (!report.empty()) ADD_FAILURE() << "stopped by the watchdog: " << report;
+  }
+
   static std::string FullName(const testing::TestInfo& info) {
     return std::string(info.test_suite_name()) + "." + info.name();
   }
 
   static DWORD WINAPI ThreadMain(LPVOID self) {
-    static_cast<CTestWatchdog*>(self)->Watch();
+    static_cast<CTestWatchdog*>(self)->Patrol();
     return 0;
   }
 
-  void Watch() {
+  // The watchdog's thread: wakes at the next deadline or when told.
+  void Patrol() {
     for (;;) {
       DWORD pause = 1000;
       std::string overrun, stuck;
       DWORD bound = 0;
+      unsigned long generation = 0;
       {
         std::lock_guard<std::mutex> guard(lock_);
         if (stopping_) return;
@@ -262,6 +306,7 @@ class CTestWatchdog : public testing::EmptyTestEventListener {
             overranAt_ = now;
             overrun = test_;
             bound = bound_;
+            generation = generation_;
           } else {
             pause = std::min(pause, bound_ - elapsed);
           }
@@ -275,7 +320,7 @@ class CTestWatchdog : public testing::EmptyTestEventListener {
         }
       }
       if (!overrun.empty()) {
-        Overrun(overrun, bound);
+        Overrun(overrun, bound, generation);
       } else if (!stuck.empty()) {
         GiveUp(stuck);
       } else {
@@ -284,12 +329,11 @@ class CTestWatchdog : public testing::EmptyTestEventListener {
     }
   }
 
-  void Overrun(const std::string& test, DWORD bound) {
+  void Overrun(const std::string& test, DWORD bound, unsigned long generation) {
     // The notes and the picture first: abandoning ends the waits and the
     // test starts tearing its windows down.
     const std::vector<std::string> notes = OpenWaitNotes();
     const std::string picture = SaveScreenPicture("watchdog-" + test);
-    SetWaitsAbandoned(true);
     std::string report = test + " overran its bound of " + std::to_string(bound / 1000) + " s";
     report += "\n  waiting for: ";
     if (notes.empty()) report += "nothing the test named";
@@ -298,6 +342,9 @@ class CTestWatchdog : public testing::EmptyTestEventListener {
     Say(report);
     {
       std::lock_guard<std::mutex> guard(lock_);
+      // Only what still runs is abandoned, not the test after it.
+      if (generation != generation_) return;
+      SetWaitsAbandoned(true);
       report_ = report;
     }
     progress_.Write("overrun", test, bound);
@@ -320,10 +367,12 @@ class CTestWatchdog : public testing::EmptyTestEventListener {
   HANDLE wake_ = nullptr;
   HANDLE thread_ = nullptr;
   std::mutex lock_;
-  std::string test_;  // the running test; empty between tests
+  std::string test_;   // what is watched: a test, or a suite's set-up or tear-down
+  std::string phase_;  // the suite's name while its set-up or tear-down is watched
   DWORD start_ = 0;
   DWORD bound_ = 0;
   DWORD overranAt_ = 0;
+  unsigned long generation_ = 0;  // counts what was watched, so a late report stays its own
   bool overran_ = false;
   bool stopping_ = false;
   std::string report_;
@@ -420,7 +469,12 @@ struct CChildRun {
   DWORD exitCode = 0;
   bool stopped = false;    // the supervisor ended it
   std::string unfinished;  // the test it was in when it ended
+  std::string suite;       // or the suite whose set-up or tear-down it was in
 };
+
+std::string PhaseName(const std::string& suite) {
+  return suite + " (set-up or tear-down of the test suite)";
+}
 
 class CSupervisor {
  public:
@@ -461,6 +515,13 @@ class CSupervisor {
         break;
       }
       stopped.push_back(child.unfinished);
+      // The suite's set-up would hang again: its tests that have not run
+      // do not run.
+      if (!child.suite.empty()) {
+        for (const std::string& t : planned_) {
+          if (t.rfind(child.suite + ".", 0) == 0) started_.insert(t);
+        }
+      }
       if (!child.stopped) {
         Say("the test program ended with exit code " + std::to_string(child.exitCode) + " inside " +
             child.unfinished);
@@ -529,16 +590,20 @@ class CSupervisor {
     CloseHandle(info.hThread);
 
     CProgressReader reader(progressPath_);
-    std::string current;
+    std::string current, phase;
     DWORD currentStart = 0, currentBound = bound_;
     bool reported = false, hung = false;
     auto take = [&](const std::vector<CProgressLine>& lines) {
       for (const CProgressLine& line : lines) {
         if (line.verb == "plan") {
           planned_.insert(line.test);
-        } else if (line.verb == "start") {
-          started_.insert(line.test);
-          current = line.test;
+        } else if (line.verb == "start" || line.verb == "phase") {
+          if (line.verb == "start") {
+            started_.insert(line.test);
+            current = line.test;
+          } else {
+            phase = line.test;
+          }
           currentStart = GetTickCount();
           currentBound = line.value;
           reported = hung = false;
@@ -550,6 +615,8 @@ class CSupervisor {
           hung = true;
         } else if (line.verb == "end") {
           current.clear();
+        } else if (line.verb == "phase-end") {
+          phase.clear();
         }
       }
     };
@@ -557,15 +624,16 @@ class CSupervisor {
       const DWORD wait = WaitForSingleObject(info.hProcess, 250);
       take(reader.ReadNew());
       if (wait != WAIT_TIMEOUT) break;
-      if (current.empty()) continue;
+      if (current.empty() && phase.empty()) continue;
       // The child's own watchdog is the one that reports; this is for a
       // child too stuck to do even that.
       const bool silent =
           GetTickCount() - currentStart > currentBound + grace_ + kSupervisorSlackMs;
       if (!hung && !silent) continue;
       if (!reported) {
-        const std::string picture = SaveScreenPicture("watchdog-" + current);
-        Say(current + " overran its bound of " + std::to_string(currentBound / 1000) +
+        const std::string what = current.empty() ? PhaseName(phase) : current;
+        const std::string picture = SaveScreenPicture("watchdog-" + what);
+        Say(what + " overran its bound of " + std::to_string(currentBound / 1000) +
             " s and its test program does not answer\n  screenshot: " +
             (picture.empty() ? std::string("could not be saved") : picture));
       }
@@ -577,6 +645,10 @@ class CSupervisor {
     take(reader.ReadNew());
     GetExitCodeProcess(info.hProcess, &result.exitCode);
     result.unfinished = current;
+    if (current.empty() && !phase.empty()) {
+      result.unfinished = PhaseName(phase);
+      result.suite = phase;
+    }
     CloseHandle(info.hProcess);
     if (job) CloseHandle(job);
     return result;

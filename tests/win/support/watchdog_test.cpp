@@ -41,6 +41,24 @@ bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A suite whose shared set-up never ends (it runs before WatchdogDemo).
+class WatchdogDemoSetUp : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (DemoDir().empty()) return;
+    const quibtest::CWaitNote note("a suite set-up that never ends");
+    HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    WaitForSingleObject(never, 600000);
+  }
+  void SetUp() override {
+    if (DemoDir().empty()) GTEST_SKIP() << "run by Watchdog.* only";
+  }
+};
+
+TEST_F(WatchdogDemoSetUp, NeverRuns) {
+  Mark("SetUp-test-ran");
+}
+
 class WatchdogDemo : public testing::Test {
  protected:
   void SetUp() override {
@@ -134,9 +152,14 @@ CDemoRun RunDemo(const std::string& dir, const std::string& filter) {
   startup.hStdOutput = write;
   startup.hStdError = write;
   PROCESS_INFORMATION info{};
+  // Everything the demo starts goes when the job's handle does.
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
   const DWORD start = GetTickCount();
-  const BOOL created = CreateProcessA(exe, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                      nullptr, &startup, &info);
+  const BOOL created = CreateProcessA(exe, &commandLine[0], nullptr, nullptr, TRUE,
+                                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &info);
   SetEnvironmentVariableA("QUIB_WATCHDOG_DEMO", nullptr);
   SetEnvironmentVariableA("QUIB_TEST_BOUND", nullptr);
   SetEnvironmentVariableA("QUIB_WATCHDOG_GRACE", nullptr);
@@ -144,25 +167,48 @@ CDemoRun RunDemo(const std::string& dir, const std::string& filter) {
   CloseHandle(write);
   if (!created) {
     CloseHandle(read);
+    CloseHandle(job);
     return run;
   }
+  AssignProcessToJobObject(job, info.hProcess);
+  ResumeThread(info.hThread);
   CloseHandle(info.hThread);
-  // The output is read as it comes, so the pipe never fills; it ends when
-  // every process holding its write end has ended.
+  // The output is read as it comes, so the pipe never fills, until the demo
+  // has ended and said everything, or for 90 s at most.
   const quibtest::CWaitNote note("the watchdog demo run to end");
   char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    for (DWORD i = 0; i < got; ++i) {
-      if (buffer[i] != '\r') run.output += buffer[i];
+  for (;;) {
+    DWORD ready = 0;
+    if (!PeekNamedPipe(read, nullptr, 0, nullptr, &ready, nullptr)) {
+      // Every writer is gone: the demo has ended or is about to.
+      const DWORD spent = GetTickCount() - start;
+      run.ended = quibtest::WaitHandle(info.hProcess, spent < 90000 ? 90000 - spent : 0,
+                                       "the demo run's process to end");
+      break;
     }
+    if (ready > 0) {
+      DWORD got = 0;
+      if (!ReadFile(read, buffer, sizeof buffer, &got, nullptr) || got == 0) break;
+      for (DWORD i = 0; i < got; ++i) {
+        if (buffer[i] != '\r') run.output += buffer[i];
+      }
+      continue;
+    }
+    if (WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0) {
+      run.ended = true;
+      // What was written just before the end.
+      if (PeekNamedPipe(read, nullptr, 0, nullptr, &ready, nullptr) && ready > 0) continue;
+      break;
+    }
+    if (GetTickCount() - start > 90000 || quibtest::WaitsAbandoned()) break;
+    Sleep(50);
   }
   CloseHandle(read);
-  run.ended = quibtest::WaitHandle(info.hProcess, 90000, "the demo run's process to end");
   run.elapsedMs = GetTickCount() - start;
   GetExitCodeProcess(info.hProcess, &run.exitCode);
-  if (!run.ended) TerminateProcess(info.hProcess, 1);
+  if (!run.ended) TerminateJobObject(job, 1);
   CloseHandle(info.hProcess);
+  CloseHandle(job);
   return run;
 }
 
@@ -232,6 +278,21 @@ TEST(Watchdog, ReportsStopsAndGoesOnWithTheNextTest) {
             std::string::npos);
   EXPECT_NE(run.output.find("1 test(s) did not end:\n  WatchdogDemo.B_BlocksForGood"),
             std::string::npos);
+}
+
+TEST(Watchdog, ASuiteSetUpThatHangsIsStoppedAndItsTestsAreSkipped) {
+  const CDemoDir demo;
+  const CDemoRun run = RunDemo(demo.Path(), "WatchdogDemoSetUp.*:WatchdogDemo.C_*");
+  ASSERT_TRUE(run.ended) << run.output;
+  SCOPED_TRACE(run.output);
+  EXPECT_NE(run.exitCode, 0u);
+  EXPECT_NE(run.output.find("[ WATCHDOG ] WatchdogDemoSetUp (set-up of the test suite) overran"),
+            std::string::npos);
+  EXPECT_NE(run.output.find("waiting for: a suite set-up that never ends"), std::string::npos);
+  EXPECT_NE(run.output.find("1 test(s) did not end:\n  WatchdogDemoSetUp (set-up or tear-down"),
+            std::string::npos);
+  EXPECT_FALSE(Exists(demo.Path() + "\\SetUp-test-ran"));
+  EXPECT_TRUE(Exists(demo.Path() + "\\C-ran"));
 }
 
 TEST(Watchdog, ALongerBoundDeclaredByTheTestIsKept) {
