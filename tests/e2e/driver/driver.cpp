@@ -230,13 +230,13 @@ HWND WaitForWindow(const char* title, DWORD pid, DWORD timeoutMs, const char* cl
                                  (className ? std::string(" of class ") + className : "") +
                                  " of process " + std::to_string(pid));
   HWND found = nullptr;
-  const bool shown = WaitUntil(
+  WaitUntil(
       [&] {
         found = FindTopWindow(title, pid, className);
         return found != nullptr && IsWindowVisible(found);
       },
       timeoutMs);
-  return shown ? found : nullptr;
+  return found;
 }
 
 HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
