@@ -130,8 +130,9 @@ std::string UrlEncode(const std::string& text) {
 std::string NewAccount(const std::string& stem, const std::string& password,
                        const std::string& quota = "") {
   static int counter = 0;
-  const std::string name =
-      stem + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(++counter);
+  // Process ids repeat between runs of a kept Wine prefix; the time does not.
+  const std::string name = stem + std::to_string(GetCurrentProcessId()) + "x" +
+                           std::to_string(++counter) + "t" + std::to_string(GetTickCount());
   bool ok = false;
   Get("/test/account?name=" + name + "&password=" + UrlEncode(password) +
           (quota.empty() ? "" : "&quota=" + quota),
@@ -214,6 +215,12 @@ class Upload : public testing::Test {
   void TearDown() override {
     if (program_) program_.reset();
     ClearProfile();
+    // A test that failed half-way must not leave the service stalling or
+    // limited for the tests after it.
+    if (!ServiceUrl().empty()) {
+      Get("/test/stall?mode=off");
+      Get("/test/limits?max-upload=104857600");
+    }
   }
 
   void Start(const std::vector<std::string>& files) {
@@ -663,6 +670,7 @@ TEST_F(Upload, CancelWhileTheServerStallsEndsPromptly) {
   ASSERT_TRUE(transfer);
   // The body is sent; the answer never comes. A loaded machine can take a
   // while to get there; a picture of the dialog tells what it showed if not.
+  const quibtest::CWaitNote note("the whole body to be sent (progress bar at 100)");
   const bool sent = WaitUntil(
       [&] {
         return SendMessageA(GetDlgItem(transfer, kTransferProgress), PBM_GETPOS, 0, 0) == 100;
