@@ -287,7 +287,16 @@ HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
 }
 
 std::string MessageBoxText(HWND box) {
-  return GetText(GetDlgItem(box, 0xFFFF));
+  // A message box never shows an empty text: an empty answer is a busy
+  // program that did not answer in time, so ask again for a while.
+  std::string text;
+  WaitUntil(
+      [&] {
+        text = GetText(GetDlgItem(box, 0xFFFF));
+        return !text.empty() || !IsWindow(box);
+      },
+      10000);
+  return text;
 }
 
 bool WaitWindowGone(HWND window, DWORD timeoutMs) {

@@ -429,6 +429,11 @@ TEST_F(UploadScripted, CancelWhileTheServerStopsReadingEndsTheRunAtOnce) {
   service_.reset();
   EXPECT_EQ(SendMessageA(main_, WM_USER, 0, 0), 0x534B0000);
   PostMessageA(main_, WM_CLOSE, 0, 0);
+  // The file is still in the list: closing asks first.
+  HWND discard = WaitForMessageBox(Pid(), 10000);
+  ASSERT_TRUE(discard) << "no question before the list is discarded";
+  EXPECT_EQ(MessageBoxText(discard), "Discard the 1 file(s) in the upload list?");
+  PostClick(discard, IDYES);
   DWORD code = 1;
   EXPECT_TRUE(program_->WaitExit(20000, &code));
   EXPECT_EQ(code, 0u);
