@@ -492,8 +492,13 @@ TEST_P(Soak, Run) {
   HWND folder = WaitForWindow("Select album", Pid(), 60000, "#32770");
   if (!folder) {
     HWND message = WaitForMessageBox(Pid(), 100);
-    FAIL() << "no album dialog"
-           << (message ? "; message: " + MessageBoxText(message) : std::string());
+    HWND transfer = FindTopWindow("Uploading...", Pid(), "#32770");
+    if (transfer) SaveScreenshot(transfer, "soak-run" + std::to_string(run) + "-no-albums");
+    FAIL() << "no album dialog within 60 s"
+           << (message ? "; message: " + MessageBoxText(message) : std::string())
+           << (transfer ? "; the transfer dialog is open (picture: soak-run" + std::to_string(run) +
+                              "-no-albums.png)"
+                        : std::string());
   }
   PostClick(folder, kFolderNew);
   HWND name = WaitForWindow("New album", Pid(), 20000, "#32770");
