@@ -98,6 +98,9 @@ bool WritePicture(const std::string& path, int width, int height, COLORREF color
 bool WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 
+// The first descendant window of this class (any depth); null when none.
+HWND FindChildByClass(HWND parent, const char* className);
+
 // Resource figures of another process, read from outside. Where the system
 // call is missing (Wine answers GetGuiResources and GetProcessHandleCount
 // with nothing), the same quantity is counted another way: the process's
