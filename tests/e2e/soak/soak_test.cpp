@@ -7,7 +7,8 @@
 // outside and must come back to where they were.
 //
 // Sizes: QUIB_SOAK_FILES files per run (default 30), QUIB_SOAK_RUNS runs
-// (default 3). tests/e2e/soak/soak.sh runs it by hand with other sizes.
+// (default 4: two to warm up, two to compare). tests/e2e/soak/soak.sh runs it by hand with other
+// sizes.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "tests/e2e/driver/driver.h"
+#include "tests/win/support/watchdog.h"
 
 using namespace e2e;
 
@@ -42,8 +44,9 @@ const char kPassword[] = "soak pass";
 // moments (0.1 MiB seen), with room to spare.
 constexpr unsigned long long kFlatPrivateBytes = 1ull << 20;
 constexpr unsigned long long kFlatWorkingSet = 2ull << 20;
-// A run that finishes no file for this long is stuck.
-constexpr DWORD kStallMs = 120000;
+// A run that finishes no file for this long is stuck (the largest file takes
+// a few seconds on a loaded machine).
+constexpr DWORD kStallMs = 60000;
 
 std::string Env(const char* name) {
   char buffer[2048] = {};
@@ -61,7 +64,7 @@ int Files() {
   return EnvInt("QUIB_SOAK_FILES", 30);
 }
 int Runs() {
-  return EnvInt("QUIB_SOAK_RUNS", 3);
+  return EnvInt("QUIB_SOAK_RUNS", 4);
 }
 
 std::string ServiceUrl() {
@@ -462,9 +465,11 @@ void Soak::PrintFigures(const Session& s) {
 
 TEST_P(Soak, Run) {
   const int run = GetParam();
+  const size_t count = S().files.size();
+  // A run of the default size takes about 15 s; the large one minutes.
+  quibtest::SetTestBound(90 + 3 * static_cast<int>(count));
   // Runs depend on each other: a failed one ends the session.
   ASSERT_EQ(static_cast<int>(S().runs.size()), run - 1) << "an earlier run did not finish";
-  const size_t count = S().files.size();
   if (run > 1) {
     std::string why;
     ASSERT_TRUE(RestartService(&why)) << why;
@@ -516,7 +521,7 @@ TEST_P(Soak, Run) {
   LRESULT left = SendMessageA(List(), LVM_GETITEMCOUNT, 0, 0);
   DWORD lastChange = GetTickCount();
   bool stalled = false;
-  const DWORD runBound = 120000 + 3000 * static_cast<DWORD>(count);
+  const DWORD runBound = 60000 + 2000 * static_cast<DWORD>(count);
   const bool ended = WaitUntil(
       [&] {
         record.peakWorkingSet = std::max(record.peakWorkingSet, WorkingSet(Pid()));
