@@ -527,9 +527,9 @@ long CountSystemHandles(DWORD pid) {
   return count;
 }
 
-// Used slots of the GDI handle table that the process's PEB points at. Wine
-// keeps one such table per process.
-long CountGdiTableEntries(HANDLE process) {
+// Used slots of the GDI handle table that the process's PEB points at, and
+// how many of each object type. Wine keeps one such table per process.
+long CountGdiTableEntries(HANDLE process, std::map<int, long>* byType) {
 #ifdef _WIN64
   struct BasicInformation {
     PVOID exitStatus;
@@ -566,11 +566,14 @@ long CountGdiTableEntries(HANDLE process) {
   }
   long count = 0;
   for (size_t i = 0; i < got / sizeof(Entry); ++i) {
-    if (entries[i].type != 0) ++count;
+    if (entries[i].type == 0) continue;
+    ++count;
+    ++(*byType)[entries[i].type];
   }
   return count;
 #else
   (void)process;
+  (void)byType;
   return -1;
 #endif
 }
@@ -630,7 +633,7 @@ ProcessFigures ReadProcessFigures(DWORD pid) {
     figures.gdiObjects = static_cast<long>(gdi);
     figures.how += ", GDI objects: GetGuiResources";
   } else {
-    figures.gdiObjects = CountGdiTableEntries(process);
+    figures.gdiObjects = CountGdiTableEntries(process, &figures.gdiByType);
     figures.how += ", GDI objects: GDI handle table";
   }
   WindowCount windows{pid, 0};

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -119,6 +120,10 @@ struct ProcessFigures {
   unsigned long long workingSet = 0;
   unsigned long long privateBytes = 0;
   std::string how;  // which readings were used
+  // GDI objects by the type code of Wine's handle table (empty when
+  // GetGuiResources answered), e.g. 0x01 DC, 0x04 region, 0x05 bitmap,
+  // 0x0a font.
+  std::map<int, long> gdiByType;
 };
 ProcessFigures ReadProcessFigures(DWORD pid);
 

@@ -458,6 +458,25 @@ void Soak::PrintFigures(const Session& s) {
     row(std::to_string(r.run).c_str(), r.box, r.addSeconds, r.uploadSeconds, r.after,
         r.peakWorkingSet);
   }
+  // Which kinds of GDI object the first run added (and later runs kept).
+  if (!s.start.gdiByType.empty()) {
+    const ProcessFigures& first = s.runs.front().after;
+    const ProcessFigures& last = s.runs.back().after;
+    table += "GDI objects by type code: at the start -> after run 1 -> after the last run\n";
+    std::map<int, bool> types;
+    for (const auto* f : {&s.start, &first, &last}) {
+      for (const auto& t : f->gdiByType) types[t.first] = true;
+    }
+    auto at = [](const ProcessFigures& f, int type) {
+      auto found = f.gdiByType.find(type);
+      return found == f.gdiByType.end() ? 0L : found->second;
+    };
+    for (const auto& t : types) {
+      snprintf(line, sizeof line, "  0x%02x: %ld -> %ld -> %ld\n", t.first, at(s.start, t.first),
+               at(first, t.first), at(last, t.first));
+      table += line;
+    }
+  }
   printf("%s", table.c_str());
   fflush(stdout);
   WriteBytes(ArtifactsDir() + "\\soak-figures.txt", table);
