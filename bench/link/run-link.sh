@@ -100,8 +100,8 @@ shape() {
 }
 
 # Seconds of one upload by one path. A try that gives no time within four
-# times what the link needs (the program's HTTP path has been seen to hang
-# after the answer came) is killed and counted, and the path tries once more.
+# times what the link needs is killed and counted (a hung try must not stop
+# the run), and the path tries once more.
 one() {  # PATH LIMIT
   case $1 in
     ours) timeout "$2" scripts/wine-run "$exe" upload "$url" "$winfile" | awk '{print $1}' ;;

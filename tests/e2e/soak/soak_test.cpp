@@ -291,6 +291,7 @@ struct Session {
   std::string user;
   std::string dir;
   std::vector<SourceFile> files;
+  unsigned long long bytes = 0;  // of the source files
   std::unique_ptr<CProgram> program;
   HWND main = nullptr;
   int tempAtStart = 0;
@@ -344,7 +345,9 @@ class Soak : public testing::TestWithParam<int> {
         s.setupError = "could not write " + f.path;
         return;
       }
-      f.hash = std::hash<std::string>()(ReadBytes(f.path));
+      const std::string bytes = ReadBytes(f.path);
+      f.hash = std::hash<std::string>()(bytes);
+      s.bytes += bytes.size();
       s.files.push_back(f);
     }
     s.tempAtStart = CountTempFiles("NEW*.TMP");
@@ -441,8 +444,8 @@ void Soak::CheckStoredFiles(int run, int box) {
 void Soak::PrintFigures(const Session& s) {
   std::string table;
   char line[256];
-  snprintf(line, sizeof line, "soak: %zu files per run, %zu run(s)\n", s.files.size(),
-           s.runs.size());
+  snprintf(line, sizeof line, "soak: %zu files (%s MiB) per run, %zu run(s)\n", s.files.size(),
+           Mib(s.bytes).c_str(), s.runs.size());
   table += line;
   table += "(" + s.start.how + ")\n";
   table += "run  box   add s  upload s  handles  gdi  windows  ws MiB  peak ws MiB  private MiB\n";
@@ -458,6 +461,9 @@ void Soak::PrintFigures(const Session& s) {
     row(std::to_string(r.run).c_str(), r.box, r.addSeconds, r.uploadSeconds, r.after,
         r.peakWorkingSet);
   }
+  snprintf(line, sizeof line, "temporary copies left (NEW*.TMP): %d\n",
+           CountTempFiles("NEW*.TMP") - s.tempAtStart);
+  table += line;
   // Which kinds of GDI object the first run added (and later runs kept).
   if (!s.start.gdiByType.empty()) {
     const ProcessFigures& first = s.runs.front().after;
