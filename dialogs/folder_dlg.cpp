@@ -29,6 +29,7 @@ BOOL CFolderDlg::OnInitDialog() {
 // Every activation, in either direction, fills the list again.
 bool CFolderDlg::OnMessage(UINT msg, WPARAM /*wp*/, LPARAM /*lp*/, LRESULT* /*result*/) {
   if (msg == WM_ACTIVATE) FillAlbums();
+  if (msg == WM_DESTROY) ReleaseAlbumPicture();
   // Not consumed: the dialog's own activation handling (focus) still runs.
   return false;
 }
@@ -80,4 +81,22 @@ void CFolderDlg::OnOK() {
   }
   selectedAlbumId_ = static_cast<int>(albumBox_.GetItemData(index));
   CDialog::OnOK();
+}
+
+// The album picture is loaded by its static control from the template. On
+// Windows the control deletes it again, but Wine's keeps it, so every run
+// would leave one bitmap behind. Taking the picture out of the control makes
+// it ours on both (the control then no longer deletes it), and we delete it.
+void CFolderDlg::ReleaseAlbumPicture() {
+  for (HWND child = ::GetWindow(GetSafeHwnd(), GW_CHILD); child;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    char cls[16] = {};
+    GetClassNameA(child, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Static") != 0 ||
+        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP) {
+      continue;
+    }
+    HGDIOBJ picture = reinterpret_cast<HGDIOBJ>(SendMessageA(child, STM_SETIMAGE, IMAGE_BITMAP, 0));
+    if (picture) DeleteObject(picture);
+  }
 }

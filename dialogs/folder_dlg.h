@@ -31,6 +31,7 @@ class CFolderDlg : public CDialog {
 
  private:
   void FillAlbums();
+  void ReleaseAlbumPicture();
 
   CComboBox albumBox_;
   std::vector<std::string> albumNames_;

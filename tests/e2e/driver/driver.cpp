@@ -1,10 +1,12 @@
 #include "tests/e2e/driver/driver.h"
 
 #include <commctrl.h>
+#include <psapi.h>
 #include <objidl.h>
 // objidl.h first: GDI+ needs it and the lean Windows headers leave it out.
 #include <gdiplus.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -427,6 +429,10 @@ std::string SaveScreenshot(HWND window, const std::string& name) {
 }
 
 bool WritePicture(const std::string& path, int width, int height, COLORREF color) {
+  // Wine's GIF encoder writes no pixel data at all.
+  if (path.size() > 4 && _stricmp(path.c_str() + path.size() - 4, ".gif") == 0) {
+    return WriteGifPicture(path, width, height, color);
+  }
   StartGdiplus();
   Gdiplus::Bitmap bitmap(width, height, PixelFormat24bppRGB);
   {
@@ -474,6 +480,294 @@ HWND FindChildByClass(HWND parent, const char* className) {
       },
       reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+}  // namespace e2e
+
+namespace e2e {
+
+namespace {
+
+using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+using NtQuerySystemInformationFn = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+
+template <typename Fn>
+Fn NtdllFunction(const char* name) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
+}
+
+// The process's entries in the system handle table (information class 64).
+long CountSystemHandles(DWORD pid) {
+  struct Entry {
+    PVOID object;
+    ULONG_PTR pid;
+    ULONG_PTR handle;
+    ULONG access;
+    USHORT creatorBackTrace;
+    USHORT typeIndex;
+    ULONG attributes;
+    ULONG reserved;
+  };
+  struct Table {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    Entry entries[1];
+  };
+  constexpr ULONG SystemExtendedHandleInformation = 64;
+  constexpr LONG StatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+  auto query = NtdllFunction<NtQuerySystemInformationFn>("NtQuerySystemInformation");
+  if (!query) return -1;
+  std::vector<char> buffer(1 << 20);
+  LONG status = StatusInfoLengthMismatch;
+  for (int i = 0; i < 8 && status == StatusInfoLengthMismatch; ++i) {
+    ULONG needed = 0;
+    status = query(SystemExtendedHandleInformation, buffer.data(),
+                   static_cast<ULONG>(buffer.size()), &needed);
+    if (status == StatusInfoLengthMismatch)
+      buffer.resize(std::max<size_t>(buffer.size() * 2, needed));
+  }
+  if (status != 0) return -1;
+  const auto* table = reinterpret_cast<const Table*>(buffer.data());
+  long count = 0;
+  for (ULONG_PTR i = 0; i < table->count; ++i) {
+    if (table->entries[i].pid == pid) ++count;
+  }
+  return count;
+}
+
+// Used slots of the GDI handle table that the process's PEB points at, and
+// how many of each object type. Wine keeps one such table per process.
+long CountGdiTableEntries(HANDLE process, std::map<int, long>* byType) {
+#ifdef _WIN64
+  struct BasicInformation {
+    PVOID exitStatus;
+    PVOID pebBaseAddress;
+    PVOID reserved[4];
+  };
+  struct Entry {
+    UINT64 object;
+    USHORT owner;
+    USHORT count;
+    USHORT unique;
+    UCHAR type;
+    UCHAR flags;
+    UINT64 user;
+  };
+  constexpr size_t PebGdiSharedHandleTable = 0xF8;
+  constexpr size_t GdiMaxHandles = 0x10000;
+  auto query = NtdllFunction<NtQueryInformationProcessFn>("NtQueryInformationProcess");
+  BasicInformation basic{};
+  ULONG length = 0;
+  if (!query || query(process, 0, &basic, sizeof basic, &length) != 0) return -1;
+  UINT64 table = 0;
+  SIZE_T got = 0;
+  if (!ReadProcessMemory(process,
+                         static_cast<char*>(basic.pebBaseAddress) + PebGdiSharedHandleTable, &table,
+                         sizeof table, &got) ||
+      !table) {
+    return -1;
+  }
+  std::vector<Entry> entries(GdiMaxHandles);
+  if (!ReadProcessMemory(process, reinterpret_cast<void*>(table), entries.data(),
+                         entries.size() * sizeof(Entry), &got)) {
+    return -1;
+  }
+  long count = 0;
+  for (size_t i = 0; i < got / sizeof(Entry); ++i) {
+    if (entries[i].type == 0) continue;
+    ++count;
+    ++(*byType)[entries[i].type];
+  }
+  return count;
+#else
+  (void)process;
+  (void)byType;
+  return -1;
+#endif
+}
+
+// Committed private memory, region by region.
+unsigned long long CommittedPrivateBytes(HANDLE process) {
+  unsigned long long total = 0;
+  MEMORY_BASIC_INFORMATION region{};
+  const char* address = nullptr;
+  while (VirtualQueryEx(process, address, &region, sizeof region) == sizeof region) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+    const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+    if (next <= address) break;
+    address = next;
+  }
+  return total;
+}
+
+struct WindowCount {
+  DWORD pid;
+  long count;
+};
+
+BOOL CALLBACK CountChild(HWND, LPARAM lp) {
+  ++reinterpret_cast<WindowCount*>(lp)->count;
+  return TRUE;
+}
+
+BOOL CALLBACK CountTop(HWND window, LPARAM lp) {
+  auto* data = reinterpret_cast<WindowCount*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == data->pid) {
+    ++data->count;
+    EnumChildWindows(window, CountChild, lp);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+ProcessFigures ReadProcessFigures(DWORD pid) {
+  ProcessFigures figures;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!process) return figures;
+  DWORD handles = 0;
+  if (GetProcessHandleCount(process, &handles) && handles > 0) {
+    figures.handles = static_cast<long>(handles);
+    figures.how = "handles: GetProcessHandleCount";
+  } else {
+    figures.handles = CountSystemHandles(pid);
+    figures.how = "handles: system handle table";
+  }
+  SetLastError(0);
+  const DWORD gdi = GetGuiResources(process, GR_GDIOBJECTS);
+  if (gdi > 0 || GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
+    figures.gdiObjects = static_cast<long>(gdi);
+    figures.how += ", GDI objects: GetGuiResources";
+  } else {
+    figures.gdiObjects = CountGdiTableEntries(process, &figures.gdiByType);
+    figures.how += ", GDI objects: GDI handle table";
+  }
+  WindowCount windows{pid, 0};
+  EnumWindows(CountTop, reinterpret_cast<LPARAM>(&windows));
+  figures.windows = windows.count;
+  PROCESS_MEMORY_COUNTERS_EX memory{};
+  memory.cb = sizeof memory;
+  if (K32GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                              sizeof memory)) {
+    figures.workingSet = memory.WorkingSetSize;
+    figures.privateBytes = memory.PrivateUsage;
+  }
+  if (figures.privateBytes == 0) {
+    figures.privateBytes = CommittedPrivateBytes(process);
+    figures.how += ", private bytes: committed private regions";
+  }
+  figures.ok = figures.handles >= 0 && figures.gdiObjects >= 0 && figures.workingSet > 0;
+  CloseHandle(process);
+  return figures;
+}
+
+bool SendFilesToProgram(HWND mainWindow, const std::vector<std::string>& paths, DWORD timeoutMs) {
+  std::string payload;
+  for (const std::string& p : paths) payload += (payload.empty() ? "\"" : " \"") + p + "\"";
+  COPYDATASTRUCT data{};
+  data.dwData = 1018;
+  data.cbData = static_cast<DWORD>(payload.size());
+  data.lpData = &payload[0];
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutA(mainWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                             SMTO_NORMAL, timeoutMs, &result) != 0;
+}
+
+int CountTempFiles(const char* pattern) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((std::string(temp) + pattern).c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  int count = 0;
+  do ++count;
+  while (FindNextFileA(find, &data));
+  FindClose(find);
+  return count;
+}
+
+bool ReadPicture(const std::string& path, PictureInfo* info) {
+  StartGdiplus();
+  Gdiplus::Bitmap bitmap(Wide(path).c_str());
+  if (bitmap.GetLastStatus() != Gdiplus::Ok) return false;
+  info->width = bitmap.GetWidth();
+  info->height = bitmap.GetHeight();
+  GUID format{};
+  bitmap.GetRawFormat(&format);
+  info->jpeg = format == Gdiplus::ImageFormatJPEG;
+  Gdiplus::Color colour;
+  if (bitmap.GetPixel(static_cast<INT>(info->width / 2), static_cast<INT>(info->height / 2),
+                      &colour) != Gdiplus::Ok) {
+    return false;
+  }
+  info->centre = RGB(colour.GetR(), colour.GetG(), colour.GetB());
+  return true;
+}
+
+bool WriteGifPicture(const std::string& path, int width, int height, COLORREF color) {
+  if (width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF) return false;
+  std::string gif("GIF89a", 6);
+  auto word = [&](int v) {
+    gif += static_cast<char>(v & 0xFF);
+    gif += static_cast<char>((v >> 8) & 0xFF);
+  };
+  word(width);
+  word(height);
+  gif += '\xF7';  // a global table of 256 colours
+  gif += '\0';
+  gif += '\0';
+  for (int i = 0; i < 256; ++i) {
+    const COLORREF c = i == 0 ? color : i == 1 ? RGB(255, 255, 255) : RGB(0, 0, 0);
+    gif += static_cast<char>(GetRValue(c));
+    gif += static_cast<char>(GetGValue(c));
+    gif += static_cast<char>(GetBValue(c));
+  }
+  gif += ',';
+  word(0);
+  word(0);
+  word(width);
+  word(height);
+  gif += '\0';
+  gif += '\x08';  // minimum code size
+  // Every pixel is a literal 9-bit code; a clear code before the table would
+  // need 10 bits keeps the code size fixed.
+  constexpr int Clear = 256, End = 257, Run = 250;
+  std::string data;
+  unsigned long bits = 0;
+  int count = 0;
+  auto put = [&](int code) {
+    bits |= static_cast<unsigned long>(code) << count;
+    count += 9;
+    while (count >= 8) {
+      data += static_cast<char>(bits & 0xFF);
+      bits >>= 8;
+      count -= 8;
+    }
+  };
+  int sinceClear = Run;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      if (sinceClear == Run) {
+        put(Clear);
+        sinceClear = 0;
+      }
+      put(x < width / 3 && y < height / 3 ? 1 : 0);
+      ++sinceClear;
+    }
+  }
+  put(End);
+  if (count > 0) data += static_cast<char>(bits & 0xFF);
+  for (size_t i = 0; i < data.size(); i += 255) {
+    const size_t n = std::min<size_t>(255, data.size() - i);
+    gif += static_cast<char>(n);
+    gif.append(data, i, n);
+  }
+  gif += '\0';
+  gif += ';';
+  return WriteBytes(path, gif);
 }
 
 }  // namespace e2e

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -105,5 +106,45 @@ std::string ReadBytes(const std::string& path);
 
 // The first descendant window of this class (any depth); null when none.
 HWND FindChildByClass(HWND parent, const char* className);
+
+// Resource figures of another process, read from outside. Where the system
+// call is missing (Wine answers GetGuiResources and GetProcessHandleCount
+// with nothing), the same quantity is counted another way: the process's
+// entries in the system handle table, the used slots of its GDI handle
+// table, its committed private memory.
+struct ProcessFigures {
+  bool ok = false;
+  long handles = -1;
+  long gdiObjects = -1;
+  long windows = -1;  // its windows, top-level and children
+  unsigned long long workingSet = 0;
+  unsigned long long privateBytes = 0;
+  std::string how;  // which readings were used
+  // GDI objects by the type code of Wine's handle table (empty when
+  // GetGuiResources answered), e.g. 0x01 DC, 0x04 region, 0x05 bitmap,
+  // 0x0a font.
+  std::map<int, long> gdiByType;
+};
+ProcessFigures ReadProcessFigures(DWORD pid);
+
+// Hands files to a running program as a second start does ("Send To"):
+// WM_COPYDATA 1018 with the quoted paths; false when it was not taken.
+bool SendFilesToProgram(HWND mainWindow, const std::vector<std::string>& paths, DWORD timeoutMs);
+
+// Number of files matching a pattern ("NEW*.TMP") in the temp folder.
+int CountTempFiles(const char* pattern);
+
+// A picture decoded with GDI+: size, whether it is a JPEG, and the colour
+// at its centre.
+struct PictureInfo {
+  UINT width = 0;
+  UINT height = 0;
+  bool jpeg = false;
+  COLORREF centre = 0;
+};
+bool ReadPicture(const std::string& path, PictureInfo* info);
+
+// A picture as WritePicture draws it, as a GIF (256-colour table).
+bool WriteGifPicture(const std::string& path, int width, int height, COLORREF color);
 
 }  // namespace e2e
