@@ -164,4 +164,36 @@ TEST_F(FaultFiles, TempFolderNotWritableWhileShrinking) {
   Finish();
 }
 
+// The fault tests hand the service's address to a scripted server and back.
+// Either side must be able to listen at once, although the other side's last
+// connections there still wait out their minute (TIME_WAIT).
+TEST_F(FaultFiles, AddressChangesHandsAtOnce) {
+  const uint16_t port = UploadServicePort();
+  ASSERT_NE(port, 0);
+  // HTTP/1.0: the service answers and closes first.
+  ASSERT_TRUE(RawRequest(port, "GET /contact.php HTTP/1.0\r\n\r\n"));
+  ASSERT_TRUE(ControlUploadService("stop", 15000));
+  {
+    CScriptedServer server(port, 10000);
+    EXPECT_TRUE(server.Listening()) << server.Error() << "; sockets on the port:\n"
+                                    << PortSockets(port);
+    if (server.Listening()) {
+      // Now the scripted server closes first.
+      CScript cut;
+      cut.answer = HttpHead(100) + "0";
+      cut.end = AnswerEnd::Close;
+      server.On("/", cut);
+      EXPECT_TRUE(RawRequest(port, "GET / HTTP/1.0\r\n\r\n"));
+    }
+  }
+  const bool back = ControlUploadService("start", 30000);
+  EXPECT_TRUE(back) << "the service did not listen again; sockets on the port:\n"
+                    << PortSockets(port);
+  if (!back) {
+    // Bring it back for the tests that follow.
+    WaitUntil([&] { return PortSockets(port).empty(); }, 75000);
+    ASSERT_TRUE(ControlUploadService("start", 30000));
+  }
+}
+
 }  // namespace

@@ -60,25 +60,6 @@ void ResetConnection(SOCKET s) {
   closesocket(s);
 }
 
-// The kernel's sockets on a local port (Linux's table as Wine shows it),
-// to tell what still holds the port.
-std::string PortUsers(uint16_t port) {
-  char hex[8];
-  snprintf(hex, sizeof hex, ":%04X ", port);
-  const std::string table = ReadBytes("Z:\\proc\\net\\tcp");
-  std::string found;
-  size_t start = 0;
-  while (start < table.size()) {
-    size_t end = table.find('\n', start);
-    if (end == std::string::npos) end = table.size();
-    const std::string line = table.substr(start, end - start);
-    // "  sl  local_address rem_address   st ..."
-    if (line.find(hex) != std::string::npos && line.find(hex) < 20) found += "\n" + line;
-    start = end + 1;
-  }
-  return found.empty() ? std::string() : "; sockets on the port:" + found;
-}
-
 }  // namespace
 
 std::string HttpHead(size_t contentLength, int status) {
@@ -377,6 +358,54 @@ void CScriptedServer::Handle(SOCKET client, size_t index) {
   }
 }
 
+uint16_t UploadServicePort() {
+  const std::string url = Env("QUIB_UPLOAD_SERVICE_URL");
+  const char kPrefix[] = "http://127.0.0.1:";
+  if (url.compare(0, sizeof kPrefix - 1, kPrefix) != 0) return 0;
+  const int port = std::atoi(url.c_str() + sizeof kPrefix - 1);
+  return port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
+}
+
+std::string PortSockets(uint16_t port) {
+  char hex[8];
+  snprintf(hex, sizeof hex, ":%04X ", port);
+  const std::string table = ReadBytes("Z:\\proc\\net\\tcp");
+  std::string found;
+  size_t start = 0;
+  while (start < table.size()) {
+    size_t end = table.find('\n', start);
+    if (end == std::string::npos) end = table.size();
+    const std::string line = table.substr(start, end - start);
+    // "  sl  local_address rem_address   st ...": the local port comes first.
+    const size_t at = line.find(hex);
+    if (at != std::string::npos && at < 20) found += line + "\n";
+    start = end + 1;
+  }
+  return found;
+}
+
+bool RawRequest(uint16_t port, const std::string& bytes) {
+  StartWinsock();
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  DWORD timeout = 10000;
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+  bool closed = false;
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      send(s, bytes.data(), static_cast<int>(bytes.size()), 0) == static_cast<int>(bytes.size())) {
+    char buffer[4096];
+    int n;
+    while ((n = recv(s, buffer, sizeof buffer, 0)) > 0) {
+    }
+    closed = n == 0;
+  }
+  closesocket(s);
+  return closed;
+}
+
 bool ControlUploadService(const std::string& what, DWORD timeoutMs) {
   const std::string data = ToWindowsPath(Env("QUIB_UPLOAD_SERVICE_DATA"));
   if (data.empty()) return false;
@@ -388,15 +417,14 @@ bool ControlUploadService(const std::string& what, DWORD timeoutMs) {
 
 CServicePortLease::CServicePortLease() {
   const std::string serviceError = Env("QUIB_UPLOAD_SERVICE_ERROR");
-  const std::string url = Env("QUIB_UPLOAD_SERVICE_URL");
   if (!serviceError.empty()) {
     error_ = serviceError;
     return;
   }
-  const size_t colon = url.rfind(':');
-  const int port = colon == std::string::npos ? 0 : std::atoi(url.c_str() + colon + 1);
-  if (url.compare(0, 17, "http://127.0.0.1:") != 0 || port <= 0 || port > 65535) {
-    error_ = "QUIB_UPLOAD_SERVICE_URL is not a loopback address: '" + url + "'";
+  port_ = UploadServicePort();
+  if (port_ == 0) {
+    error_ = "QUIB_UPLOAD_SERVICE_URL is not a loopback address: '" +
+             Env("QUIB_UPLOAD_SERVICE_URL") + "'";
     return;
   }
   stopRequested_ = true;
@@ -404,9 +432,13 @@ CServicePortLease::CServicePortLease() {
     error_ = "the album service's controller did not stop it within 15 s";
     return;
   }
-  port_ = static_cast<uint16_t>(port);
   server_ = std::make_unique<CScriptedServer>(port_, 10000);
-  if (!server_->Listening()) error_ = server_->Error();
+  if (server_->Listening()) return;
+  // A service that does not let others reuse the port keeps it for a minute
+  // after its last connections (TIME_WAIT).
+  WaitUntil([&] { return PortSockets(port_).empty(); }, 75000);
+  server_ = std::make_unique<CScriptedServer>(port_, 10000);
+  if (!server_->Listening()) error_ = server_->Error() + "; sockets on it:\n" + PortSockets(port_);
 }
 
 CServicePortLease::~CServicePortLease() {
@@ -417,12 +449,12 @@ std::string CServicePortLease::GiveBack() {
   if (!stopRequested_) return std::string();
   stopRequested_ = false;
   server_.reset();
-  // A connection the scripted server closed first keeps the port for up to a
-  // minute (TIME_WAIT), and the service cannot listen before it is gone.
-  WaitUntil([&] { return PortUsers(port_).empty(); }, 75000);
-  if (!ControlUploadService("start", 30000))
-    return "the album service's controller did not start it again within 30 s" + PortUsers(port_);
-  return std::string();
+  if (ControlUploadService("start", 30000)) return std::string();
+  // As above, the other way round: the scripted server's last connections.
+  WaitUntil([&] { return PortSockets(port_).empty(); }, 75000);
+  if (ControlUploadService("start", 30000)) return std::string();
+  return "the album service's controller did not start it again; sockets on its port:\n" +
+         PortSockets(port_);
 }
 
 }  // namespace e2e

@@ -157,6 +157,15 @@ class CServicePortLease {
   std::unique_ptr<CScriptedServer> server_;
 };
 
+// The port of QUIB_UPLOAD_SERVICE_URL when it is a loopback address, else 0.
+uint16_t UploadServicePort();
+// The kernel's sockets on a local port as Linux lists them (Wine shows
+// /proc), one line each; empty when there are none.
+std::string PortSockets(uint16_t port);
+// Sends the bytes to 127.0.0.1:port and reads until the server closes (at
+// most 10 s); false when it could not connect or the server did not close.
+bool RawRequest(uint16_t port, const std::string& bytes);
+
 // Asks the controller of scripts/test.d/20-upload-service.sh to stop ("stop")
 // or start ("start") the album service and waits for it; false on time-out.
 bool ControlUploadService(const std::string& what, DWORD timeoutMs);
