@@ -75,8 +75,9 @@ class CFaultTest : public testing::Test {
   // The message box that comes next: its text ("" when none came), after
   // pressing OK.
   std::string NextMessage(DWORD timeoutMs);
-  // The run is over: its transfer dialog is gone.
-  void ExpectRunEnded(DWORD timeoutMs = 15000);
+  // The run is over: its transfer dialog is gone. Closing a window takes
+  // Wine a few seconds without a window manager, and longer on a busy machine.
+  void ExpectRunEnded(DWORD timeoutMs = 30000);
   // The process still runs and its main window answers.
   void ExpectAlive();
   // Every file made by Picture or Movie still holds its first bytes.
