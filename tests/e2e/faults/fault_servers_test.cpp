@@ -110,6 +110,7 @@ TEST_F(FaultServers, AnswersAtOnce) {
   PressUpload();
   Answer("You need valid username and password to upload files.", "fault-at-once-refused");
   ExpectRunEnded();
+  if (HasFatalFailure()) return;
   EXPECT_EQ(Captions(), (std::vector<std::string>{"a.jpg", "b.png"}));
 
   Server().On("/login.php", At(AnswerTime::AtHead, Server().LogInAnswer()));
@@ -123,6 +124,7 @@ TEST_F(FaultServers, AnswersAtOnce) {
     PostClick(folder, IDC_FOLDER_OK);
     Answer("2 file(s) successfully uploaded.", "fault-at-once-final");
     ExpectRunEnded();
+    if (HasFatalFailure()) return;
     EXPECT_TRUE(WaitUntil([&] { return Captions().empty(); }, 10000));
   }
   EXPECT_EQ(Server().Count("/upload.php"), 4u);
@@ -234,6 +236,7 @@ TEST_F(FaultServers, StopsReadingTheBody) {
       Server().Hangup();
       Answer("An unknown error occured.", "fault-stops-reading-error", 30000);
       ExpectRunEnded();
+      if (HasFatalFailure()) return;
       ExpectAlive();
     } else {
       CancelAndExpectPromptEnd(transfer, "a write the server does not read");

@@ -239,6 +239,12 @@ HWND CFaultTest::Dialog(const char* caption, DWORD timeoutMs) {
 }
 
 void CFaultTest::PressUpload() {
+  // The button is out of reach while a run's dialog is open; a posted click
+  // would start a second run inside the first.
+  if (FindTopWindow("Uploading...", Pid())) {
+    ADD_FAILURE() << "Upload pressed while the last run is still open";
+    return;
+  }
   PostClick(main_, IDC_MAIN_UPLOAD);
 }
 
@@ -272,7 +278,7 @@ std::string CFaultTest::NextMessage(DWORD timeoutMs) {
 }
 
 void CFaultTest::ExpectRunEnded(DWORD timeoutMs) {
-  EXPECT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, timeoutMs))
+  ASSERT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, timeoutMs))
       << "the transfer dialog is still open";
 }
 

@@ -75,8 +75,9 @@ class CFaultTest : public testing::Test {
   // The message box that comes next: its text ("" when none came), after
   // pressing OK.
   std::string NextMessage(DWORD timeoutMs);
-  // The run is over: its transfer dialog is gone. Closing a window takes
-  // Wine a few seconds without a window manager, and longer on a busy machine.
+  // The run is over: its transfer dialog is gone (a fatal failure if not).
+  // Closing a window takes Wine a few seconds without a window manager, and
+  // longer on a busy machine.
   void ExpectRunEnded(DWORD timeoutMs = 30000);
   // The process still runs and its main window answers.
   void ExpectAlive();
