@@ -1,13 +1,17 @@
 #include "app/media_item.h"
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <memory>
+#include <new>
+#include <vector>
 
 #include "app/exif.h"
 #include "framework/app.h"
 #include "framework/gdiplus.h"
 #include "net/media_type.h"
+#include "net/multipart.h"
 #include "res/resource.h"
 
 using namespace Gdiplus;
@@ -45,31 +49,40 @@ std::string ReadFileHead(const std::string& path, size_t limit) {
   return head;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER size{};
-  bool ok = GetFileSizeEx(file, &size) && size.QuadPart < (1LL << 30);
-  if (ok) {
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD n = 0;
-    ok = bytes.empty() ||
-         (ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &n, nullptr) &&
-          n == bytes.size());
-  }
-  CloseHandle(file);
+// Counts down to a step that a test wants to fail; 0 when none is wanted.
+std::atomic<int> g_failStep{0};
+
+// Every status of the picture work and every write passes through here, so
+// that a test can make each of them fail in turn.
+bool Step(bool ok) {
+  if (g_failStep.load() > 0 && g_failStep.fetch_sub(1) == 1) return false;
   return ok;
 }
 
-bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+bool Step(Status status) {
+  return Step(status == Ok);
+}
+
+// Writes a new file in full; on any failure (disk full, say) nothing of it
+// is left behind.
+bool WriteNewFile(const std::string& path, const std::string& bytes) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD n = 0;
-  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) &&
-                  n == bytes.size();
-  return CloseHandle(file) && ok;
+  if (!Step(file != INVALID_HANDLE_VALUE)) {
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    DeleteFileA(path.c_str());
+    return false;
+  }
+  bool ok = true;
+  for (size_t done = 0; ok && done < bytes.size();) {
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
+    DWORD n = 0;
+    ok = Step(WriteFile(file, bytes.data() + done, want, &n, nullptr) && n == want);
+    done += n;
+  }
+  ok = Step(CloseHandle(file) != FALSE) && ok;
+  if (!ok) DeleteFileA(path.c_str());
+  return ok;
 }
 
 // What turns a picture stored with an EXIF orientation upright.
@@ -104,62 +117,138 @@ std::unique_ptr<Bitmap> LoadUpright(const std::string& path) {
   std::unique_ptr<Bitmap> bitmap = LoadGdiplusBitmap(path);
   if (!bitmap) return nullptr;
   const RotateFlipType turn = UprightTurn(FileOrientation(path));
-  if (turn != RotateNoneFlipNone && bitmap->RotateFlip(turn) != Ok) return nullptr;
+  if (turn != RotateNoneFlipNone && !Step(bitmap->RotateFlip(turn))) return nullptr;
   return bitmap;
 }
 
 // The item's bitmap handle for a 104 x 78 canvas.
 CBitmap ToHandle(Bitmap& canvas) {
   HBITMAP handle = nullptr;
-  if (canvas.GetHBITMAP(OpaqueBlack, &handle) != Ok) return CBitmap();
+  if (!Step(canvas.GetHBITMAP(OpaqueBlack, &handle))) {
+    if (handle) DeleteObject(handle);
+    return CBitmap();
+  }
   return CBitmap(handle);
 }
 
 // The whole picture scaled to w x h.
 std::unique_ptr<Bitmap> ScaledCopy(Image& picture, int w, int h) {
   std::unique_ptr<Bitmap> copy(new Bitmap(w, h, PixelFormat32bppPARGB));
-  if (copy->GetLastStatus() != Ok) return nullptr;
+  if (!Step(copy->GetLastStatus())) return nullptr;
   Graphics graphics(copy.get());
   // Mirrored edges keep the border pixels from fading into transparency.
   ImageAttributes edges;
-  edges.SetWrapMode(WrapModeTileFlipXY);
+  if (!Step(graphics.GetLastStatus()) || !Step(edges.SetWrapMode(WrapModeTileFlipXY))) {
+    return nullptr;
+  }
   const Status drawn =
       graphics.DrawImage(&picture, Rect(0, 0, w, h), 0, 0, static_cast<int>(picture.GetWidth()),
                          static_cast<int>(picture.GetHeight()), UnitPixel, &edges);
-  return drawn == Ok ? std::move(copy) : nullptr;
+  return Step(drawn) ? std::move(copy) : nullptr;
 }
 
 std::unique_ptr<Bitmap> WhiteCanvas() {
   std::unique_ptr<Bitmap> canvas(
       new Bitmap(CMediaItem::ThumbWidth, CMediaItem::ThumbHeight, PixelFormat24bppRGB));
-  if (canvas->GetLastStatus() != Ok) return nullptr;
+  if (!Step(canvas->GetLastStatus())) return nullptr;
   Graphics graphics(canvas.get());
-  graphics.Clear(ThumbBackground);
+  if (!Step(graphics.GetLastStatus()) || !Step(graphics.Clear(ThumbBackground))) return nullptr;
   return canvas;
 }
 
-// Writes a JPEG of the picture into a new temporary file and carries the
-// EXIF block of the file it was made from over to it. Returns the new
-// file's path, empty on failure (nothing is left behind then).
-std::string WriteTempJpeg(Image& picture, const std::string& madeFrom) {
-  std::string temp;
-  if (!quib::MakeTempFileName(temp)) return std::string();
-  if (!SaveJpeg(picture, temp, JpegQuality)) {
-    DeleteFileA(temp.c_str());
-    return std::string();
+// True when some pixels of the picture may be (partly) transparent: an alpha
+// channel, or a palette with a transparent colour (GIF).
+bool MayBeTransparent(Image& picture) {
+  const PixelFormat format = picture.GetPixelFormat();
+  if (IsAlphaPixelFormat(format)) return true;
+  if (!IsIndexedPixelFormat(format)) return false;
+  const INT size = picture.GetPaletteSize();
+  if (size < static_cast<INT>(sizeof(ColorPalette))) return true;  // cannot tell: assume so
+  std::vector<unsigned char> buffer(static_cast<size_t>(size));
+  auto* palette = reinterpret_cast<ColorPalette*>(buffer.data());
+  if (picture.GetPalette(palette, size) != Ok) return true;
+  if (palette->Flags & PaletteFlagsHasAlpha) return true;
+  for (UINT i = 0; i < palette->Count; ++i) {
+    if ((palette->Entries[i] >> 24) != 0xFF) return true;
   }
+  return false;
+}
+
+// The picture drawn onto an opaque white w x h bitmap in direct colour: JPEG
+// has no transparency (transparent areas would turn black), and GDI+ cannot
+// draw into palette bitmaps. Scaling uses the high-quality modes.
+std::unique_ptr<Bitmap> OnWhite(Image& picture, int w, int h) {
+  std::unique_ptr<Bitmap> canvas(new Bitmap(w, h, PixelFormat24bppRGB));
+  if (!Step(canvas->GetLastStatus())) return nullptr;
+  Graphics graphics(canvas.get());
+  // Mirrored edges keep the border pixels from fading into the background.
+  ImageAttributes edges;
+  if (!Step(graphics.GetLastStatus()) || !Step(graphics.Clear(ThumbBackground)) ||
+      !Step(graphics.SetSmoothingMode(SmoothingModeHighQuality)) ||
+      !Step(graphics.SetInterpolationMode(InterpolationModeHighQualityBicubic)) ||
+      !Step(graphics.SetPixelOffsetMode(PixelOffsetModeHalf)) ||
+      !Step(edges.SetWrapMode(WrapModeTileFlipXY))) {
+    return nullptr;
+  }
+  const Status drawn =
+      graphics.DrawImage(&picture, Rect(0, 0, w, h), 0, 0, static_cast<int>(picture.GetWidth()),
+                         static_cast<int>(picture.GetHeight()), UnitPixel, &edges);
+  return Step(drawn) ? std::move(canvas) : nullptr;
+}
+
+// The thumbnail of a turned picture: fitted into 100 x 74 (truncated) inside
+// the light grey frame on white.
+CBitmap FramedThumbnail(Image& picture) {
+  const int w = static_cast<int>(picture.GetWidth());
+  const int h = static_cast<int>(picture.GetHeight());
+  const double s = std::min(double{FramedWidth} / w, double{FramedHeight} / h);
+  const int tw = std::max(1, static_cast<int>(w * s));
+  const int th = std::max(1, static_cast<int>(h * s));
+  std::unique_ptr<Bitmap> canvas = WhiteCanvas();
+  if (!canvas) return CBitmap();
+  {
+    Graphics graphics(canvas.get());
+    Pen frame(FrameColour, 1.0f);
+    if (!Step(graphics.GetLastStatus()) || !Step(frame.GetLastStatus()) ||
+        !Step(graphics.DrawRectangle(&frame, 0, 0, CMediaItem::ThumbWidth - 1,
+                                     CMediaItem::ThumbHeight - 1))) {
+      return CBitmap();
+    }
+    // Scaled from the turned picture itself (a preview stored in the file
+    // would still show it unturned), then placed at its own size.
+    std::unique_ptr<Bitmap> thumb = ScaledCopy(picture, tw, th);
+    if (!thumb ||
+        !Step(graphics.DrawImage(thumb.get(), Rect((CMediaItem::ThumbWidth - tw) / 2,
+                                                   (CMediaItem::ThumbHeight - th) / 2, tw, th)))) {
+      return CBitmap();
+    }
+  }
+  return ToHandle(*canvas);
+}
+
+// Writes a JPEG of the picture into a new temporary file, with the EXIF block
+// of the file it was made from. Returns the new file's path; empty on
+// failure, and then nothing is left behind.
+std::string WriteTempJpeg(Image& picture, const std::string& madeFrom) {
+  // Encoded in memory first, so that a failing encoder or a full disk are
+  // both seen before the item changes.
+  std::string jpeg;
+  if (!Step(EncodeJpeg(picture, JpegQuality, jpeg)) || jpeg.empty()) return std::string();
   // Best effort: a copy without the camera's data is still the right picture.
   const std::string head = ReadFileHead(madeFrom, quib::ExifHeadSize);
   size_t offset;
   size_t size;
   if (quib::FindExifSegment(head, offset, size)) {
     std::string segment = head.substr(offset, size);
-    std::string jpeg;
+    std::string withExif = jpeg;
     if (quib::NormalizeExifSegment(segment, picture.GetWidth(), picture.GetHeight()) &&
-        ReadWholeFile(temp, jpeg) && quib::PutExifSegment(jpeg, segment)) {
-      WriteWholeFile(temp, jpeg);
+        quib::PutExifSegment(withExif, segment)) {
+      jpeg.swap(withExif);
     }
   }
+  std::string temp;
+  if (!quib::MakeTempFileName(temp)) return std::string();
+  if (!WriteNewFile(temp, jpeg)) return std::string();
   return temp;
 }
 
@@ -177,8 +266,12 @@ bool MakeTempFileName(std::string& path) {
   return true;
 }
 
-std::string ListCaption(const std::string& name) {
-  return name.size() > 13 ? name.substr(0, 11) + "..." : name;
+void FailPictureStepForTest(int n) {
+  g_failStep = n > 0 ? n : 0;
+}
+
+bool PictureStepPendingForTest() {
+  return g_failStep.load() > 0;
 }
 
 }  // namespace quib
@@ -188,8 +281,8 @@ CMediaItem::CMediaItem(const std::string& path) : CMediaItem(path, DetectMediaTy
 CMediaItem::CMediaItem(const std::string& path, const std::string& mediaType)
     : path_(path), sourcePath_(path) {
   EnsureGdiplus();
-  const size_t slash = path.find_last_of('\\');
-  name_ = slash == std::string::npos ? path : path.substr(slash + 1);
+  // A backslash may be the trail byte of a double-byte character.
+  name_ = quib::FileNameOfPath(path);
   isVideo_ = StartsWith(mediaType, "video/");
   isAudio_ = StartsWith(mediaType, "audio/");
   MakeThumbnail();
@@ -209,7 +302,7 @@ void CMediaItem::ReplaceCurrentFile(const std::string& tempPath) {
 }
 
 std::string CMediaItem::GetShortName(size_t n) const {
-  return name_.size() > n ? name_.substr(0, n) + "..." : name_;
+  return quib::ShortName(name_, n);
 }
 
 int CMediaItem::GetFileSize() const {
@@ -267,79 +360,64 @@ void CMediaItem::MakeThumbnail() {
   thumbnail_ = ToHandle(*canvas);
 }
 
+// Everything is made before the item changes: a step that fails (memory,
+// disk) leaves the item exactly as it was, and no temporary file behind.
 bool CMediaItem::Rotate() {
   if (isVideo_ || isAudio_) return false;
-  std::unique_ptr<Bitmap> picture = LoadUpright(path_);
-  if (!picture || picture->RotateFlip(Rotate90FlipNone) != Ok) return false;
-  const std::string temp = WriteTempJpeg(*picture, path_);
-  if (temp.empty()) return false;
-
-  const int w = static_cast<int>(picture->GetWidth());
-  const int h = static_cast<int>(picture->GetHeight());
-  std::unique_ptr<Bitmap> canvas = WhiteCanvas();
-  if (canvas) {
-    const double s = std::min(double{FramedWidth} / w, double{FramedHeight} / h);
-    const int tw = std::max(1, static_cast<int>(w * s));
-    const int th = std::max(1, static_cast<int>(h * s));
-    Graphics graphics(canvas.get());
-    Pen frame(FrameColour, 1.0f);
-    graphics.DrawRectangle(&frame, 0, 0, ThumbWidth - 1, ThumbHeight - 1);
-    // Scaled from the turned picture itself (a preview stored in the file
-    // would still show it unturned), then placed at its own size.
-    if (std::unique_ptr<Bitmap> thumb = ScaledCopy(*picture, tw, th)) {
-      graphics.DrawImage(thumb.get(), Rect((ThumbWidth - tw) / 2, (ThumbHeight - th) / 2, tw, th));
+  try {
+    std::unique_ptr<Bitmap> picture = LoadUpright(path_);
+    if (!picture || !Step(picture->RotateFlip(Rotate90FlipNone))) return false;
+    const int w = static_cast<int>(picture->GetWidth());
+    const int h = static_cast<int>(picture->GetHeight());
+    // Transparent areas turn white, as the list shows them, not black.
+    std::unique_ptr<Bitmap> flat;
+    if (MayBeTransparent(*picture)) {
+      flat = OnWhite(*picture, w, h);
+      if (!flat) return false;
     }
+    Image& turned = flat ? static_cast<Image&>(*flat) : static_cast<Image&>(*picture);
+    CBitmap thumbnail = FramedThumbnail(turned);
+    if (!thumbnail) return false;
+    const std::string temp = WriteTempJpeg(turned, path_);
+    if (temp.empty()) return false;
+
+    flat.reset();
+    picture.reset();  // releases the current file before it is deleted
+    ReplaceCurrentFile(temp);
+    width_ = w;
+    height_ = h;
+    thumbnail_ = std::move(thumbnail);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;  // nothing has changed yet
   }
-  picture.reset();  // releases the current file before it is deleted
-  ReplaceCurrentFile(temp);
-  width_ = w;
-  height_ = h;
-  if (canvas) thumbnail_ = ToHandle(*canvas);
-  return true;
 }
 
+// As Rotate, all or nothing.
 bool CMediaItem::Resize(int cx, int cy) {
   if (isVideo_ || isAudio_) return false;
-  std::unique_ptr<Bitmap> picture = LoadUpright(path_);
-  if (!picture) return false;
-  const int w = static_cast<int>(picture->GetWidth());
-  const int h = static_cast<int>(picture->GetHeight());
-  const double m = std::max(cx, cy);
-  const double s = std::min(m / w, m / h);
-  const int tw = static_cast<int>(w * s);
-  const int th = static_cast<int>(h * s);
-  if (tw < 1 || th < 1) return false;
+  try {
+    std::unique_ptr<Bitmap> picture = LoadUpright(path_);
+    if (!picture) return false;
+    const int w = static_cast<int>(picture->GetWidth());
+    const int h = static_cast<int>(picture->GetHeight());
+    const double m = std::max(cx, cy);
+    const double s = std::min(m / w, m / h);
+    const int tw = static_cast<int>(w * s);
+    const int th = static_cast<int>(h * s);
+    if (tw < 1 || th < 1) return false;
 
-  // GDI+ cannot draw into palette bitmaps: those get direct colour.
-  PixelFormat format = picture->GetPixelFormat();
-  if (IsIndexedPixelFormat(format) || format == PixelFormat16bppGrayScale) {
-    format = PixelFormat24bppRGB;
+    std::unique_ptr<Bitmap> scaled = OnWhite(*picture, tw, th);
+    if (!scaled) return false;
+    const std::string temp = WriteTempJpeg(*scaled, path_);
+    if (temp.empty()) return false;
+    picture.reset();
+    scaled.reset();
+    ReplaceCurrentFile(temp);
+    width_ = tw;
+    height_ = th;
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;  // nothing has changed yet
   }
-  std::unique_ptr<Bitmap> scaled(new Bitmap(tw, th, format));
-  std::unique_ptr<Graphics> probe(Graphics::FromImage(scaled.get()));
-  if (scaled->GetLastStatus() != Ok || !probe || probe->GetLastStatus() != Ok) {
-    // Formats GDI+ cannot draw into (CMYK and the like): direct colour too.
-    probe.reset();
-    scaled.reset(new Bitmap(tw, th, PixelFormat24bppRGB));
-  }
-  probe.reset();
-  {
-    Graphics graphics(scaled.get());
-    if (graphics.GetLastStatus() != Ok) return false;
-    graphics.SetSmoothingMode(SmoothingModeHighQuality);
-    graphics.SetInterpolationMode(InterpolationModeHighQualityBicubic);
-    graphics.SetPixelOffsetMode(PixelOffsetModeHalf);
-    // Mirrored edges keep the border pixels from fading into transparency.
-    ImageAttributes edges;
-    edges.SetWrapMode(WrapModeTileFlipXY);
-    graphics.DrawImage(picture.get(), Rect(0, 0, tw, th), 0, 0, w, h, UnitPixel, &edges);
-  }
-  const std::string temp = WriteTempJpeg(*scaled, path_);
-  if (temp.empty()) return false;
-  picture.reset();
-  scaled.reset();
-  ReplaceCurrentFile(temp);
-  width_ = tw;
-  height_ = th;
-  return true;
 }

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "app/short_name.h"
 #include "framework/gdi.h"
 
 class CMediaItem {
@@ -36,7 +37,7 @@ class CMediaItem {
   void SetDescription(const std::string& description) { description_ = description; }
 
   // The name when it has at most n characters, else its first n characters
-  // and "...".
+  // and "..." (characters of the ANSI code page, never half of one).
   std::string GetShortName(size_t n) const;
 
   // Borrowed; nullptr when the item has no thumbnail.
@@ -51,12 +52,13 @@ class CMediaItem {
   // Media type of the current file, detected on every call.
   std::string GetMimeType() const;
 
-  // Turns a picture 90 degrees clockwise into a new temporary JPEG. Returns
-  // false (and leaves the item unchanged) when that fails or for movies and
-  // audio.
+  // Turns a picture 90 degrees clockwise into a new temporary JPEG.
+  // Transparent areas become white. Returns false for movies and audio and
+  // when any step fails (memory, disk); the item is then exactly as it was
+  // and no temporary file is left.
   bool Rotate();
-  // Fits a picture into a max(cx, cy) square box as a new temporary JPEG.
-  // The thumbnail stays. Returns false (item unchanged) on failure.
+  // Fits a picture into a max(cx, cy) square box as a new temporary JPEG,
+  // transparent areas white. The thumbnail stays. All or nothing, as Rotate.
   bool Resize(int cx, int cy);
 
  private:
@@ -83,8 +85,11 @@ namespace quib {
 // Reserves an empty file with the prefix "NEW" in the temporary folder.
 bool MakeTempFileName(std::string& path);
 
-// The caption of a list entry: names longer than 13 characters become their
-// first 11 characters and "...".
-std::string ListCaption(const std::string& name);
+// For tests: the n-th checked step of the picture work from now on (a status
+// of GDI+, the creation, a write or the closing of a file) fails, as when
+// memory or disk space runs out; 0 fails none. PictureStepPendingForTest
+// tells whether that step is still to come.
+void FailPictureStepForTest(int n);
+bool PictureStepPendingForTest();
 
 }  // namespace quib

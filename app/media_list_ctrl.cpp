@@ -2,8 +2,7 @@
 
 #include <shellapi.h>
 
-#include <cstdio>
-
+#include "app/file_path_win.h"
 #include "app/media_item.h"
 #include "dialogs/details_dlg.h"
 #include "net/media_type.h"
@@ -69,6 +68,9 @@ void CMediaListCtrl::InitList() {
 }
 
 bool CMediaListCtrl::AddFile(const std::string& path) {
+  // The type is told by the name first: a missing or locked "x.jpg" would
+  // pass and upload nothing.
+  if (!quib::CanReadFile(path)) return false;
   const std::string type = DetectMediaType(path);
   if (!IsAcceptedType(type)) return false;
   items_.push_back(std::make_unique<CMediaItem>(path, type));
@@ -81,9 +83,8 @@ void CMediaListCtrl::AddEntry(int index, const std::string& path) {
   int image = -1;
   if (images_ && item.GetThumbnail()) image = ImageList_Add(images_, item.GetThumbnail(), nullptr);
   if (image < 0 && !path.empty()) {
-    char text[MAX_PATH + 64];
-    snprintf(text, sizeof text, "Adding '%s' failed.", path.c_str());
-    AppMessageBox(hwnd_ ? GetParent(hwnd_) : nullptr, text, MB_ICONSTOP | MB_OK);
+    const std::string text = "Adding '" + path + "' failed.";
+    AppMessageBox(hwnd_ ? GetParent(hwnd_) : nullptr, text.c_str(), MB_ICONSTOP | MB_OK);
   }
   if (image < 0 && images_) {
     // A blank image keeps image i belonging to entry i; the item is still
@@ -203,8 +204,14 @@ int CMediaListCtrl::GetSelectedCount() const {
 void CMediaListCtrl::OnDropFiles(HDROP drop) {
   const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
   for (UINT i = 0; i < count; ++i) {
-    char path[MAX_PATH + 1] = {};
-    if (DragQueryFileA(drop, i, path, sizeof path)) AddFile(path);
+    // Paths may be longer than MAX_PATH: ask each one's length.
+    const UINT length = DragQueryFileA(drop, i, nullptr, 0);
+    if (length == 0) continue;
+    std::string path(length + 1, '\0');
+    const UINT got = DragQueryFileA(drop, i, &path[0], length + 1);
+    if (got == 0 || got > length) continue;
+    path.resize(got);
+    AddFile(path);
   }
   DragFinish(drop);
 }

@@ -30,7 +30,8 @@ class CMediaListCtrl : public IReflectedControl {
   HWND GetSafeHwnd() const { return hwnd_; }
 
   void InitList();
-  // Accepts pictures, movies and audio files; anything else is ignored silently.
+  // Accepts pictures, movies and audio files that exist and can be read now;
+  // anything else is ignored silently.
   bool AddFile(const std::string& path);
   const Items& GetItems() const { return items_; }
   // Removes and destroys item index with its image and entry. May be called

@@ -18,6 +18,10 @@ namespace {
 // starting), and the pause between two searches.
 constexpr DWORD kFindWindowTimeoutMs = 10000;
 constexpr DWORD kFindWindowPauseMs = 50;
+// How long "-stop" keeps asking windows of our title to quit: one that
+// never goes (a hung instance, another program's window) must not keep it
+// running for ever.
+constexpr DWORD kStopTimeoutMs = 10000;
 
 HWND FindRunningWindow() {
   return FindWindowA(nullptr, QUIB_WINDOW_TITLE);
@@ -43,7 +47,9 @@ BOOL CUploaderApp::InitInstance() {
 void CUploaderApp::StopRunningInstances() {
   // Each running instance ends when its main window's modal loop sees the
   // quit message, which also takes the window off the search.
+  const DWORD start = GetTickCount();
   for (HWND window = FindRunningWindow(); window; window = FindRunningWindow()) {
+    if (GetTickCount() - start >= kStopTimeoutMs) break;
     PostMessageA(window, WM_QUIT, 0, 0);
     Sleep(10);
   }
@@ -55,20 +61,36 @@ void CUploaderApp::ForwardToRunningInstance(HANDLE mutex) {
     Sleep(kFindWindowPauseMs);
     window = FindRunningWindow();
   }
+  const std::string args = m_lpCmdLine;
+  bool handed = args.empty();
   if (window) {
-    const std::string args = m_lpCmdLine;
     if (!args.empty()) {
       COPYDATASTRUCT data{};
       data.dwData = COPYDATA_ADD_FILE;
       data.cbData = static_cast<DWORD>(args.size());
       data.lpData = const_cast<char*>(args.data());
-      DWORD_PTR ignored = 0;
-      SendMessageTimeoutA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
-                          SMTO_NORMAL | SMTO_ABORTIFHUNG, kFindWindowTimeoutMs, &ignored);
+      // The running window answers TRUE once it has taken the names.
+      DWORD_PTR answer = 0;
+      handed =
+          SendMessageTimeoutA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                              SMTO_NORMAL | SMTO_ABORTIFHUNG, kFindWindowTimeoutMs, &answer) != 0 &&
+          answer != 0;
     }
     SetForegroundWindow(window);
   }
+  // Before any message: a start while it shows must not take us for the
+  // running instance.
   if (mutex) CloseHandle(mutex);
+  if (!handed) {
+    // The files must not vanish unseen: say how many stayed behind.
+    const size_t count = quib::SplitCommandLine(args, quib::SystemPathProbe()).size();
+    if (count > 0) {
+      const std::string text = std::to_string(count) +
+                               " file(s) were not added: the running " QUIB_WINDOW_TITLE
+                               " did not answer.";
+      AppMessageBox(nullptr, text.c_str(), MB_OK | MB_ICONSTOP);
+    }
+  }
 }
 
 void CUploaderApp::RunFirstInstance(HANDLE mutex) {

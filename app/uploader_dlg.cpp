@@ -1,11 +1,17 @@
 #include "app/uploader_dlg.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
+#include <cderr.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cstring>
+#include <new>
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/file_selection.h"
 #include "app/uploader_app.h"
 #include "dialogs/settings_dlg.h"
 #include "framework/app.h"
@@ -33,6 +39,7 @@ const char kFileFilter[] =
     "All Files (*.*)|*.*||";
 
 constexpr DWORD kSelectionBufferSize = 10240;
+constexpr UINT_PTR kOkSubclassId = 1002;
 
 // The common dialog wants NUL-separated pairs where the filter has "|".
 std::string CommonDialogFilter(const char* filter) {
@@ -43,24 +50,70 @@ std::string CommonDialogFilter(const char* filter) {
   return result;
 }
 
-// Full paths of the files a multi-select explorer dialog returned: either
-// one full path, or the folder followed by the file names.
-std::vector<std::string> SelectedPaths(const char* buffer) {
-  std::vector<std::string> paths;
-  const std::string first = buffer;
-  const char* next = buffer + first.size() + 1;
-  if (*next == '\0') {
-    if (!first.empty()) paths.push_back(first);
-    return paths;
+// The selection buffer of the file-open dialog and what it last showed.
+// The buffer grows with the selection, so a selection of any size fits.
+struct CFileDialogState {
+  std::vector<char> buffer;
+  std::string spec;
+  size_t folderLength = 0;
+};
+
+// Makes the dialog's buffer large enough for what its file name field and
+// folder now hold; at OK also notes them, for a refusal's message.
+void GrowSelectionBuffer(HWND dialog, OPENFILENAMEA* ofn, bool atOk) {
+  if (!ofn || !ofn->lCustData) return;
+  auto* state = reinterpret_cast<CFileDialogState*>(ofn->lCustData);
+  const LRESULT specLength = SendMessageA(dialog, CDM_GETSPEC, 0, 0);
+  const LRESULT folderLength = SendMessageA(dialog, CDM_GETFOLDERPATH, 0, 0);
+  if (specLength < 0 || folderLength < 0) return;
+  // The lengths may count characters; a double-byte one takes two bytes.
+  const size_t spec = 2 * static_cast<size_t>(specLength) + 2;
+  const size_t folder = 2 * static_cast<size_t>(folderLength) + 2;
+  try {
+    if (spec + folder > ofn->nMaxFile) {
+      // Twice the size at least, so a growing selection seldom reallocates.
+      const size_t size = std::max<size_t>(spec + folder, 2 * size_t{ofn->nMaxFile});
+      if (size > MAXDWORD) return;
+      state->buffer.assign(size, '\0');
+      ofn->lpstrFile = state->buffer.data();
+      ofn->nMaxFile = static_cast<DWORD>(size);
+    }
+    if (!atOk) return;
+    std::vector<char> text(std::max(spec, folder), '\0');
+    SendMessageA(dialog, CDM_GETSPEC, static_cast<WPARAM>(text.size()),
+                 reinterpret_cast<LPARAM>(text.data()));
+    state->spec = text.data();
+    text.assign(text.size(), '\0');
+    SendMessageA(dialog, CDM_GETFOLDERPATH, static_cast<WPARAM>(text.size()),
+                 reinterpret_cast<LPARAM>(text.data()));
+    state->folderLength = strlen(text.data());
+  } catch (const std::bad_alloc&) {
+    // Keep the buffer; the refusal is reported after the dialog.
   }
-  std::string folder = first;
-  if (!folder.empty() && folder.back() != '\\') folder += '\\';
-  while (*next) {
-    const std::string name = next;
-    paths.push_back(folder + name);
-    next += name.size() + 1;
+}
+
+// Sees OK before the dialog handles it, for names typed into the field.
+LRESULT CALLBACK FileDialogOkProc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                  DWORD_PTR data) {
+  if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
+    GrowSelectionBuffer(dialog, reinterpret_cast<OPENFILENAMEA*>(data), true);
+  } else if (msg == WM_NCDESTROY) {
+    RemoveWindowSubclass(dialog, FileDialogOkProc, kOkSubclassId);
   }
-  return paths;
+  return DefSubclassProc(dialog, msg, wp, lp);
+}
+
+// The explorer-style dialog's hook: a child dialog of the file dialog.
+UINT_PTR CALLBACK FileDialogHook(HWND hook, UINT msg, WPARAM, LPARAM lp) {
+  if (msg == WM_INITDIALOG) {
+    SetWindowSubclass(GetParent(hook), FileDialogOkProc, kOkSubclassId, static_cast<DWORD_PTR>(lp));
+  } else if (msg == WM_NOTIFY) {
+    const auto* notify = reinterpret_cast<const OFNOTIFYA*>(lp);
+    if (notify->hdr.code == CDN_SELCHANGE) {
+      GrowSelectionBuffer(GetParent(hook), notify->lpOFN, false);
+    }
+  }
+  return 0;
 }
 
 }  // namespace
@@ -120,8 +173,8 @@ BOOL CUploaderDlg::OnInitDialog() {
     SendMessageA(list_.GetSafeHwnd(), LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(CLR_NONE));
   }
 
-  for (const std::string& name :
-       quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "")) {
+  for (const std::string& name : quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "",
+                                                        quib::SystemPathProbe())) {
     list_.AddFile(name);
   }
 
@@ -191,9 +244,9 @@ bool CUploaderDlg::OnNotify(NMHDR* header, LRESULT* result) {
       if (key->wVKey == VK_DELETE) {
         list_.RemoveSelected();
         UpdateButtons();
-      } else if (key->wVKey == 'A' && ((key->flags & 0x11) != 0 || GetKeyState(VK_CONTROL) < 0)) {
-        // Windows puts the key's scan code into the flags; list views that
-        // leave them 0 (Wine's) still select all with Ctrl+A.
+      } else if (key->wVKey == 'A' && GetKeyState(VK_CONTROL) < 0) {
+        // Only Ctrl+A: the flags carry the key's scan code on Windows, and
+        // the plain A key's has bit 0x10 set.
         for (int i = list_.GetItemCount() - 1; i >= 0; --i) {
           LVITEMA item{};
           item.stateMask = LVIS_SELECTED;
@@ -231,14 +284,27 @@ bool CUploaderDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
       *result = reinterpret_cast<LRESULT>(icon_);
       return true;
     case WM_COPYDATA:
-      OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lp));
-      *result = 0;
+      // TRUE tells a second start that its names arrived.
+      *result = OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lp)) ? TRUE : FALSE;
       return true;
     case WM_USER:
       *result = PRESENCE_REPLY;
       return true;
     case WM_CLOSE:
-      EndDialog(0);
+      if (ConfirmDiscard()) EndDialog(0);
+      *result = 0;
+      return true;
+    case WM_QUERYENDSESSION:
+      // Windows is ending: nobody is there to answer a question.
+      *result = TRUE;
+      return true;
+    case WM_ENDSESSION:
+      if (wp) {
+        // The process may end any time after this: remove the temporary
+        // copies now.
+        list_.RemoveAll();
+        EndDialog(0);
+      }
       *result = 0;
       return true;
     case WM_DESTROY:
@@ -262,40 +328,83 @@ void CUploaderDlg::OnPaintMinimized() {
   EndPaint(GetSafeHwnd(), &paint);
 }
 
-void CUploaderDlg::OnCopyData(const COPYDATASTRUCT* data) {
-  if (!data || data->dwData != COPYDATA_ADD_FILE) return;
-  for (const std::string& name :
-       quib::SplitForwardedPayload(static_cast<const char*>(data->lpData), data->cbData)) {
+bool CUploaderDlg::OnCopyData(const COPYDATASTRUCT* data) {
+  if (!data || data->dwData != COPYDATA_ADD_FILE) return false;
+  for (const std::string& name : quib::SplitForwardedPayload(
+           static_cast<const char*>(data->lpData), data->cbData, quib::SystemPathProbe())) {
     list_.AddFile(name);
   }
+  return true;
+}
+
+void CUploaderDlg::OnOK() {
+  // Return goes to the focused button (accelerator), so this is rare; it
+  // closes the window all the same.
+  if (ConfirmDiscard()) EndDialog(IDOK);
+}
+
+void CUploaderDlg::OnCancel() {
+  // Esc.
+  if (ConfirmDiscard()) EndDialog(IDCANCEL);
+}
+
+bool CUploaderDlg::ConfirmDiscard() {
+  const size_t count = list_.GetItems().size();
+  if (count == 0) return true;
+  const std::string text = "Discard the " + std::to_string(count) + " file(s) in the upload list?";
+  return AppMessageBox(GetSafeHwnd(), text.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 void CUploaderDlg::OnAddFiles() {
   CWinApp* app = AfxGetApp();
   const std::string initialDir = app ? app->GetProfileString("PathHistory", "ImagePath") : "";
   const std::string filter = CommonDialogFilter(kFileFilter);
-  std::vector<char> selection(kSelectionBufferSize, '\0');
+  CFileDialogState state;
+  state.buffer.assign(kSelectionBufferSize, '\0');
 
   OPENFILENAMEA ofn{};
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = GetSafeHwnd();
   ofn.lpstrFilter = filter.c_str();
   ofn.nFilterIndex = 1;
-  ofn.lpstrFile = selection.data();
+  ofn.lpstrFile = state.buffer.data();
   ofn.nMaxFile = kSelectionBufferSize;
   ofn.lpstrInitialDir = initialDir.empty() ? nullptr : initialDir.c_str();
   ofn.lpstrTitle = "Select Files";
   ofn.lpstrDefExt = "jpg";
   ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER | OFN_ALLOWMULTISELECT |
-              OFN_ENABLESIZING;
-  if (GetOpenFileNameA(&ofn)) {
-    std::string last;
-    for (const std::string& path : SelectedPaths(selection.data())) {
-      list_.AddFile(path);
-      last = path;
-    }
-    if (app && !last.empty()) app->WriteProfileString("PathHistory", "ImagePath", last.c_str());
+              OFN_ENABLESIZING | OFN_ENABLEHOOK;
+  ofn.lCustData = reinterpret_cast<LPARAM>(&state);
+  ofn.lpfnHook = FileDialogHook;
+  const BOOL picked = GetOpenFileNameA(&ofn);
+  // The hook may have moved the selection to a larger buffer.
+  const quib::FileSelection selection =
+      picked ? quib::ReadFileSelection(ofn.lpstrFile, ofn.nMaxFile) : quib::FileSelection{};
+  if (!picked && CommDlgExtendedError() != FNERR_BUFFERTOOSMALL) {
+    UpdateButtons();
+    return;  // cancelled
   }
+  if (!picked || !selection.complete) {
+    // The dialog could not return them all, even in the grown buffer: add
+    // none, so the user does not take a part for the whole, and say why.
+    const std::vector<std::string> names = quib::SpecFileNames(state.spec);
+    std::string text = "The file dialog could not return so many files at once.";
+    if (names.size() > 1) {
+      text = "The file dialog could take only " +
+             std::to_string(quib::FilesThatFit(names, state.folderLength, ofn.nMaxFile)) +
+             " of the " + std::to_string(names.size()) + " selected files at once.";
+    }
+    text += " Nothing was added; please select fewer files.";
+    AppMessageBox(GetSafeHwnd(), text.c_str(), MB_OK | MB_ICONEXCLAMATION);
+    UpdateButtons();
+    return;
+  }
+  std::string last;
+  for (const std::string& path : selection.paths) {
+    list_.AddFile(path);
+    last = path;
+  }
+  if (app && !last.empty()) app->WriteProfileString("PathHistory", "ImagePath", last.c_str());
   UpdateButtons();
 }
 

@@ -30,7 +30,12 @@ class CUploaderDlg : public CDialog {
  private:
   void OnAddFiles();
   void OnUpload();
-  void OnCopyData(const COPYDATASTRUCT* data);
+  // True when the message carried names for the list.
+  bool OnCopyData(const COPYDATASTRUCT* data);
+  void OnOK() override;
+  void OnCancel() override;
+  // Asks before a list with files is thrown away; true to go on closing.
+  bool ConfirmDiscard();
   void OnPaintMinimized();
   void OpenWebPage(const char* url);
   void UpdateButtons();

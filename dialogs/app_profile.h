@@ -10,6 +10,10 @@ class CAppProfile final : public IProfile {
   std::string GetString(const char* section, const char* name) override;
   void WriteInt(const char* section, const char* name, int value) override;
   void WriteString(const char* section, const char* name, const std::string& value) override;
+  // Protected with the Windows data protection of the current user.
+  bool GetProtectedString(const char* section, const char* name, std::string& value) override;
+  void WriteProtectedString(const char* section, const char* name,
+                            const std::string& value) override;
 };
 
 // The one profile of the process. It holds no state, so any thread may use it.

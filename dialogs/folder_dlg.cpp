@@ -26,22 +26,33 @@ BOOL CFolderDlg::OnInitDialog() {
   return FALSE;
 }
 
-// Every activation, in either direction, starts the list over at the first
-// album.
+// Every activation, in either direction, fills the list again.
 bool CFolderDlg::OnMessage(UINT msg, WPARAM /*wp*/, LPARAM /*lp*/, LRESULT* /*result*/) {
   if (msg == WM_ACTIVATE) FillAlbums();
   // Not consumed: the dialog's own activation handling (focus) still runs.
   return false;
 }
 
+// The album the user picked stays picked (found by its id) while it is still
+// listed: switching to another window and back must not change the album
+// that receives the uploads. Otherwise the first album is selected.
 void CFolderDlg::FillAlbums() {
+  const int current = albumBox_.GetCurSel();
+  const bool hadChoice = current != CB_ERR;
+  const int chosenId = hadChoice ? static_cast<int>(albumBox_.GetItemData(current)) : 0;
   albumBox_.ResetContent();
+  int select = 0;
+  bool found = false;
   for (size_t i = 0; i < albumNames_.size(); ++i) {
     const int index = albumBox_.AddString(albumNames_[i].c_str());
     if (index == CB_ERR || index == CB_ERRSPACE) continue;
     albumBox_.SetItemData(index, static_cast<LPARAM>(albumIds_[i]));
+    if (hadChoice && !found && albumIds_[i] == chosenId) {
+      select = index;
+      found = true;
+    }
   }
-  albumBox_.SetCurSel(0);
+  albumBox_.SetCurSel(select);
 }
 
 bool CFolderDlg::OnCommand(WORD id, WORD code, HWND control) {

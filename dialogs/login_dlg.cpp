@@ -30,9 +30,10 @@ void CLoginDlg::OnOK() {
     AppMessageBox(GetSafeHwnd(), "Enter username and password first.", MB_OK | MB_ICONEXCLAMATION);
     return;
   }
-  // Stored exactly as typed; a confirmed login always asks for the album next.
+  // Stored exactly as typed (the password protected for this Windows user); a
+  // confirmed login always asks for the album next.
   profile_.WriteString(ProfileSectionSettings, ProfileUsername, username);
-  profile_.WriteString(ProfileSectionSettings, ProfilePassword, password);
+  WritePassword(profile_, password);
   profile_.WriteInt(ProfileSectionSettings, ProfileAskFolder, 1);
   CDialog::OnOK();
 }

@@ -12,16 +12,34 @@ std::string CMemoryProfile::GetString(const char* section, const char* name) {
 
 void CMemoryProfile::WriteInt(const char* section, const char* name, int value) {
   strings_.erase({section, name});
+  protected_.erase({section, name});
   ints_[{section, name}] = value;
   ++writes_;
 }
 
 void CMemoryProfile::WriteString(const char* section, const char* name, const std::string& value) {
   ints_.erase({section, name});
+  protected_.erase({section, name});
   strings_[{section, name}] = value;
   ++writes_;
 }
 
+bool CMemoryProfile::GetProtectedString(const char* section, const char* name, std::string& value) {
+  auto it = protected_.find({section, name});
+  if (it == protected_.end()) return false;
+  value = it->second;
+  return true;
+}
+
+void CMemoryProfile::WriteProtectedString(const char* section, const char* name,
+                                          const std::string& value) {
+  ints_.erase({section, name});
+  strings_.erase({section, name});
+  protected_[{section, name}] = value;
+  ++writes_;
+}
+
 bool CMemoryProfile::Has(const char* section, const char* name) const {
-  return ints_.count({section, name}) || strings_.count({section, name});
+  return ints_.count({section, name}) || strings_.count({section, name}) ||
+         protected_.count({section, name});
 }

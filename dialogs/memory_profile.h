@@ -15,6 +15,10 @@ class CMemoryProfile final : public IProfile {
   std::string GetString(const char* section, const char* name) override;
   void WriteInt(const char* section, const char* name, int value) override;
   void WriteString(const char* section, const char* name, const std::string& value) override;
+  // Kept apart from the strings (in clear: only its type matters here).
+  bool GetProtectedString(const char* section, const char* name, std::string& value) override;
+  void WriteProtectedString(const char* section, const char* name,
+                            const std::string& value) override;
 
   bool Has(const char* section, const char* name) const;
   // Number of writes so far, of either kind.
@@ -24,5 +28,6 @@ class CMemoryProfile final : public IProfile {
   using Key = std::pair<std::string, std::string>;
   std::map<Key, int> ints_;
   std::map<Key, std::string> strings_;
+  std::map<Key, std::string> protected_;
   int writes_ = 0;
 };

@@ -5,7 +5,16 @@ std::string ReadUsername(IProfile& profile) {
 }
 
 std::string ReadPassword(IProfile& profile) {
+  std::string password;
+  if (profile.GetProtectedString(ProfileSectionSettings, ProfilePassword, password)) {
+    return password;
+  }
+  // Earlier versions stored it as typed; it is protected at the next save.
   return profile.GetString(ProfileSectionSettings, ProfilePassword);
+}
+
+void WritePassword(IProfile& profile, const std::string& password) {
+  profile.WriteProtectedString(ProfileSectionSettings, ProfilePassword, password);
 }
 
 bool ReadAskFolder(IProfile& profile) {

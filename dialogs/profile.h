@@ -13,7 +13,7 @@ inline constexpr char ProfileSectionSettings[] = "Settings";
 inline constexpr char ProfileSectionPathHistory[] = "PathHistory";
 
 inline constexpr char ProfileUsername[] = "Username";        // string, default empty
-inline constexpr char ProfilePassword[] = "Password";        // string, default empty
+inline constexpr char ProfilePassword[] = "Password";        // protected binary, default empty
 inline constexpr char ProfileAskFolder[] = "AskFolder";      // integer, default 1
 inline constexpr char ProfileAskResize[] = "AskResize";      // integer, default 1
 inline constexpr char ProfileResizeImage[] = "ResizeImage";  // integer, default 3
@@ -49,11 +49,23 @@ class IProfile {
   virtual std::string GetString(const char* section, const char* name) = 0;
   virtual void WriteInt(const char* section, const char* name, int value) = 0;
   virtual void WriteString(const char* section, const char* name, const std::string& value) = 0;
+  // A text kept protected for the current Windows user: binary at rest, and
+  // readable only by that user. False when the value is missing, is not
+  // protected data, or cannot be unprotected here (another user's or
+  // machine's data).
+  virtual bool GetProtectedString(const char* section, const char* name, std::string& value) = 0;
+  // Replaces the value (of any type) with the protected text. When the text
+  // cannot be protected nothing is written.
+  virtual void WriteProtectedString(const char* section, const char* name,
+                                    const std::string& value) = 0;
 };
 
 // Typed readers with the defaults filled in.
 std::string ReadUsername(IProfile& profile);
+// The protected password, or the plain text an earlier version stored.
 std::string ReadPassword(IProfile& profile);
+// Stores the password protected, replacing a plain-text value.
+void WritePassword(IProfile& profile, const std::string& password);
 // True when the album selection dialog is to be shown (any nonzero value).
 bool ReadAskFolder(IProfile& profile);
 int ReadAskResize(IProfile& profile);

@@ -170,7 +170,7 @@ void CSettingsDlg::OnOK() {
   // Only a complete pair replaces the stored one; an empty field keeps both.
   if (!username.empty() && !password.empty()) {
     profile_.WriteString(ProfileSectionSettings, ProfileUsername, username);
-    profile_.WriteString(ProfileSectionSettings, ProfilePassword, password);
+    WritePassword(profile_, password);
   }
   switch (GetCheckedRadioButton(IDC_SETTINGS_ASK_FOLDER, IDC_SETTINGS_PUBLIC_INBOX)) {
     case IDC_SETTINGS_ASK_FOLDER:

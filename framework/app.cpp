@@ -137,3 +137,38 @@ BOOL CWinApp::WriteProfileString(const char* section, const char* entry, const c
   return RegSetValueExA(key.key, entry, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                         static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
 }
+
+bool CWinApp::GetProfileBinary(const char* section, const char* entry, std::string& bytes) const {
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, SectionKey(section).c_str(), 0, KEY_READ, &key.key) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD type = 0;
+  DWORD size = 0;
+  if (RegQueryValueExA(key.key, entry, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      type != REG_BINARY) {
+    return false;
+  }
+  std::string value(size, '\0');
+  DWORD got = size;
+  if (size > 0 && (RegQueryValueExA(key.key, entry, nullptr, &type,
+                                    reinterpret_cast<BYTE*>(&value[0]), &got) != ERROR_SUCCESS ||
+                   type != REG_BINARY)) {
+    return false;
+  }
+  value.resize(got < value.size() ? got : value.size());
+  bytes.swap(value);
+  return true;
+}
+
+BOOL CWinApp::WriteProfileBinary(const char* section, const char* entry,
+                                 const std::string& bytes) const {
+  RegKey key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, SectionKey(section).c_str(), 0, nullptr, 0, KEY_WRITE,
+                      nullptr, &key.key, nullptr) != ERROR_SUCCESS) {
+    return FALSE;
+  }
+  return RegSetValueExA(key.key, entry, 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()),
+                        static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS;
+}

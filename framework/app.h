@@ -28,6 +28,9 @@ class CWinApp {
                                const char* defaultValue = "") const;
   BOOL WriteProfileInt(const char* section, const char* entry, int value) const;
   BOOL WriteProfileString(const char* section, const char* entry, const char* value) const;
+  // The bytes of a binary value; false when it is missing or of another type.
+  bool GetProfileBinary(const char* section, const char* entry, std::string& bytes) const;
+  BOOL WriteProfileBinary(const char* section, const char* entry, const std::string& bytes) const;
 
   HINSTANCE m_hInstance = nullptr;
   // The argument string after the program name, as the program received it.

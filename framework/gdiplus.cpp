@@ -62,3 +62,40 @@ bool SaveJpeg(Gdiplus::Image& image, const std::string& path, long quality) {
   const std::wstring wide = WidePath(path);
   return image.Save(wide.c_str(), &jpeg, &params) == Gdiplus::Ok;
 }
+
+Gdiplus::Status EncodeJpeg(Gdiplus::Image& image, long quality, std::string& bytes) {
+  bytes.clear();
+  CLSID jpeg;
+  if (!GetEncoderClsid(L"image/jpeg", &jpeg)) return Gdiplus::UnknownImageFormat;
+  Gdiplus::EncoderParameters params;
+  params.Count = 1;
+  params.Parameter[0].Guid = Gdiplus::EncoderQuality;
+  params.Parameter[0].Type = Gdiplus::EncoderParameterValueTypeLong;
+  params.Parameter[0].NumberOfValues = 1;
+  params.Parameter[0].Value = &quality;
+  IStream* stream = nullptr;
+  if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) {
+    return Gdiplus::OutOfMemory;
+  }
+  Gdiplus::Status status = image.Save(stream, &jpeg, &params);
+  STATSTG stat{};
+  if (status == Gdiplus::Ok && FAILED(stream->Stat(&stat, STATFLAG_NONAME))) {
+    status = Gdiplus::Win32Error;
+  }
+  HGLOBAL memory = nullptr;
+  if (status == Gdiplus::Ok && (FAILED(GetHGlobalFromStream(stream, &memory)) || !memory ||
+                                stat.cbSize.QuadPart > GlobalSize(memory))) {
+    status = Gdiplus::Win32Error;
+  }
+  if (status == Gdiplus::Ok) {
+    const void* data = GlobalLock(memory);
+    if (data) {
+      bytes.assign(static_cast<const char*>(data), static_cast<size_t>(stat.cbSize.QuadPart));
+      GlobalUnlock(memory);
+    } else {
+      status = Gdiplus::OutOfMemory;
+    }
+  }
+  stream->Release();
+  return status;
+}

@@ -34,3 +34,7 @@ std::unique_ptr<Gdiplus::Bitmap> LoadGdiplusBitmap(const std::string& path);
 
 // Saves an image as JPEG with the given quality (0 to 100).
 bool SaveJpeg(Gdiplus::Image& image, const std::string& path, long quality);
+
+// Encodes an image as JPEG (quality 0 to 100) into memory; the encoder's
+// status (Ok unless every byte was encoded).
+Gdiplus::Status EncodeJpeg(Gdiplus::Image& image, long quality, std::string& bytes);

@@ -30,10 +30,12 @@ std::vector<ResponseLine> SplitResponseLines(const std::string& text, size_t sta
     while (i < n && !IsBreak(text[i])) {
       if (equals == std::string::npos && text[i] == '=') equals = i;
       // A double-byte character is stepped over whole, so its trail byte is
-      // never read as a separator; a lead byte at the very end stands alone.
-      i += (isLeadByte && isLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < n) ? 2 : 1;
+      // never read as '='. CR and LF are never trail bytes: a lead byte
+      // before one (or at the very end) stands alone and the line ends.
+      const bool pair = isLeadByte && isLeadByte(static_cast<unsigned char>(text[i])) &&
+                        i + 1 < n && !IsBreak(text[i + 1]);
+      i += pair ? 2 : 1;
     }
-    if (i > n) i = n;
     ResponseLine line;
     if (equals == std::string::npos) {
       line.value = text.substr(begin, i - begin);

@@ -24,8 +24,8 @@ char ResponseStatus(const std::string& text);
 
 // Cuts text[start..] into lines: runs of bytes that are neither CR nor LF,
 // separated by any run of CR and LF; empty lines never occur. Steps over
-// double-byte characters, so a trail byte is never taken for a separator.
-// Each line is split at its first '='.
+// double-byte characters, so a trail byte is never taken for '='; CR and LF
+// always end a line. Each line is split at its first '='.
 std::vector<ResponseLine> SplitResponseLines(const std::string& text, size_t start,
                                              LeadByteTest isLeadByte = IsAnsiLeadByte);
 // The lines after the status character.

@@ -33,3 +33,11 @@ done
 
 echo "== Windows and end-to-end tests under Wine"
 ctest --preset win64 --timeout 1800
+
+# Steps after the Wine tests, in the same environment: the run of the real
+# i686 release files switches on an emulation that slows every new Wine prefix.
+for step in scripts/test.d/after/*.sh; do
+  [ -e "$step" ] || continue
+  echo "== $(basename "$step")"
+  source "$step"
+done

@@ -143,7 +143,7 @@ class CTransferDialog::CItemsPort : public IRunItems {
   int GetHeight(int i) const override { return At(i).GetHeight(); }
   std::string GetPath(int i) const override { return At(i).GetPath(); }
   std::string GetMimeType(int i) const override { return At(i).GetMimeType(); }
-  void Resize(int i, int cx, int cy) override { At(i).Resize(cx, cy); }
+  bool Resize(int i, int cx, int cy) override { return At(i).Resize(cx, cy); }
   void RemoveAt(int i) override { list_.RemoveAt(i); }
 
  private:

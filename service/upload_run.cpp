@@ -14,6 +14,9 @@ const char kTextUnknown[] = "An unknown error occured.";
 const char kTextNoAlbums[] = "Could not get albums from server.";
 const char kTextAlbumNotCreated[] = "The album could not be created.";
 const char kTextNoSpace[] = "There is not enough space left on the server.";
+const char kTextNotShrunk[] =
+    "\" could not be shrunk (not enough memory or disk space). It is uploaded in its original "
+    "size, as is any other picture of this upload that cannot be shrunk.";
 
 const char kStatusLogIn[] = "LogIn";
 const char kStatusLoadingAlbums[] = "Loading Albums";
@@ -74,7 +77,10 @@ void CUploadRun::UploadNext() {
   const int box = DecideResizeBox(items_.IsVideo(index), items_.IsAudio(index),
                                   items_.GetWidth(index), items_.GetHeight(index), profile_,
                                   [this] { return prompts_.AskResize() == RunModalOk; });
-  if (box != 0) items_.Resize(index, box, box);
+  if (box != 0 && !items_.Resize(index, box, box) && !shrinkFailureShown_) {
+    shrinkFailureShown_ = true;
+    prompts_.ShowMessage("\"" + items_.GetName(index) + kTextNotShrunk, RunMessageInfo);
+  }
 
   SetStatusText(kStatusUploading);
   client_.Upload(static_cast<unsigned int>(state_.albumId), AnsiToUtf8(items_.GetName(index)),

@@ -76,7 +76,9 @@ class IRunItems {
   virtual std::string GetPath(int index) const = 0;
   // Detected from the current file on every call.
   virtual std::string GetMimeType(int index) const = 0;
-  virtual void Resize(int index, int cx, int cy) = 0;
+  // False when the copy could not be made (memory, disk): the item is then
+  // unchanged and goes up in its original size.
+  virtual bool Resize(int index, int cx, int cy) = 0;
   // Drops the item, its thumbnail and its row.
   virtual void RemoveAt(int index) = 0;
 };
@@ -151,4 +153,5 @@ class CUploadRun {
   IRunItems& items_;
   IRunPrompts& prompts_;
   IProfile& profile_;
+  bool shrinkFailureShown_ = false;  // told once per run
 };

@@ -154,3 +154,166 @@ TEST(StartUp, CommandLineFilesOfTheFirstInstance) {
   EXPECT_TRUE(IsEnabled(main, kUpload));
   SaveScreenshot(main, "main-window-with-files");
 }
+
+namespace {
+
+// A top-level window titled like the main window whose thread never reads
+// its messages: a hung instance, or another program's window of that name.
+class CHungWindow {
+ public:
+  CHungWindow() {
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    release_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    WaitForSingleObject(ready_, 10000);
+  }
+  ~CHungWindow() {
+    SetEvent(release_);
+    WaitForSingleObject(thread_, 10000);
+    CloseHandle(thread_);
+    CloseHandle(ready_);
+    CloseHandle(release_);
+  }
+  HWND Window() const { return window_; }
+
+ private:
+  static DWORD WINAPI Run(void* self) {
+    auto* hung = static_cast<CHungWindow*>(self);
+    hung->window_ = CreateWindowExA(0, "STATIC", kMainTitle, WS_POPUP, 0, 0, 10, 10, nullptr,
+                                    nullptr, nullptr, nullptr);
+    SetEvent(hung->ready_);
+    // Hung: no message is read until the test lets go (bounded all the same).
+    WaitForSingleObject(hung->release_, 300000);
+    DestroyWindow(hung->window_);
+    return 0;
+  }
+
+  HANDLE ready_, release_, thread_;
+  HWND window_ = nullptr;
+};
+
+}  // namespace
+
+// Explorer ("Send To", files dropped on the icon) quotes only the paths with
+// blanks; other callers quote nothing. Missing files are refused whatever
+// their name.
+TEST(StartUp, UnquotedPathsOnTheCommandLineAndForwarded) {
+  const std::string dir = MakeTempDir("unquoted");
+  CreateDirectoryA((dir + "\\My Pictures").c_str(), nullptr);
+  const std::string a = dir + "\\a.jpg", b = dir + "\\b.png",
+                    sea = dir + "\\My Pictures\\sea side.bmp";
+  ASSERT_TRUE(WritePicture(a, 80, 60, RGB(220, 120, 0)));
+  ASSERT_TRUE(WritePicture(b, 60, 80, RGB(120, 0, 220)));
+  ASSERT_TRUE(WritePicture(sea, 60, 40, RGB(0, 90, 200)));
+  auto program = CProgram::Launch(a + " " + b + " \"" + sea + "\" " + dir + "\\missing.jpg");
+  ASSERT_TRUE(program);
+  HWND main = program->WaitMainWindow();
+  ASSERT_TRUE(main);
+  HWND list = GetDlgItem(main, kList);
+  EXPECT_EQ(ListCaptions(list), (std::vector<std::string>{"a.jpg", "b.png", "sea side.bmp"}));
+  // A second start with a path with blanks, unquoted and whole.
+  ASSERT_TRUE(RunToExit(sea, 30000));
+  ASSERT_TRUE(RunToExit(b + " " + a, 30000));
+  EXPECT_EQ(ListCaptions(list), (std::vector<std::string>{"a.jpg", "b.png", "sea side.bmp",
+                                                          "sea side.bmp", "b.png", "a.jpg"}));
+  EXPECT_EQ(WaitForMessageBox(program->Pid(), 500), nullptr) << "refused files are silent";
+}
+
+// Closing with files asks first (Esc, close box, Alt+F4); an empty list,
+// "-stop" and an ending Windows session do not.
+TEST(StartUp, ClosingWithFilesAsksFirst) {
+  const std::string dir = MakeTempDir("discard");
+  const std::string a = dir + "\\one.bmp", b = dir + "\\two.bmp";
+  ASSERT_TRUE(WritePicture(a, 40, 30, RGB(200, 0, 0)));
+  ASSERT_TRUE(WritePicture(b, 40, 30, RGB(0, 200, 0)));
+  auto program = CProgram::Launch("\"" + a + "\" \"" + b + "\"");
+  ASSERT_TRUE(program);
+  HWND main = program->WaitMainWindow();
+  ASSERT_TRUE(main);
+  HWND list = GetDlgItem(main, kList);
+  ASSERT_EQ(ListCaptions(list).size(), 2u);
+
+  const struct {
+    const char* how;
+    UINT msg;
+    WPARAM wp;
+  } closes[] = {{"close box", WM_CLOSE, 0},
+                {"Esc", WM_COMMAND, IDCANCEL},
+                {"Alt+F4", WM_SYSCOMMAND, SC_CLOSE},
+                {"OK command", WM_COMMAND, IDOK}};
+  for (const auto& close : closes) {
+    SCOPED_TRACE(close.how);
+    PostMessageA(main, close.msg, close.wp, 0);
+    HWND box = WaitForMessageBox(program->Pid(), 10000);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(MessageBoxText(box), "Discard the 2 file(s) in the upload list?");
+    EXPECT_TRUE(GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO));
+    if (close.msg == WM_CLOSE) SaveScreenshot(box, "discard-question");
+    PostClick(box, IDNO);
+    EXPECT_TRUE(WaitWindowGone(box, 5000));
+    EXPECT_FALSE(program->WaitExit(300));
+    EXPECT_EQ(ListCaptions(list).size(), 2u);
+  }
+  PostMessageA(main, WM_CLOSE, 0, 0);
+  HWND box = WaitForMessageBox(program->Pid(), 10000);
+  ASSERT_TRUE(box);
+  PostClick(box, IDYES);
+  DWORD code = 99;
+  EXPECT_TRUE(program->WaitExit(15000, &code));
+  EXPECT_EQ(code, 0u);
+
+  // Windows ending its session: no question, and the program ends.
+  program = CProgram::Launch("\"" + a + "\"");
+  ASSERT_TRUE(program);
+  main = program->WaitMainWindow();
+  ASSERT_TRUE(main);
+  EXPECT_EQ(SendMessageA(main, WM_QUERYENDSESSION, 0, 0), TRUE);
+  SendMessageA(main, WM_ENDSESSION, TRUE, 0);
+  EXPECT_TRUE(program->WaitExit(15000));
+  EXPECT_EQ(WaitForMessageBox(program->Pid(), 0), nullptr);
+
+  // "-stop" with files in the list: no question.
+  program = CProgram::Launch("\"" + a + "\"");
+  ASSERT_TRUE(program);
+  ASSERT_TRUE(program->WaitMainWindow());
+  ASSERT_TRUE(RunToExit("-stop", 30000));
+  EXPECT_TRUE(program->WaitExit(15000));
+
+  // An empty list closes at once.
+  program = CProgram::Launch("");
+  ASSERT_TRUE(program);
+  main = program->WaitMainWindow();
+  ASSERT_TRUE(main);
+  PostMessageA(main, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(program->WaitExit(15000));
+}
+
+// A window of our title that never answers: a second start says how many
+// files it could not hand over.
+TEST(StartUp, ASecondStartThatCannotHandOverSaysSo) {
+  const std::string dir = MakeTempDir("hung");
+  const std::string a = dir + "\\a.bmp", b = dir + "\\b.bmp";
+  ASSERT_TRUE(WritePicture(a, 40, 30, RGB(200, 0, 0)));
+  ASSERT_TRUE(WritePicture(b, 40, 30, RGB(0, 200, 0)));
+  CHungWindow hung;
+  ASSERT_TRUE(hung.Window());
+  auto second = CProgram::Launch("\"" + a + "\" \"" + b + "\"");
+  ASSERT_TRUE(second);
+  HWND box = WaitForMessageBox(second->Pid(), 40000);
+  ASSERT_TRUE(box) << "no message about the files that were not added";
+  EXPECT_EQ(MessageBoxText(box),
+            "2 file(s) were not added: the running quib\xAE-uploader did not answer.");
+  SaveScreenshot(box, "files-not-added");
+  PostClick(box, IDOK);
+  EXPECT_TRUE(second->WaitExit(15000));
+}
+
+// "-stop" asks a window that never closes for about 10 s, then ends.
+TEST(StartUp, StopGivesUpOnAWindowThatNeverCloses) {
+  CHungWindow hung;
+  ASSERT_TRUE(hung.Window());
+  DWORD code = 99;
+  EXPECT_TRUE(RunToExit("-stop", 40000, &code)) << "-stop kept waiting for the window";
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(IsWindow(hung.Window()));
+}

@@ -219,7 +219,8 @@ TEST_F(MediaList, CtrlASelectsAll) {
   PostMessageA(list_, WM_LBUTTONUP, 0, MAKELPARAM(300, 250));
   Sleep(500);
   INPUT keys[4] = {};
-  const WORD order[4][2] = {{VK_CONTROL, 0}, {'A', 0}, {'A', KEYEVENTF_KEYUP}, {VK_CONTROL, KEYEVENTF_KEYUP}};
+  const WORD order[4][2] = {
+      {VK_CONTROL, 0}, {'A', 0}, {'A', KEYEVENTF_KEYUP}, {VK_CONTROL, KEYEVENTF_KEYUP}};
   for (int i = 0; i < 4; ++i) {
     keys[i].type = INPUT_KEYBOARD;
     keys[i].ki.wVk = order[i][0];
@@ -236,3 +237,97 @@ TEST_F(MediaList, CtrlASelectsAll) {
 }
 
 }  // namespace
+
+// Far more files picked at once in the file dialog than its first buffer of
+// 10240 characters holds all arrive. (Selecting thousands of files in Wine's
+// dialog takes minutes, so the names are long instead: 250 files of 98
+// characters.)
+TEST_F(MediaList, FileDialogTakesASelectionOfAnySize) {
+  constexpr int kFiles = 250;
+  const std::string folder = dir_ + "\\camera";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string tail =
+      " holiday by the sea with the whole family, evening light on the dunes, take";
+  std::vector<std::string> names;
+  size_t selectionChars = 0;
+  for (int i = 0; i < kFiles; ++i) {
+    names.push_back("IMG_20240101_" + std::to_string(100000 + i) + tail + ".jpg");
+    selectionChars += names.back().size() + 1;
+  }
+  const std::string first = folder + "\\" + names.front();
+  ASSERT_TRUE(WritePicture(first, 8, 6, RGB(0, 120, 200)));
+  for (int i = 1; i < kFiles; ++i) {
+    ASSERT_TRUE(CopyFileA(first.c_str(), (folder + "\\" + names[i]).c_str(), FALSE));
+  }
+  ASSERT_GT(selectionChars, 10240u * 2);
+  // The dialog opens where the last file came from.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+                            "Software\\BRAMWELD\\quib-uploader-net\\quibuploader\\PathHistory", 0,
+                            nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, "ImagePath", 0, REG_SZ, reinterpret_cast<const BYTE*>(first.c_str()),
+                 static_cast<DWORD>(first.size() + 1));
+  RegCloseKey(key);
+
+  auto entries = [&] { return static_cast<int>(SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0)); };
+  auto imagePath = [] {
+    char stored[MAX_PATH] = {};
+    DWORD size = sizeof stored;
+    RegGetValueA(HKEY_CURRENT_USER,
+                 "Software\\BRAMWELD\\quib-uploader-net\\quibuploader\\PathHistory", "ImagePath",
+                 RRF_RT_REG_SZ, nullptr, stored, &size);
+    return std::string(stored);
+  };
+
+  Start({});
+  PostClick(main_, 1002);
+  HWND dialog = WaitForWindow("Select Files", program_->Pid(), 30000);
+  ASSERT_TRUE(dialog) << "no file dialog";
+  HWND view = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        view = FindChildByClass(dialog, "SysListView32");
+        return view && SendMessageA(view, LVM_GETITEMCOUNT, 0, 0) == kFiles;
+      },
+      120000))
+      << "the dialog did not list the " << kFiles << " files";
+  // Select all, as Ctrl+A or a drag over them does.
+  const DWORD selectStart = GetTickCount();
+  SelectListEntry(view, -1, true);
+  ASSERT_EQ(SendMessageA(view, LVM_GETSELECTEDCOUNT, 0, 0), kFiles);
+  printf("selecting %d files in the dialog: %lu ms\n", kFiles,
+         static_cast<unsigned long>(GetTickCount() - selectStart));
+  SaveScreenshot(dialog, "file-dialog-many");
+  const DWORD addStart = GetTickCount();
+  PostClick(dialog, IDOK);
+  ASSERT_TRUE(WaitWindowGone(dialog, 60000));
+  EXPECT_TRUE(WaitUntil([&] { return entries() >= kFiles; }, 120000)) << "entries: " << entries();
+  printf("adding %d files: %lu ms\n", kFiles,
+         static_cast<unsigned long>(GetTickCount() - addStart));
+  EXPECT_EQ(WaitForMessageBox(program_->Pid(), 0), nullptr);
+  const std::vector<std::string> captions = ListCaptions(list_);
+  ASSERT_EQ(captions.size(), static_cast<size_t>(kFiles));
+  EXPECT_EQ(captions.front(), "IMG_2024010...");
+  // The last file walked is remembered for the next time.
+  EXPECT_EQ(imagePath(), folder + "\\" + names.back());
+
+  // Names typed into the file name field, more than 10240 characters again.
+  PostClick(main_, 1002);
+  dialog = WaitForWindow("Select Files", program_->Pid(), 30000);
+  ASSERT_TRUE(dialog) << "no file dialog";
+  std::string typed;
+  for (int i = 120; i > 0; --i) typed += "\"" + names[static_cast<size_t>(i)] + "\" ";
+  ASSERT_GT(typed.size(), 10240u);
+  HWND field = GetDlgItem(dialog, 0x47C);  // a combo box with an edit, or an edit
+  if (!field) field = GetDlgItem(dialog, 0x480);
+  ASSERT_TRUE(field);
+  SetText(field, typed);
+  PostClick(dialog, IDOK);
+  ASSERT_TRUE(WaitWindowGone(dialog, 60000));
+  EXPECT_TRUE(WaitUntil([&] { return entries() >= kFiles + 120; }, 120000))
+      << "entries: " << entries();
+  EXPECT_EQ(ListCaptions(list_).size(), static_cast<size_t>(kFiles + 120));
+  EXPECT_EQ(imagePath(), folder + "\\" + names[1]);
+  EXPECT_EQ(WaitForMessageBox(program_->Pid(), 0), nullptr);
+}

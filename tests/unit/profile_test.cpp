@@ -163,4 +163,23 @@ TEST(ProfileReaders, StoredValuesAndWrongTypes) {
   EXPECT_EQ(ReadImagePath(profile), "C:\\pics\\a.jpg");
 }
 
+// The password is written protected; a plain text stored by an earlier
+// version is still read, and the next save replaces it.
+TEST(ProfileReaders, PasswordIsProtectedAndAnOldPlainTextStillReads) {
+  CMemoryProfile profile;
+  profile.WriteString(ProfileSectionSettings, ProfilePassword, "old plain");
+  EXPECT_EQ(ReadPassword(profile), "old plain");
+  WritePassword(profile, "n3w");
+  EXPECT_EQ(ReadPassword(profile), "n3w");
+  std::string value;
+  EXPECT_TRUE(profile.GetProtectedString(ProfileSectionSettings, ProfilePassword, value));
+  EXPECT_EQ(value, "n3w");
+  // The plain text is gone, not kept beside it.
+  EXPECT_EQ(profile.GetString(ProfileSectionSettings, ProfilePassword), "");
+  // Only the password is protected; the user name stays a plain string.
+  profile.WriteString(ProfileSectionSettings, ProfileUsername, "anna");
+  EXPECT_FALSE(profile.GetProtectedString(ProfileSectionSettings, ProfileUsername, value));
+  EXPECT_EQ(ReadUsername(profile), "anna");
+}
+
 }  // namespace

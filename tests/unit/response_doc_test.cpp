@@ -49,16 +49,31 @@ TEST(ResponseSyntax, EmptyAndOddAnswers) {
   EXPECT_EQ(Lines("0\nk=" + longValue), (Pairs{{"k", longValue}}));
 }
 
-TEST(ResponseSyntax, TrailBytesAreNotSeparators) {
-  // With a double-byte code page, 0x81 0x0D is one character, not a line end.
+TEST(ResponseSyntax, TrailBytesAreSteppedButLineBreaksAlwaysSplit) {
+  // A lead byte before CR or LF stands alone: CR and LF are never trail
+  // bytes, so an album name ending in a lead byte keeps its line end.
   const std::string text = "0\r\nname=\x81\rX\r\nnext=\x81=";
-  EXPECT_EQ(Lines(text, SjisLead), (Pairs{{"name", "\x81\rX"}, {"next", "\x81="}}));
-  // Code page 1252 has no lead bytes: the same text splits at every CR.
-  EXPECT_EQ(Lines(text), (Pairs{{"name", "\x81"}, {"", "X"}, {"next", "\x81="}}));
+  EXPECT_EQ(Lines(text, SjisLead), (Pairs{{"name", "\x81"}, {"", "X"}, {"next", "\x81="}}));
+  EXPECT_EQ(Lines(text), Lines(text, SjisLead));
+  // LF-only answers: the URL after a name ending in a lead byte survives.
+  const std::string login = "0\nName=\x83\x41\x83\nUploadURL=http://h/up.php\nSId=s";
+  CResponseDoc doc;
+  quib::ReadLogInResponse(login, doc, SjisLead);
+  EXPECT_EQ(quib::MakeCommandUrl(doc, "UploadURL"), "http://h/up.php?s");
+  std::string name;
+  ASSERT_TRUE(doc.Lookup("Name", name));
+  EXPECT_EQ(name, "\x83\x41\x83");
+  // UTF-8 album names often end in a byte that is a lead byte there ("Erdő"
+  // ends in 0xC5 0x91): the pairs of a DirList stay in step.
+  EXPECT_EQ(quib::ReadDirListAlbums("0\r\na\r\nb\r\nid=1\r\nname=Erd\xC5\x91\r\nid=2\r\nname=Z",
+                                    SjisLead),
+            (Pairs{{"1", Utf8ToAnsi("Erd\xC5\x91")}, {"2", "Z"}}));
   // A lead byte at the very end stands alone.
   EXPECT_EQ(Lines("0a=\x81", SjisLead), (Pairs{{"a", "\x81"}}));
   // A trail byte that looks like '=' does not split the line.
   EXPECT_EQ(Lines("0\x81=x=y", SjisLead), (Pairs{{"\x81=x", "y"}}));
+  // A real double-byte character in the middle of a value is kept whole.
+  EXPECT_EQ(Lines("0k=\x95\x5C\x82\xA0\r\n", SjisLead), (Pairs{{"k", "\x95\x5C\x82\xA0"}}));
 }
 
 TEST(LogInResponse, StoresLinesAndKeepsEarlierNames) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,9 +72,13 @@ class FakeItems : public IRunItems {
     if (p.size() > 4 && p.compare(p.size() - 4, 4, ".png") == 0) return "image/x-png";
     return "image/jpeg";
   }
+  // Names whose copy cannot be made (memory or disk ran out).
+  std::set<std::string> failResize;
+
   // Like the media item: a JPEG copy of the box's size in the temp folder.
-  void Resize(int i, int cx, int cy) override {
+  bool Resize(int i, int cx, int cy) override {
     log_.push_back("Resize " + At(i).name + " " + std::to_string(cx) + "x" + std::to_string(cy));
+    if (failResize.count(At(i).name)) return false;
     FakeItem& item = items.at(static_cast<size_t>(i));
     item.path = "C:\\Temp\\NEW" + std::to_string(i) + ".tmp";
     const int box = cx > cy ? cx : cy;
@@ -84,6 +89,7 @@ class FakeItems : public IRunItems {
       item.width = static_cast<int>(static_cast<long long>(item.width) * box / item.height);
       item.height = box;
     }
+    return true;
   }
   void RemoveAt(int i) override {
     log_.push_back("RemoveAt " + std::to_string(i));
@@ -577,3 +583,35 @@ TEST_F(UploadRunTest, EmptyListFinishesWithoutTouchingItems) {
 }
 
 }  // namespace
+
+// A shrink that fails (memory, disk) is a shrink not done: the picture goes
+// up unchanged, and the user hears of it once in the run, not per picture.
+TEST_F(UploadRunTest, AFailedShrinkUploadsTheOriginalAndTellsOnce) {
+  profile.WriteInt(ProfileSectionSettings, ProfileResizeImage, 2);
+  AddPicture("c.jpg", 3000, 2000);
+  AddPicture("b.jpg", 3000, 2000);
+  AddPicture("a.jpg", 3000, 2000);
+  items.failResize = {"a.jpg", "c.jpg"};
+  StartToInbox();
+  run.OnUploadDone(0);
+  run.OnUploadDone(0);
+  run.OnUploadDone(0);
+  Log seen;
+  for (const std::string& line : log) {
+    if (line.rfind("Upload", 0) == 0 || line.rfind("Resize", 0) == 0 ||
+        line.rfind("Message", 0) == 0)
+      seen.push_back(line);
+  }
+  EXPECT_EQ(seen, (Log{
+                      "Resize a.jpg 1024x1024",
+                      "Message 64 \"a.jpg\" could not be shrunk (not enough memory or disk "
+                      "space). It is uploaded in its original size, as is any other picture of "
+                      "this upload that cannot be shrunk.",
+                      "Upload 0 a.jpg [] [] image/jpeg C:\\Pics\\a.jpg",
+                      "Resize b.jpg 1024x1024",
+                      "Upload 0 b.jpg [] [] image/jpeg C:\\Temp\\NEW1.tmp",
+                      "Resize c.jpg 1024x1024",
+                      "Upload 0 c.jpg [] [] image/jpeg C:\\Pics\\c.jpg",
+                      "Message 64 3 file(s) successfully uploaded.",
+                  }));
+}

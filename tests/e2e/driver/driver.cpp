@@ -191,7 +191,17 @@ void CProgram::Close() {
     Sleep(200);
   }
   if (HWND main = FindTopWindow(kMainTitle, pid_)) PostMessageA(main, WM_CLOSE, 0, 0);
-  if (!WaitExit(10000)) {
+  // A list with files asks before it is discarded: yes.
+  const bool ended = WaitUntil(
+      [&] {
+        if (WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) return true;
+        if (HWND box = WaitForMessageBox(pid_, 0)) {
+          if (MessageBoxText(box).rfind("Discard the ", 0) == 0) PostClick(box, IDYES);
+        }
+        return false;
+      },
+      10000);
+  if (!ended) {
     TerminateProcess(process_, 1);
     WaitExit(5000);
   }
@@ -411,6 +421,29 @@ std::string ReadBytes(const std::string& path) {
   std::ostringstream buffer;
   buffer << in.rdbuf();
   return buffer.str();
+}
+
+}  // namespace e2e
+
+namespace e2e {
+
+HWND FindChildByClass(HWND parent, const char* className) {
+  struct Search {
+    const char* className;
+    HWND found;
+  } search{className, nullptr};
+  EnumChildWindows(
+      parent,
+      [](HWND child, LPARAM lp) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(lp);
+        char cls[64] = {};
+        GetClassNameA(child, cls, sizeof cls);
+        if (_stricmp(cls, s->className) != 0) return TRUE;
+        s->found = child;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 }  // namespace e2e

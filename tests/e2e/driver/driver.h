@@ -98,4 +98,7 @@ bool WritePicture(const std::string& path, int width, int height, COLORREF color
 bool WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 
+// The first descendant window of this class (any depth); null when none.
+HWND FindChildByClass(HWND parent, const char* className);
+
 }  // namespace e2e

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+#include <wincrypt.h>
 
 #include <atomic>
 #include <cstring>
@@ -387,6 +388,57 @@ bool Screenshot(HWND dialog, const std::string& name) {
   }
   DeleteObject(bitmap);
   return saved;
+}
+
+bool ShowsSecret(const RegValue& value, const std::string& secret) {
+  auto hex = [](const std::string& bytes, const char* digits) {
+    std::string out;
+    for (unsigned char c : bytes) {
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    }
+    return out;
+  };
+  std::string wide;
+  for (char c : secret) {
+    wide += c;
+    wide += '\0';
+  }
+  for (const std::string& form :
+       {secret, hex(secret, "0123456789ABCDEF"), hex(secret, "0123456789abcdef"),
+        hex(wide, "0123456789ABCDEF"), hex(wide, "0123456789abcdef")}) {
+    if (value.data.find(form) != std::string::npos) return true;
+  }
+  return false;
+}
+
+bool UnprotectStoredPassword(std::string& password) {
+  HKEY key = nullptr;
+  const std::string path = std::string(kProfileKey) + "\\Settings";
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD type = 0;
+  DWORD size = 0;
+  std::string bytes;
+  bool ok = RegQueryValueExA(key, "Password", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+            type == REG_BINARY && size > 0;
+  if (ok) {
+    bytes.resize(size);
+    ok = RegQueryValueExA(key, "Password", nullptr, &type, reinterpret_cast<BYTE*>(&bytes[0]),
+                          &size) == ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+  if (!ok) return false;
+  DATA_BLOB in{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(&bytes[0])};
+  DATA_BLOB out{};
+  if (!CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                          &out)) {
+    return false;
+  }
+  password.assign(reinterpret_cast<const char*>(out.pbData), out.cbData);
+  LocalFree(out.pbData);
+  return true;
 }
 
 }  // namespace dlgtest

@@ -82,4 +82,13 @@ bool ShowsWhiteIn(HWND dialog, int id);
 // Saves a PNG in the artifacts folder; false on failure.
 bool Screenshot(HWND dialog, const std::string& name);
 
+// --- the password at rest -------------------------------------------------
+
+// True when a value as reg.exe lists it gives the secret away: as text, or as
+// the hex digits of its bytes (either case), or of its UTF-16 form.
+bool ShowsSecret(const RegValue& value, const std::string& secret);
+// The stored "Password" unprotected with the current user's key, as any
+// program of this user could do; false when it is not protected data.
+bool UnprotectStoredPassword(std::string& password);
+
 }  // namespace dlgtest

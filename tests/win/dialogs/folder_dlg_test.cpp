@@ -44,6 +44,16 @@ void ChooseEntry(HWND dlg, int index) {
                reinterpret_cast<LPARAM>(combo));
 }
 
+// Switches to another window and back, then waits until the dialog has
+// filled its list again (a marker entry put in beforehand is gone).
+bool ReactivateAndWaitForRefill(HWND dlg) {
+  HWND combo = GetDlgItem(dlg, IDC_FOLDER_ALBUMS);
+  const int count = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
+  SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("marker"));
+  if (!DeactivateAndReactivate(dlg)) return false;
+  return WaitUntil([&] { return SendMessageA(combo, CB_GETCOUNT, 0, 0) == count; }, 5000);
+}
+
 class FolderDialog : public testing::Test {
  protected:
   void SetUp() override {
@@ -109,18 +119,24 @@ TEST_F(FolderDialog, EnterIsOk) {
   EXPECT_EQ(dialog_->GetSelectedAlbumId(), 3);
 }
 
-TEST_F(FolderDialog, RegainingActivationSelectsTheFirstAlbumAgain) {
+// The list is filled again on every activation, but the album the user chose
+// stays chosen: coming back from another window must not change the album
+// that receives the uploads.
+TEST_F(FolderDialog, RegainingActivationKeepsTheChosenAlbum) {
   EXPECT_EQ(Run([](HWND dlg) {
               ChooseEntry(dlg, 2);
-              Sleep(200);
-              EXPECT_EQ(ComboSelection(dlg), 2);
-              EXPECT_TRUE(DeactivateAndReactivate(dlg));
-              EXPECT_TRUE(WaitSelection(dlg, 0));
+              EXPECT_TRUE(WaitSelection(dlg, 2));
+              EXPECT_TRUE(ReactivateAndWaitForRefill(dlg));
               EXPECT_EQ(ComboEntries(dlg), (std::vector<std::string>{"Holiday", "Work", "Family"}));
+              EXPECT_EQ(ComboSelection(dlg), 2);
+              ChooseEntry(dlg, 1);
+              EXPECT_TRUE(WaitSelection(dlg, 1));
+              EXPECT_TRUE(ReactivateAndWaitForRefill(dlg));
+              EXPECT_EQ(ComboSelection(dlg), 1);
               Click(dlg, IDC_FOLDER_OK);
             }),
             IDOK);
-  EXPECT_EQ(dialog_->GetSelectedAlbumId(), 7);
+  EXPECT_EQ(dialog_->GetSelectedAlbumId(), 3);
 }
 
 TEST_F(FolderDialog, CancelNewAlbumAndAnEmptyList) {

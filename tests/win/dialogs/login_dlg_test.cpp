@@ -74,8 +74,9 @@ TEST_F(LoginDialog, RefusesAnEmptyFieldThenStoresBothAndAsksForTheAlbumAgain) {
   auto settings = QuerySection("Settings");
   EXPECT_EQ(settings["Username"].type, "REG_SZ");
   EXPECT_EQ(settings["Username"].data, "alice");
-  EXPECT_EQ(settings["Password"].type, "REG_SZ");
-  EXPECT_EQ(settings["Password"].data, "s3cret");
+  EXPECT_EQ(settings["Password"].type, "REG_BINARY");
+  EXPECT_FALSE(ShowsSecret(settings["Password"], "s3cret")) << settings["Password"].data;
+  EXPECT_EQ(ReadPassword(GetAppProfile()), "s3cret");
   EXPECT_EQ(settings["AskFolder"].type, "REG_DWORD");
   EXPECT_EQ(settings["AskFolder"].data, "0x1");
 }

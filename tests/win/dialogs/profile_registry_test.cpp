@@ -52,7 +52,7 @@ TEST_F(ProfileRegistry, EmptyProfileReadsDefaultsAndCreatesNothing) {
 
 TEST_F(ProfileRegistry, ValuesLandAsDwordAndStringUnderTheProgramKey) {
   profile.WriteString(ProfileSectionSettings, ProfileUsername, "alice");
-  profile.WriteString(ProfileSectionSettings, ProfilePassword, "pa ss");
+  WritePassword(profile, "pa ss");
   profile.WriteInt(ProfileSectionSettings, ProfileAskFolder, 0);
   profile.WriteInt(ProfileSectionSettings, ProfileAskResize, 0);
   profile.WriteInt(ProfileSectionSettings, ProfileResizeImage, 2);
@@ -62,8 +62,9 @@ TEST_F(ProfileRegistry, ValuesLandAsDwordAndStringUnderTheProgramKey) {
   ASSERT_EQ(settings.size(), 5u);
   EXPECT_EQ(settings["Username"].type, "REG_SZ");
   EXPECT_EQ(settings["Username"].data, "alice");
-  EXPECT_EQ(settings["Password"].type, "REG_SZ");
-  EXPECT_EQ(settings["Password"].data, "pa ss");
+  // The password alone is binary, protected for this Windows user.
+  EXPECT_EQ(settings["Password"].type, "REG_BINARY");
+  EXPECT_FALSE(ShowsSecret(settings["Password"], "pa ss")) << settings["Password"].data;
   EXPECT_EQ(settings["AskFolder"].type, "REG_DWORD");
   EXPECT_EQ(settings["AskFolder"].data, "0x0");
   EXPECT_EQ(settings["AskResize"].type, "REG_DWORD");
@@ -90,7 +91,7 @@ TEST_F(ProfileRegistry, TextIsStoredAsTypedInTheAnsiCodePage) {
   const std::string name = "J\xFCrgen  ";
   const std::string big(70000, 'x');
   profile.WriteString(ProfileSectionSettings, ProfileUsername, name);
-  profile.WriteString(ProfileSectionSettings, ProfilePassword, big);
+  WritePassword(profile, big);
   EXPECT_EQ(ReadUsername(profile), name);
   EXPECT_EQ(ReadPassword(profile), big);
   HKEY key = nullptr;
@@ -105,6 +106,39 @@ TEST_F(ProfileRegistry, TextIsStoredAsTypedInTheAnsiCodePage) {
   RegCloseKey(key);
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(std::string(raw), name);
+}
+
+// The password is protected with the current user's key (the system's data
+// protection, so only this user can read it back); a plain text an earlier
+// installation stored still reads, and the next save replaces it.
+TEST_F(ProfileRegistry, PasswordIsProtectedAndAnOldPlainTextIsReplacedOnSave) {
+  RegAdd("Settings", "Username", "REG_SZ", "anna");
+  RegAdd("Settings", "Password", "REG_SZ", "old secret");
+  EXPECT_EQ(ReadPassword(profile), "old secret");
+  EXPECT_EQ(QuerySection("Settings")["Password"].type, "REG_SZ");  // reading changes nothing
+
+  WritePassword(profile, "old secret");
+  auto settings = QuerySection("Settings");
+  EXPECT_EQ(settings["Password"].type, "REG_BINARY");
+  EXPECT_FALSE(ShowsSecret(settings["Password"], "old secret")) << settings["Password"].data;
+  EXPECT_EQ(settings["Username"].type, "REG_SZ");
+  EXPECT_EQ(settings["Username"].data, "anna");
+  EXPECT_EQ(ReadPassword(profile), "old secret");
+  std::string unprotected;
+  ASSERT_TRUE(UnprotectStoredPassword(unprotected));
+  EXPECT_EQ(unprotected, "old secret");
+
+  // Two saves of one password differ (salted), and both read back.
+  WritePassword(profile, "old secret");
+  EXPECT_NE(QuerySection("Settings")["Password"].data, settings["Password"].data);
+  EXPECT_EQ(ReadPassword(profile), "old secret");
+
+  // Binary data that is not protected data reads as no password, so the
+  // next upload asks for it.
+  RegAdd("Settings", "Password", "REG_BINARY", "0102030405060708");
+  EXPECT_EQ(ReadPassword(profile), "");
+  RegAdd("Settings", "Password", "REG_BINARY", "");
+  EXPECT_EQ(ReadPassword(profile), "");
 }
 
 TEST_F(ProfileRegistry, WrongTypesReadAsTheDefault) {

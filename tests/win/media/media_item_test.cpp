@@ -346,4 +346,200 @@ TEST_F(MediaItemTest, NamesSizesAndTexts) {
   EXPECT_EQ(FileName(item.GetPath()), "gone.jpg");
 }
 
+// Transparent areas come out white in the JPEG copies, as the list shows
+// them, never black: a PNG with an alpha channel and a GIF with a
+// transparent colour (black in its palette).
+TEST_F(MediaItemTest, TransparentAreasBecomeWhiteWhenShrunkOrTurned) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"alpha.png", EncodeTransparentPng(400, 300)}, {"clear.gif", EncodeTransparentGif(400, 300)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    ASSERT_FALSE(c.second.empty());
+    const std::string path = UserFile(c.first, c.second);
+    {
+      CMediaItem item(path);
+      ASSERT_TRUE(item.Resize(200, 200));  // 200 x 150
+      const std::string copy = item.GetPath();
+      EXPECT_TRUE(IsWhitish(PixelOf(copy, 150, 110))) << std::hex << PixelOf(copy, 150, 110);
+      EXPECT_TRUE(IsWhitish(PixelOf(copy, 10, 140))) << std::hex << PixelOf(copy, 10, 140);
+      EXPECT_TRUE(IsWhitish(PixelOf(copy, 199, 149))) << std::hex << PixelOf(copy, 199, 149);
+      EXPECT_TRUE(IsReddish(PixelOf(copy, 40, 30)));
+    }
+    {
+      CMediaItem item(path);
+      ASSERT_TRUE(item.Rotate());  // 300 x 400, red at the top right
+      const std::string copy = item.GetPath();
+      EXPECT_TRUE(IsWhitish(PixelOf(copy, 50, 300))) << std::hex << PixelOf(copy, 50, 300);
+      EXPECT_TRUE(IsWhitish(PixelOf(copy, 0, 399))) << std::hex << PixelOf(copy, 0, 399);
+      EXPECT_TRUE(IsReddish(PixelOf(copy, 250, 50)));
+      const CPixels thumb = ReadPixels(item.GetThumbnail());
+      EXPECT_EQ(thumb.At(30, 60), 0xFFFFFFu);
+      EXPECT_TRUE(IsReddish(thumb.At(70, 10)));
+    }
+  }
+}
+
+// Each checked step of a rotation and of a shrink fails in turn, as when
+// memory or disk space runs out: the item stays exactly as it was (its
+// current copy included) and no temporary file is left. Once no step fails,
+// the operation succeeds.
+TEST_F(MediaItemTest, EveryFailingStepLeavesTheItemAsItWas) {
+  quib_test::ExifSpec spec;
+  spec.orientation = 6;
+  const std::string camera =
+      UserFile("camera.jpg", quib_test::InsertAfterStart(EncodePicture(300, 200, "image/jpeg"),
+                                                         quib_test::BuildExifSegment(spec)));
+  const std::string alpha = UserFile("alpha.png", EncodeTransparentPng(300, 200));
+  // The camera picture is turned upright on loading; the PNG is put on white;
+  // an item already on a copy of its own must keep that copy.
+  const std::pair<std::string, bool> cases[] = {{camera, false}, {alpha, false}, {camera, true}};
+  for (const auto& c : cases) {
+    const std::string& path = c.first;
+    for (const bool rotate : {true, false}) {
+      SCOPED_TRACE(FileName(path) + (rotate ? " Rotate" : " Resize") +
+                   (c.second ? " of a copy" : ""));
+      CMediaItem item(path);
+      if (c.second) {
+        ASSERT_TRUE(item.Rotate());
+      }
+      int steps = 0;
+      for (int n = 1; steps == 0; ++n) {
+        ASSERT_LT(n, 200) << "no end of steps";
+        const std::string current = item.GetPath();
+        const int width = item.GetWidth();
+        const int height = item.GetHeight();
+        const CPixels thumb = ReadPixels(item.GetThumbnail());
+        const std::set<std::string> temps = NewTempFiles();
+        quib::FailPictureStepForTest(n);
+        const bool done = rotate ? item.Rotate() : item.Resize(100, 100);
+        const bool reached = !quib::PictureStepPendingForTest();
+        quib::FailPictureStepForTest(0);
+        if (!reached) {
+          EXPECT_TRUE(done);
+          steps = n - 1;
+          break;
+        }
+        EXPECT_FALSE(done) << "step " << n << " failed, yet reported success";
+        EXPECT_EQ(item.GetPath(), current) << "step " << n;
+        EXPECT_TRUE(FileExists(current)) << "step " << n;
+        EXPECT_EQ(item.GetWidth(), width) << "step " << n;
+        EXPECT_EQ(item.GetHeight(), height) << "step " << n;
+        EXPECT_TRUE(ReadPixels(item.GetThumbnail()) == thumb) << "step " << n;
+        EXPECT_EQ(NewTempFiles(), temps) << "step " << n << " left a file";
+      }
+      // Loading, drawing, encoding and writing: many steps, each checked.
+      EXPECT_GE(steps, 8);
+    }
+  }
+}
+
+std::string EnvVar(const char* name) {
+  char value[1024] = {};
+  const DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+  return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+}
+
+// Points the temporary folder somewhere else while it lives.
+class CTempFolderOverride {
+ public:
+  explicit CTempFolderOverride(const std::string& folder)
+      : tmp_(EnvVar("TMP")), temp_(EnvVar("TEMP")) {
+    SetEnvironmentVariableA("TMP", folder.c_str());
+    SetEnvironmentVariableA("TEMP", folder.c_str());
+  }
+  ~CTempFolderOverride() {
+    SetEnvironmentVariableA("TMP", tmp_.empty() ? nullptr : tmp_.c_str());
+    SetEnvironmentVariableA("TEMP", temp_.empty() ? nullptr : temp_.c_str());
+  }
+
+ private:
+  std::string tmp_;
+  std::string temp_;
+};
+
+// Writes blocks until the filesystem refuses more.
+void FillUp(HANDLE file) {
+  const std::string block(65536, 'x');
+  for (DWORD size : {65536u, 4096u, 512u, 1u}) {
+    DWORD n = size;
+    while (n == size) {
+      n = 0;
+      if (!WriteFile(file, block.data(), size, &n, nullptr)) break;
+    }
+  }
+}
+
+// The temporary folder on a filesystem that is full, or that fills up while
+// the copy is written (scripts/test.d mounts a tiny one): the operation
+// fails, the item is unchanged, and no partial copy is left there. One
+// picture makes a large copy; the other a small one, to which its camera's
+// EXIF block (with a large preview) is added.
+TEST_F(MediaItemTest, AFullDiskLeavesTheItemAsItWas) {
+  const std::string unixFolder = EnvVar("QUIB_FULL_DISK");
+  if (unixFolder.empty()) {
+    GTEST_SKIP() << "no tiny filesystem (QUIB_FULL_DISK): run through scripts/test.sh as root";
+  }
+  std::string folder = "Z:" + unixFolder;
+  for (char& ch : folder) ch = ch == '/' ? '\\' : ch;
+  quib_test::ExifSpec spec;
+  spec.preview = EncodeNoisy(320, 200, L"image/jpeg");
+  ASSERT_GT(spec.preview.size(), 30000u);
+  ASSERT_LT(spec.preview.size(), 60000u);  // it fits into one segment
+  const std::string paths[] = {
+      UserFile("noise.png", EncodeNoisy(600, 400, L"image/png")),
+      UserFile("camera.jpg", quib_test::InsertAfterStart(EncodePicture(300, 200, "image/jpeg"),
+                                                         quib_test::BuildExifSegment(spec)))};
+  const std::string filler = folder + "\\filler";
+  HANDLE file = CreateFileA(filler.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << filler;
+  FillUp(file);
+  auto copiesThere = [&folder] {
+    int count = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((folder + "\\NEW*.TMP").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do ++count;
+    while (FindNextFileA(find, &found));
+    FindClose(find);
+    return count;
+  };
+  // Full, then with 16 KB left: more than the small copy, less than either
+  // copy with what goes into it.
+  for (LONG room : {0L, 16384L}) {
+    if (room > 0) {
+      ASSERT_NE(SetFilePointer(file, -room, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
+      ASSERT_TRUE(SetEndOfFile(file));
+    }
+    for (const std::string& path : paths) {
+      SCOPED_TRACE(FileName(path) + " with room " + std::to_string(room));
+      CMediaItem item(path);
+      const int width = item.GetWidth();
+      const CPixels thumb = ReadPixels(item.GetThumbnail());
+      bool rotated;
+      bool resized;
+      {
+        CTempFolderOverride temp(folder);
+        rotated = item.Rotate();
+        resized = item.Resize(250, 250);
+      }
+      EXPECT_FALSE(rotated);
+      EXPECT_FALSE(resized);
+      EXPECT_EQ(item.GetPath(), path);
+      EXPECT_EQ(item.GetWidth(), width);
+      EXPECT_TRUE(ReadPixels(item.GetThumbnail()) == thumb);
+      EXPECT_EQ(copiesThere(), 0) << "a partial copy was left on the full disk";
+    }
+  }
+  CloseHandle(file);
+  DeleteFileA(filler.c_str());
+  // With room again the same pictures shrink as usual.
+  for (const std::string& path : paths) {
+    CMediaItem item(path);
+    CTempFolderOverride temp(folder);
+    ASSERT_TRUE(item.Resize(250, 250));
+    EXPECT_EQ(DecodedSize(item.GetPath()).cx, 250);
+  }
+}
+
 }  // namespace

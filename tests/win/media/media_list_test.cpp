@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "app/media_item.h"
+#include "app/uploader_app.h"
+#include "app/uploader_dlg.h"
 #include "tests/win/media/media_test_util.h"
 
 using namespace media_test;
@@ -112,6 +116,22 @@ class MediaListTest : public testing::Test {
       EXPECT_EQ(entries[i].image, static_cast<int>(i));
       EXPECT_TRUE(Image(static_cast<int>(i)) == ReadPixels(items[i]->GetThumbnail()));
     }
+  }
+
+  // Drops files on the list as the shell does; the list frees the drop.
+  void Drop(const std::vector<std::string>& files) {
+    size_t size = sizeof(DROPFILES) + 1;
+    for (const std::string& f : files) size += f.size() + 1;
+    HGLOBAL drop = GlobalAlloc(GHND, size);
+    auto* header = static_cast<DROPFILES*>(GlobalLock(drop));
+    header->pFiles = sizeof(DROPFILES);
+    char* p = reinterpret_cast<char*>(header + 1);
+    for (const std::string& f : files) {
+      memcpy(p, f.c_str(), f.size() + 1);
+      p += f.size() + 1;
+    }
+    GlobalUnlock(drop);
+    SendMessageA(View(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
   }
 
   CTestDir dir_;
@@ -219,22 +239,9 @@ TEST_F(MediaListTest, RemoveAtFromAWorkerWhileTheListThreadPumps) {
 }
 
 TEST_F(MediaListTest, DroppedFilesAreAddedInDropOrder) {
-  const std::vector<std::string> files = {
-      UserFile("notes.txt", "plain text\r\n"), Picture("beach.png", RGB(0, 100, 200)),
-      dir_.Path("vanished.jpg.missing"), UserFile("data.bin", std::string(64, '\x01')),
-      Picture("dunes.png", RGB(200, 150, 0))};
-  size_t size = sizeof(DROPFILES) + 1;
-  for (const std::string& f : files) size += f.size() + 1;
-  HGLOBAL drop = GlobalAlloc(GHND, size);
-  auto* header = static_cast<DROPFILES*>(GlobalLock(drop));
-  header->pFiles = sizeof(DROPFILES);
-  char* p = reinterpret_cast<char*>(header + 1);
-  for (const std::string& f : files) {
-    memcpy(p, f.c_str(), f.size() + 1);
-    p += f.size() + 1;
-  }
-  GlobalUnlock(drop);
-  SendMessageA(View(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);  // frees the drop
+  Drop({UserFile("notes.txt", "plain text\r\n"), Picture("beach.png", RGB(0, 100, 200)),
+        dir_.Path("vanished.jpg.missing"), UserFile("data.bin", std::string(64, '\x01')),
+        Picture("dunes.png", RGB(200, 150, 0))});
   ExpectInStep({"beach.png", "dunes.png"});
 }
 
@@ -247,6 +254,173 @@ TEST_F(MediaListTest, RightClickWithoutSelectionOpensNothing) {
   NMHDR other{View(), 1005, static_cast<UINT>(LVN_ITEMCHANGED)};
   EXPECT_FALSE(list_.OnReflectedNotify(&other, &result));
   ExpectInStep({"only.png"});
+}
+
+// Message boxes of this process, answered and written down while it runs,
+// so a box that should not come cannot block the test.
+class CBoxWatcher {
+ public:
+  CBoxWatcher() : thread_([this] { Watch(); }) {}
+  ~CBoxWatcher() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::vector<std::string> Texts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_;
+  }
+
+ private:
+  void Watch() {
+    while (!stop_) {
+      EnumWindows(
+          [](HWND window, LPARAM lp) -> BOOL {
+            auto* self = reinterpret_cast<CBoxWatcher*>(lp);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            char cls[16] = {};
+            GetClassNameA(window, cls, sizeof cls);
+            HWND text = GetDlgItem(window, 0xFFFF);
+            if (pid != GetCurrentProcessId() || strcmp(cls, "#32770") != 0 || !text ||
+                !IsWindowVisible(window)) {
+              return TRUE;
+            }
+            char buffer[1024] = {};
+            GetWindowTextA(text, buffer, sizeof buffer);
+            {
+              std::lock_guard<std::mutex> lock(self->mutex_);
+              self->texts_.push_back(buffer);
+            }
+            PostMessageA(window, WM_COMMAND, IDOK, 0);
+            return TRUE;
+          },
+          reinterpret_cast<LPARAM>(this));
+      Sleep(100);
+    }
+  }
+
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::string> texts_;
+  std::thread thread_;
+};
+
+// A file whose path is longer than MAX_PATH, written with the wide file
+// functions; removed with its folders.
+class CLongPathFile {
+ public:
+  CLongPathFile(const std::string& base, const std::string& name, const std::string& bytes) {
+    std::string path = base;
+    folders_.push_back(path);
+    for (char c = 'a'; c <= 'c'; ++c) {
+      path += "\\" + std::string(90, c) + "-folder";
+      folders_.push_back(path);
+    }
+    for (const std::string& folder : folders_) CreateDirectoryW(Long(folder).c_str(), nullptr);
+    path_ = path + "\\" + name;
+    HANDLE file =
+        CreateFileW(Long(path_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n = 0;
+    written_ = file != INVALID_HANDLE_VALUE &&
+               WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) &&
+               n == bytes.size();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  }
+  ~CLongPathFile() {
+    DeleteFileW(Long(path_).c_str());
+    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
+      RemoveDirectoryW(Long(*it).c_str());
+    }
+  }
+  const std::string& Path() const { return path_; }
+  bool Written() const { return written_; }
+
+ private:
+  static std::wstring Long(const std::string& path) {
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+  }
+
+  std::string path_;
+  std::vector<std::string> folders_;
+  bool written_ = false;
+};
+
+// Paths longer than MAX_PATH arrive whole, with their thumbnails.
+TEST_F(MediaListTest, DroppedPathsLongerThanMaxPathArriveWhole) {
+  const std::string bytes = EncodePicture(120, 90, "image/png", RGB(0, 100, 200));
+  CLongPathFile deep(dir_.Path("long"), "beach at dawn.png", bytes);
+  ASSERT_TRUE(deep.Written());
+  ASSERT_GT(deep.Path().size(), 300u);
+  CBoxWatcher boxes;
+  Drop({Picture("short.png", RGB(200, 0, 0)), deep.Path(), UserFile("notes.txt", "text")});
+  ExpectInStep({"short.png", "beach at dawn.png"});
+  ASSERT_EQ(list_.GetItems().size(), 2u);
+  EXPECT_EQ(list_.GetItems()[1]->GetSourcePath(), deep.Path());
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
+  list_.RemoveAll();
+}
+
+// A name that looks like media is not enough: the file must exist and be
+// readable now. Refusals are silent.
+TEST_F(MediaListTest, RefusesWhatCannotBeReadWhateverItsName) {
+  CBoxWatcher boxes;
+  EXPECT_FALSE(list_.AddFile(dir_.Path("missing.jpg")));
+  const std::string folder = dir_.Path("folder.jpg");
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  EXPECT_FALSE(list_.AddFile(folder));
+  RemoveDirectoryA(folder.c_str());
+  const std::string locked = Picture("locked.png", RGB(0, 150, 0));
+  HANDLE exclusive =
+      CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(list_.AddFile(locked));
+  CloseHandle(exclusive);
+  EXPECT_TRUE(list_.AddFile(locked));
+  ExpectInStep({"locked.png"});
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
+}
+
+// The upload list inside the real main window, in this process, so the
+// list's notifications can be sent as Windows sends them.
+TEST(MainWindowList, PlainASelectsNothing) {
+  CTestDir dir;
+  const std::string one = dir.Path("one.png"), two = dir.Path("two.png");
+  ASSERT_TRUE(WritePicture(one, 40, 30, "image/png"));
+  ASSERT_TRUE(WritePicture(two, 40, 30, "image/png"));
+  CUploaderDlg dialog;
+  LRESULT handed = 0;
+  int entries = -1, selected = -1;
+  std::thread user([&] {
+    HWND window = nullptr;
+    for (int i = 0; i < 200 && !window; ++i) {
+      Sleep(50);
+      window = FindWindowA(nullptr, QUIB_WINDOW_TITLE);
+    }
+    if (!window) return;
+    const std::string payload = "\"" + one + "\" \"" + two + "\"";
+    COPYDATASTRUCT data{COPYDATA_ADD_FILE, static_cast<DWORD>(payload.size()),
+                        const_cast<char*>(payload.data())};
+    handed = SendMessageA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    HWND list = GetDlgItem(window, 1005);
+    entries = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    // Windows puts the key's scan code into the flags: 0x1E for A. Ctrl is
+    // not down.
+    NMLVKEYDOWN key{};
+    key.hdr = {list, 1005, static_cast<UINT>(LVN_KEYDOWN)};
+    key.wVKey = 'A';
+    key.flags = 0x1E;
+    SendMessageA(window, WM_NOTIFY, 1005, reinterpret_cast<LPARAM>(&key));
+    key.flags = 0x01;
+    SendMessageA(window, WM_NOTIFY, 1005, reinterpret_cast<LPARAM>(&key));
+    selected = static_cast<int>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0));
+    // A session that ends closes the window without a question.
+    SendMessageA(window, WM_ENDSESSION, TRUE, 0);
+  });
+  EXPECT_EQ(dialog.DoModal(), 0);
+  user.join();
+  EXPECT_EQ(handed, TRUE);
+  EXPECT_EQ(entries, 2);
+  EXPECT_EQ(selected, 0);
 }
 
 }  // namespace

@@ -87,7 +87,8 @@ namespace {
 
 // GDI+ here has no GIF encoder: a palette GIF written by hand, LZW with
 // 9-bit codes only (a clear code every 250 pixels keeps the table small).
-std::string EncodeGif(int w, int h, COLORREF fill) {
+// With transparentFill the fill (index 1) is the transparent colour.
+std::string EncodeGif(int w, int h, COLORREF fill, bool transparentFill = false) {
   std::string gif = "GIF89a";
   auto u16 = [&gif](int v) {
     gif += static_cast<char>(v & 0xFF);
@@ -101,6 +102,7 @@ std::string EncodeGif(int w, int h, COLORREF fill) {
   table[3] = static_cast<char>(GetRValue(fill)), table[4] = static_cast<char>(GetGValue(fill));
   table[5] = static_cast<char>(GetBValue(fill));
   gif += table;
+  if (transparentFill) gif += std::string("\x21\xF9\x04\x01\0\0\x01\0", 8);
   gif += ',';
   u16(0);
   u16(0);
@@ -222,6 +224,59 @@ bool IsReddish(unsigned rgb) {
 bool IsBluish(unsigned rgb) {
   const int r = (rgb >> 16) & 0xFF, b = rgb & 0xFF;
   return b > 130 && r < 110;
+}
+
+std::string EncodeTransparentPng(int w, int h) {
+  EnsureGdiplus();
+  // Transparent black everywhere but the opaque red top-left quarter.
+  Bitmap bitmap(w, h, PixelFormat32bppARGB);
+  {
+    Graphics g(&bitmap);
+    g.Clear(Color(0, 0, 0, 0));
+    SolidBrush red(Color(255, 230, 20, 20));
+    g.FillRectangle(&red, 0, 0, w / 2, h / 2);
+  }
+  CLSID png;
+  if (!GetEncoderClsid(L"image/png", &png)) return std::string();
+  char name[MAX_PATH] = {};
+  GetTempFileNameA(TempFolder().c_str(), "pic", 0, name);
+  std::string bytes;
+  if (bitmap.Save(WidePath(name).c_str(), &png, nullptr) == Ok) bytes = ReadBytes(name);
+  DeleteFileA(name);
+  return bytes;
+}
+
+std::string EncodeTransparentGif(int w, int h) {
+  return EncodeGif(w, h, RGB(0, 0, 0), true);
+}
+
+std::string EncodeNoisy(int w, int h, const wchar_t* mime) {
+  EnsureGdiplus();
+  Bitmap bitmap(w, h, PixelFormat24bppRGB);
+  BitmapData data{};
+  Rect all(0, 0, w, h);
+  if (bitmap.LockBits(&all, ImageLockModeWrite, PixelFormat24bppRGB, &data) != Ok) return {};
+  unsigned seed = 12345;
+  for (int y = 0; y < h; ++y) {
+    auto* row = static_cast<unsigned char*>(data.Scan0) + y * data.Stride;
+    for (int x = 0; x < 3 * w; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      row[x] = static_cast<unsigned char>(seed >> 24);
+    }
+  }
+  bitmap.UnlockBits(&data);
+  CLSID png;
+  if (!GetEncoderClsid(mime, &png)) return std::string();
+  char name[MAX_PATH] = {};
+  GetTempFileNameA(TempFolder().c_str(), "pic", 0, name);
+  std::string bytes;
+  if (bitmap.Save(WidePath(name).c_str(), &png, nullptr) == Ok) bytes = ReadBytes(name);
+  DeleteFileA(name);
+  return bytes;
+}
+
+bool IsWhitish(unsigned rgb) {
+  return (rgb >> 16 & 0xFF) >= 0xE0 && (rgb >> 8 & 0xFF) >= 0xE0 && (rgb & 0xFF) >= 0xE0;
 }
 
 }  // namespace media_test

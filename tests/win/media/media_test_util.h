@@ -59,4 +59,15 @@ RECT ContentBox(const CPixels& pixels);
 bool IsReddish(unsigned rgb);
 bool IsBluish(unsigned rgb);
 
+// A w x h PNG with an alpha channel: transparent black everywhere but an
+// opaque red block in the top-left quarter.
+std::string EncodeTransparentPng(int w, int h);
+// A palette GIF like EncodePicture's, whose fill is black and marked as the
+// transparent colour.
+std::string EncodeTransparentGif(int w, int h);
+// A picture of random-looking pixels ("image/png", "image/jpeg"), which make
+// a large JPEG.
+std::string EncodeNoisy(int w, int h, const wchar_t* mime);
+bool IsWhitish(unsigned rgb);
+
 }  // namespace media_test

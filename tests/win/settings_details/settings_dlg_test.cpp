@@ -223,7 +223,10 @@ TEST_F(SettingsDialog, StoredValuesAreShownAndOkStoresTheChoices) {
   EXPECT_EQ(ReadUsername(GetAppProfile()),
             "Gr\xF6\xDF"
             "e M\xFCller");
-  EXPECT_EQ(values["Password"].data, " two words ");
+  // Saved protected: reg.exe shows binary that does not give it away.
+  EXPECT_EQ(values["Password"].type, "REG_BINARY");
+  EXPECT_FALSE(ShowsSecret(values["Password"], " two words ")) << values["Password"].data;
+  EXPECT_EQ(ReadPassword(GetAppProfile()), " two words ");
   EXPECT_EQ(values["AskFolder"].data, "0x1");
   EXPECT_EQ(values["ResizeImage"].data, "0x1");
   EXPECT_EQ(values.count("AskResize"), 0u);
@@ -347,6 +350,30 @@ TEST_F(SettingsCheck, TwoQuickPressesSendOneRequest) {
                 LoginUrl()),
             IDCANCEL);
   EXPECT_EQ(ServiceLoginCount() - before, 1);
+}
+
+// A password stored in clear text by an earlier installation still logs in;
+// saving the settings protects it, and it logs in as before.
+TEST_F(SettingsCheck, AnOldPlainTextPasswordLogsInAndIsProtectedWhenSaved) {
+  Store(ProfileUsername, user_);
+  Store(ProfilePassword, std::string("right-pass"));  // as earlier versions wrote it
+  ASSERT_EQ(Stored()["Password"].type, "REG_SZ");
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round == 0 ? "plain text" : "protected");
+    EXPECT_EQ(Run(
+                  [&](HWND dlg) {
+                    EXPECT_EQ(Text(dlg, IDC_SETTINGS_PASSWORD), "right-pass");
+                    EXPECT_EQ(CheckNow(dlg), "Username and password seem to be correct.");
+                    Click(dlg, IDOK);
+                  },
+                  LoginUrl()),
+              IDOK);
+    auto values = Stored();
+    EXPECT_EQ(values["Password"].type, "REG_BINARY");
+    EXPECT_FALSE(ShowsSecret(values["Password"], "right-pass")) << values["Password"].data;
+    EXPECT_EQ(values["Username"].type, "REG_SZ");
+    EXPECT_EQ(values["Username"].data, user_);
+  }
 }
 
 // The request on the wire: the typed texts converted to UTF-8, language and
