@@ -415,7 +415,19 @@ void CUploaderDlg::OnUpload() {
   }
   {
     CTransferDialog transfer(GetSafeHwnd());
-    if (transfer.RunUpload(list_) == IDOK) list_.RemoveAll();
+    if (transfer.RunUpload(list_) == IDOK) {
+      // Every file of the run leaves the list, also one refused as too big;
+      // files that arrived during the run stay for the next one.
+      for (CMediaItem* item : transfer.GetRunItemsLeft()) {
+        const auto& items = list_.GetItems();
+        for (size_t i = 0; i < items.size(); ++i) {
+          if (items[i].get() == item) {
+            list_.RemoveAt(static_cast<int>(i));
+            break;
+          }
+        }
+      }
+    }
   }
   UpdateButtons();
 }
