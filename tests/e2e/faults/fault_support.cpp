@@ -5,6 +5,8 @@
 #include <cctype>
 
 #include "res/resource.h"
+#include "tests/win/support/wait_note.h"
+#include "tests/win/support/watchdog.h"
 
 namespace e2e {
 
@@ -159,6 +161,8 @@ std::vector<TsvRow> StoredMedia(const std::string& account) {
 }
 
 void CFaultTest::SetUp() {
+  // Each test runs the program through several faults in a row.
+  quibtest::SetTestBound(240);
   ClearProfile();
   dir_ = MakeTempDir(testing::UnitTest::GetInstance()->current_test_info()->name());
   tempCopiesBefore_ = TempCopies();
@@ -278,6 +282,7 @@ std::string CFaultTest::NextMessage(DWORD timeoutMs) {
 }
 
 void CFaultTest::ExpectRunEnded(DWORD timeoutMs) {
+  const quibtest::CWaitNote note("the transfer dialog to close");
   ASSERT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, timeoutMs))
       << "the transfer dialog is still open";
 }

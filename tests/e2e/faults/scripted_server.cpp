@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "tests/e2e/driver/driver.h"
+#include "tests/win/support/wait_note.h"
 
 namespace e2e {
 
@@ -182,6 +183,8 @@ CRecordedRequest CScriptedServer::Last(const std::string& path) {
 
 bool CScriptedServer::WaitFor(const std::string& path, size_t count, bool complete,
                               DWORD timeoutMs) {
+  const quibtest::CWaitNote note("the scripted server to get " + std::to_string(count) + " " +
+                                 (complete ? "whole " : "") + "requests to " + path);
   return WaitUntil(
       [&] {
         std::lock_guard<std::mutex> guard(lock_);
@@ -195,6 +198,8 @@ bool CScriptedServer::WaitFor(const std::string& path, size_t count, bool comple
 }
 
 bool CScriptedServer::WaitBodyBytes(const std::string& path, size_t bytes, DWORD timeoutMs) {
+  const quibtest::CWaitNote note("the scripted server to read " + std::to_string(bytes) +
+                                 " body bytes of " + path);
   return WaitUntil([&] { return Last(path).bodyBytes >= bytes; }, timeoutMs);
 }
 
@@ -412,6 +417,7 @@ bool ControlUploadService(const std::string& what, DWORD timeoutMs) {
   const std::string done = data + (what == "stop" ? "\\stopped" : "\\started");
   DeleteFileA(done.c_str());
   if (!WriteBytes(data + "\\" + what + "-request", "")) return false;
+  const quibtest::CWaitNote note("the album service's controller to " + what + " it");
   return WaitUntil([&] { return FileExists(done); }, timeoutMs);
 }
 
