@@ -84,15 +84,19 @@ CScript ResetMidAnswer(const std::string& good) {
 // Broken answers for a command whose good answer is `good`. One that ends
 // before the length its head announced was cut off or reset: its status
 // digit alone does not say that the album list, the album or the file
-// arrived.
-std::vector<CShape> BrokenAnswers(const std::string& good) {
-  CScript silent;  // closes without sending anything
-  silent.end = AnswerEnd::Close;
-  return {{"empty", Reply("")},
-          {"binary", Reply(Binary())},
-          {"closed-unanswered", silent},
-          {"cut-after-digit", CutAfterDigit(good)},
-          {"reset-mid-answer", ResetMidAnswer(good)}};
+// arrived. A connection closed before any answer fails in the transport,
+// the same for every command: only LogIn tries it.
+std::vector<CShape> BrokenAnswers(const std::string& good, bool withClosed = false) {
+  std::vector<CShape> shapes{{"empty", Reply("")},
+                             {"binary", Reply(Binary())},
+                             {"cut-after-digit", CutAfterDigit(good)},
+                             {"reset-mid-answer", ResetMidAnswer(good)}};
+  if (withClosed) {
+    CScript silent;  // closes without sending anything
+    silent.end = AnswerEnd::Close;
+    shapes.push_back({"closed-unanswered", silent});
+  }
+  return shapes;
 }
 
 class FaultAnswers : public CFaultTest {
@@ -201,7 +205,7 @@ CScriptedServer* FaultAnswers::commands_ = nullptr;
 TEST_F(FaultAnswers, LogIn) {
   StoreProfileInt("AskFolder", 0);
   StartWithTwoFiles();
-  for (const CShape& shape : BrokenAnswers(Commands().LogInAnswer())) {
+  for (const CShape& shape : BrokenAnswers(Commands().LogInAnswer(), true)) {
     SCOPED_TRACE(shape.name);
     Login().On("/login.php", Late(shape.script));
     PressUploadAndReleaseLogIn(Login());
