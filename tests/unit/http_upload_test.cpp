@@ -593,7 +593,6 @@ TEST_F(HttpUploadTest, CancelledOwnerDoesNotWaitForAWriteThatCannotBeAborted) {
   EXPECT_EQ(Record().sessionCloses, 1);
 }
 
-
 // An answer that ends before its Content-Length was cut or reset on the way:
 // its first lines are no answer. Bytes after a NUL still count as received.
 TEST_F(HttpUploadTest, AnswerShorterThanItsContentLengthFails) {
