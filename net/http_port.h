@@ -31,6 +31,11 @@ class IHttpRequestPort {
   virtual bool Read(char* buffer, size_t size, size_t& got, std::string& error) = 0;
   // Bytes readable now without waiting; 0 when the query fails.
   virtual uint32_t QueryDataAvailable() = 0;
+  // The Content-Length the answer announced; false when it announced none.
+  virtual bool QueryContentLength(uint64_t& length) {
+    (void)length;
+    return false;
+  }
   // The one call allowed from another thread, at any time: a call blocked on
   // the request returns with a failure, and every later call fails at once.
   virtual void Abort() = 0;

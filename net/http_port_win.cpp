@@ -1,5 +1,6 @@
 // The HTTP port on Windows: WinINet through the framework's internet classes.
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -113,6 +114,18 @@ class CWinHttpRequestPort : public IHttpRequestPort {
       return 0;
     }
     return *available;
+  }
+  bool QueryContentLength(uint64_t& length) override {
+    if (aborted_) return false;
+    char text[32] = {};
+    DWORD size = sizeof text - 1;
+    if (!HttpQueryInfoA(file_->GetHandle(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
+      return false;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (end == text || *end != '\0') return false;
+    length = value;
+    return true;
   }
   void Abort() override {
     if (aborted_.exchange(true)) return;

@@ -17,6 +17,7 @@ const char HttpErrorNoRequest[] = "CHttpConnection::OpenRequest() failed.";
 const char HttpErrorUnknown[] = "Unknown (...)";
 const char HttpErrorStatus[] = "error";
 const char HttpErrorNoPlatform[] = "No HTTP support on this platform.";
+const char HttpErrorCutShort[] = "The answer ended before its announced length.";
 
 namespace {
 
@@ -374,6 +375,7 @@ void CHttpUpload::Run(const std::shared_ptr<CJob>& owned) {
   }
 
   std::string response;
+  uint64_t received = 0;
   char buffer[ReadBlockSize + 1];
   for (;;) {
     size_t got = 0;
@@ -382,6 +384,7 @@ void CHttpUpload::Run(const std::shared_ptr<CJob>& owned) {
       return;
     }
     if (got == 0) break;
+    received += got;
     if (job.IsCancelled()) {
       Finish(job, HttpEventCancelled, std::string());
       return;
@@ -395,6 +398,13 @@ void CHttpUpload::Run(const std::shared_ptr<CJob>& owned) {
     event.value2 = static_cast<int32_t>(request.QueryDataAvailable());
     event.command = job.command;
     Deliver(job, event);
+  }
+  // A connection that was cut or reset mid-answer can read like an orderly
+  // end (Wine's WinINet): the first lines alone would pass for a whole answer.
+  uint64_t announced = 0;
+  if (request.QueryContentLength(announced) && received < announced) {
+    Fail(job, HttpErrorCutShort);
+    return;
   }
   Finish(job, HttpEventDone, response);
 }

@@ -54,6 +54,7 @@ extern const char HttpErrorNoRequest[];     // "CHttpConnection::OpenRequest() f
 extern const char HttpErrorUnknown[];       // "Unknown (...)"
 extern const char HttpErrorStatus[];        // "error": any status but 200
 extern const char HttpErrorNoPlatform[];    // no HTTP platform in this build
+extern const char HttpErrorCutShort[];      // fewer bytes than Content-Length
 
 class CHttpUpload {
  public:

@@ -9,12 +9,9 @@ uint32_t CStringHashMap::HashName(const std::string& name) {
   return h;
 }
 
-CStringHashMap::CAssoc* CStringHashMap::Find(const std::string& name, uint32_t hash) const {
-  if (!buckets_) return nullptr;
-  for (CAssoc* a = buckets_[hash % BucketCount]; a; a = a->next) {
-    if (a->hash == hash && a->name == name) return a;
-  }
-  return nullptr;
+CStringHashMap::CAssoc* CStringHashMap::Find(const std::string& name) const {
+  const auto found = index_.find(name);
+  return found == index_.end() ? nullptr : found->second;
 }
 
 CStringHashMap::CAssoc* CStringHashMap::NewAssoc() {
@@ -26,12 +23,13 @@ CStringHashMap::CAssoc* CStringHashMap::NewAssoc() {
 }
 
 std::string& CStringHashMap::operator[](const std::string& name) {
+  if (CAssoc* found = Find(name)) return found->value;
   const uint32_t hash = HashName(name);
-  if (CAssoc* found = Find(name, hash)) return found->value;
   if (!buckets_) buckets_ = std::make_unique<CAssoc*[]>(BucketCount);  // all null
   CAssoc* a = NewAssoc();
   a->hash = hash;
   a->name = name;
+  index_.emplace(a->name, a);
   // New entries go to the head of their bucket: the newest name comes first.
   CAssoc*& head = buckets_[hash % BucketCount];
   a->next = head;
@@ -41,7 +39,7 @@ std::string& CStringHashMap::operator[](const std::string& name) {
 }
 
 bool CStringHashMap::Lookup(const std::string& name, std::string& value) const {
-  const CAssoc* a = Find(name, HashName(name));
+  const CAssoc* a = Find(name);
   if (!a) return false;
   value = a->value;
   return true;
@@ -74,6 +72,7 @@ void CStringHashMap::GetNextAssoc(Position& pos, std::string& name, std::string&
 }
 
 void CStringHashMap::RemoveAll() {
+  index_.clear();
   buckets_.reset();
   blocks_.clear();
   usedInLastBlock_ = BlockSize;

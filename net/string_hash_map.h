@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class CStringHashMap {
@@ -51,11 +53,15 @@ class CStringHashMap {
   };
 
  private:
-  CAssoc* Find(const std::string& name, uint32_t hash) const;
+  CAssoc* Find(const std::string& name) const;
   CAssoc* NewAssoc();
 
   std::unique_ptr<CAssoc*[]> buckets_;  // allocated on the first insertion
   std::vector<std::unique_ptr<CAssoc[]>> blocks_;
+  // Finds an entry without walking its bucket: with 17 buckets a long login
+  // answer (hundreds of thousands of lines) would take minutes. The keys are
+  // views of the entries' names, which never move.
+  std::unordered_map<std::string_view, CAssoc*> index_;
   unsigned usedInLastBlock_ = BlockSize;
   size_t count_ = 0;
 };

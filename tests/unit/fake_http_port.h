@@ -31,7 +31,8 @@ struct FakeHttpScript {
   std::string response;  // handed out in reads of at most the asked size
   std::string readError;
   int failReadAt = -1;
-  uint32_t available = 7;  // what QueryDataAvailable answers
+  uint32_t available = 7;      // what QueryDataAvailable answers
+  int64_t contentLength = -1;  // announced Content-Length; -1: none
   // A stalled server: EndRequest or the first Read waits until Abort.
   bool stallEnd = false;
   bool stallRead = false;
@@ -148,6 +149,12 @@ class CFakeHttpRequest : public IHttpRequestPort {
   uint32_t QueryDataAvailable() override {
     std::lock_guard<std::mutex> guard(state_->lock);
     return state_->script.available;
+  }
+  bool QueryContentLength(uint64_t& length) override {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    if (state_->script.contentLength < 0) return false;
+    length = static_cast<uint64_t>(state_->script.contentLength);
+    return true;
   }
   void Abort() override {
     std::lock_guard<std::mutex> guard(state_->lock);

@@ -593,4 +593,41 @@ TEST_F(HttpUploadTest, CancelledOwnerDoesNotWaitForAWriteThatCannotBeAborted) {
   EXPECT_EQ(Record().sessionCloses, 1);
 }
 
+// An answer that ends before its Content-Length was cut or reset on the way:
+// its first lines are no answer. Bytes after a NUL still count as received.
+TEST_F(HttpUploadTest, AnswerShorterThanItsContentLengthFails) {
+  struct Case {
+    const char* name;
+    std::string response;
+    int64_t contentLength;
+    int32_t type;
+    std::string text;
+  };
+  const std::string whole("0\r\nDirId=42\r\n", 13);
+  const std::string withNul("0\r\nA=1\0hidden", 13);
+  const std::vector<Case> cases = {
+      {"cut after the digit", "0", 13, HttpEventError, HttpErrorCutShort},
+      {"cut mid-line", "0\r\nDirI", 13, HttpEventError, HttpErrorCutShort},
+      {"whole", whole, 13, HttpEventDone, whole},
+      {"whole with a NUL", withNul, 13, HttpEventDone, "0\r\nA=1"},
+      {"no length announced", "0", -1, HttpEventDone, "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    state = std::make_shared<CFakeHttpState>();
+    state->script.response = c.response;
+    state->script.contentLength = c.contentLength;
+    CRecorder listener;
+    upload = std::make_unique<CHttpUpload>(std::make_unique<CFakeHttpPort>(state));
+    upload->AddListener(&listener);
+    upload->Start("http://h/createdir?S", "CreateDir");
+    ASSERT_TRUE(listener.WaitFinals());
+    const std::vector<SeenEvent> events = listener.Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().type, c.type);
+    EXPECT_EQ(events.back().text, c.text);
+    upload.reset();
+  }
+}
+
 }  // namespace

@@ -136,3 +136,28 @@ TEST(StringHashMap, ManyEntriesAcrossPoolBlocks) {
   CStringHashMap moved = std::move(map);
   EXPECT_EQ(Order(moved), order);
 }
+
+// A long login answer (10 MB of short lines): every name is found again,
+// replacing keeps the place, and a moved map still finds its entries. Walking
+// a bucket for each name made this take many minutes.
+TEST(StringHashMap, LongAnswerLookupsAfterReplaceAndMove) {
+  constexpr int kCount = 300000;
+  CStringHashMap map;
+  for (int i = 0; i < kCount; ++i) map["Line" + std::to_string(i)] = "first";
+  const Names before = Order(map);
+  for (int i = 0; i < kCount; i += 3) map["Line" + std::to_string(i)] = "second";
+  EXPECT_EQ(map.GetCount(), static_cast<size_t>(kCount));
+  EXPECT_EQ(Order(map), before);
+  CStringHashMap moved = std::move(map);
+  for (int i = 0; i < kCount; ++i) {
+    std::string value;
+    ASSERT_TRUE(moved.Lookup("Line" + std::to_string(i), value)) << i;
+    EXPECT_EQ(value, i % 3 == 0 ? "second" : "first") << i;
+  }
+  std::string value;
+  EXPECT_FALSE(moved.Lookup("Line" + std::to_string(kCount), value));
+  moved["SId"] = "abc";
+  EXPECT_EQ(Order(moved).size(), static_cast<size_t>(kCount + 1));
+  EXPECT_TRUE(moved.Lookup("SId", value));
+  EXPECT_EQ(value, "abc");
+}

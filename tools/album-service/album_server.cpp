@@ -227,6 +227,17 @@ bool CAlbumServer::Valid(std::string* error) const {
 
 bool CAlbumServer::Bind(std::string* error) {
   if (!Valid(error)) return false;
+  // cpp-httplib sets only SO_REUSEPORT on Linux. With SO_REUSEADDR as well, a
+  // restart can listen while another program's last connections on this port
+  // wait out their minute (TIME_WAIT), and others can listen right after
+  // this service stopped.
+  http_->set_socket_options([](socket_t sock) {
+    httplib::default_socket_options(sock);
+#ifndef _WIN32
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+#endif
+  });
   if (options_.port == 0) {
     port_ = http_->bind_to_any_port(options_.address);
     if (port_ <= 0) {
