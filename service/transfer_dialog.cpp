@@ -487,10 +487,11 @@ void CTransferDialog::OnPaint() {
 
     int textX = client.left + ThumbX;
     if (item) {
-      if (HBITMAP thumbnail = item->GetThumbnail()) {
+      // Made for this paint; the item keeps no bitmap of its own.
+      if (const CBitmap thumbnail = item->GetThumbnail()) {
         CGdipImage bitmap;
         if (Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(
-                thumbnail, nullptr, reinterpret_cast<Gdiplus::GpBitmap**>(&bitmap.handle)) ==
+                thumbnail.Get(), nullptr, reinterpret_cast<Gdiplus::GpBitmap**>(&bitmap.handle)) ==
                 Gdiplus::Ok &&
             graphics.handle) {
           Gdiplus::DllExports::GdipDrawImageRectI(graphics.handle, bitmap.handle, ThumbX, ThumbY,
