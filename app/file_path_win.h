@@ -4,12 +4,9 @@
 
 #include <string>
 
-namespace quib {
+#include "framework/long_path.h"
 
-// The ANSI path as a wide path that the wide file functions take at any
-// length: made absolute, with the "\\?\" prefix once it is too long for the
-// plain form.
-std::wstring LongWidePath(const std::string& path);
+namespace quib {
 
 // True when the path names a file (not a folder) that can be opened for
 // reading now.

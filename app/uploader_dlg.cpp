@@ -13,6 +13,7 @@
 #include "app/command_line.h"
 #include "app/file_selection.h"
 #include "app/uploader_app.h"
+#include "quib_version.h"
 #include "dialogs/settings_dlg.h"
 #include "framework/app.h"
 #include "res/resource.h"
@@ -417,7 +418,19 @@ void CUploaderDlg::OnUpload() {
   }
   {
     CTransferDialog transfer(GetSafeHwnd());
-    if (transfer.RunUpload(list_) == IDOK) list_.RemoveAll();
+    if (transfer.RunUpload(list_) == IDOK) {
+      // Every file of the run leaves the list, also one refused as too big;
+      // files that arrived during the run stay for the next one.
+      for (CMediaItem* item : transfer.GetRunItemsLeft()) {
+        const auto& items = list_.GetItems();
+        for (size_t i = 0; i < items.size(); ++i) {
+          if (items[i].get() == item) {
+            list_.RemoveAt(static_cast<int>(i));
+            break;
+          }
+        }
+      }
+    }
   }
   UpdateButtons();
 }
@@ -437,8 +450,9 @@ CAboutDlg::CAboutDlg(HWND parent) : CDialog(IDD_ABOUT, parent) {}
 
 BOOL CAboutDlg::OnInitDialog() {
   SetWindowText("Info about " QUIB_WINDOW_TITLE);
-  const std::string text = std::string(QUIB_WINDOW_TITLE " Version 1.1.0.4, english\r\n") +
-                           QUIB_HOME_URL + "\r\n\r\nBRAMWELD software\r\n" + QUIB_CONTACT_URL;
+  const std::string text =
+      std::string(QUIB_WINDOW_TITLE " Version " QUIB_VERSION_TEXT ", english\r\n") + QUIB_HOME_URL +
+      "\r\n\r\nBRAMWELD software\r\n" + QUIB_CONTACT_URL;
   SetDlgItemText(IDC_ABOUT_VERSION, text.c_str());
   return TRUE;
 }

@@ -36,8 +36,8 @@ class CStdFilePort : public IFilePort {
   std::unique_ptr<IFileReader> OpenRead(const std::string& path) override;
 };
 
-// The platform's port: CreateFileA and friends on Windows (paths in the ANSI
-// code page), CStdFilePort elsewhere.
+// The platform's port: the wide file functions on Windows (paths in the ANSI
+// code page, of any length), CStdFilePort elsewhere.
 IFilePort& SystemFilePort();
 
 }  // namespace quib

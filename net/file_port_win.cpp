@@ -2,6 +2,7 @@
 // for reading while other programs may still read or write them.
 #include <windows.h>
 
+#include "framework/long_path.h"
 #include "net/file_port.h"
 
 namespace quib {
@@ -30,15 +31,22 @@ class CWinFileReader : public IFileReader {
 class CWinFilePort : public IFilePort {
  public:
   bool QuerySize(const std::string& path, uint64_t& size) override {
+    // The list takes names of any length, so the file is asked for by its
+    // wide long form.
+    const std::wstring wide = LongWidePath(path);
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (wide.empty() || !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
+      return false;
+    }
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
     size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;
   }
 
   std::unique_ptr<IFileReader> OpenRead(const std::string& path) override {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const std::wstring wide = LongWidePath(path);
+    if (wide.empty()) return nullptr;
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<CWinFileReader>(h);

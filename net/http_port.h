@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -62,3 +63,10 @@ class IHttpPort {
 // The platform's port: WinINet through the framework's internet classes on
 // Windows; nullptr where there is none (native builds).
 std::unique_ptr<IHttpPort> MakeSystemHttpPort();
+
+// Runs run on a new thread that nobody waits for; throws std::system_error
+// when the system cannot start one. On Windows this is a system thread:
+// a detached std::thread of the MinGW runtime sometimes never runs, or
+// crashes in its start-up code, when it is detached around its start
+// (seen under Wine, a few in a thousand on a loaded machine).
+void StartDetachedThread(std::function<void()> run);

@@ -7,6 +7,7 @@
 #include <vector>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "framework/internet.h"
 #include "net/http_port.h"
@@ -144,7 +145,7 @@ class CWinHttpRequestPort : public IHttpRequestPort {
       current_ = pending;
     }
     try {
-      std::thread([pending, call]() mutable {
+      StartDetachedThread([pending, call]() mutable {
         std::string text;
         bool ok;
         {
@@ -158,7 +159,7 @@ class CWinHttpRequestPort : public IHttpRequestPort {
         pending->error = text;
         pending->done = true;
         pending->finished.notify_all();
-      }).detach();
+      });
     } catch (...) {
       // No thread to spare: wait in the call itself.
       return call(error);
@@ -243,6 +244,27 @@ class CWinHttpPort : public IHttpPort {
 
 std::unique_ptr<IHttpPort> MakeSystemHttpPort() {
   return std::make_unique<CWinHttpPort>();
+}
+
+namespace {
+
+DWORD WINAPI DetachedThreadMain(LPVOID parameter) {
+  std::unique_ptr<std::function<void()>> run(static_cast<std::function<void()>*>(parameter));
+  (*run)();
+  return 0;
+}
+
+}  // namespace
+
+void StartDetachedThread(std::function<void()> run) {
+  auto owned = std::make_unique<std::function<void()>>(std::move(run));
+  HANDLE thread = CreateThread(nullptr, 0, DetachedThreadMain, owned.get(), 0, nullptr);
+  if (!thread) {
+    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                            "CreateThread");
+  }
+  owned.release();
+  CloseHandle(thread);
 }
 
 CHttpUpload::CHttpUpload() : CHttpUpload(MakeSystemHttpPort()) {}

@@ -1,7 +1,11 @@
 #include "net/http_upload.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "net/media_type.h"
@@ -51,40 +55,112 @@ std::unique_ptr<IHttpPort> OrUnavailable(std::unique_ptr<IHttpPort> port) {
 
 }  // namespace
 
+// Shared by the object and every request it started; outlives both.
+struct CHttpUpload::CShared {
+  // Held while events are delivered, so the owner can be unlinked between
+  // two events. Recursive: the last listener may delete the owner (which
+  // unlinks it) from inside the final event.
+  std::recursive_mutex gate;
+  CHttpUpload* owner = nullptr;  // null once the object is gone
+  // Guards the latest job and its request against Cancel, and the session
+  // flags below.
+  std::mutex lock;
+  std::atomic<bool> cancel{false};
+  // The owner closed the session while a request still used it: the request
+  // closes it when it ends, after its own connection and request handles.
+  bool closeWhenDone = false;
+  bool sessionClosed = false;
+};
+
+// One request: everything its worker touches.
+struct CHttpUpload::CJob {
+  std::shared_ptr<CShared> shared;
+  std::shared_ptr<IHttpPort> session;
+  CFormFields fields;
+  std::string host;
+  std::string objectPath;
+  uint16_t port = quib::HttpDefaultPort;
+  bool secure = false;
+  std::string command;
+  std::unique_ptr<IHttpConnectionPort> connection;
+  std::unique_ptr<IHttpRequestPort> request;  // guarded by shared->lock
+
+  std::mutex doneLock;
+  std::condition_variable doneChanged;
+  std::thread::id worker;  // the thread that delivers the events
+  bool done = false;
+
+  bool IsCancelled() const { return shared->cancel.load(); }
+  void SetWorker() {
+    std::lock_guard<std::mutex> guard(doneLock);
+    worker = std::this_thread::get_id();
+  }
+  bool IsWorker() {
+    std::lock_guard<std::mutex> guard(doneLock);
+    return worker == std::this_thread::get_id();
+  }
+  // Waits at most timeoutMs for the final event to have been delivered.
+  bool WaitDone(unsigned timeoutMs) {
+    std::unique_lock<std::mutex> guard(doneLock);
+    return doneChanged.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return done; });
+  }
+  void MarkDone() {
+    {
+      std::lock_guard<std::mutex> guard(doneLock);
+      done = true;
+      doneChanged.notify_all();
+    }
+    bool close = false;
+    {
+      std::lock_guard<std::mutex> guard(shared->lock);
+      close = shared->closeWhenDone && !shared->sessionClosed;
+      if (close) shared->sessionClosed = true;
+    }
+    if (close) session->Close();
+  }
+};
+
 #ifndef _WIN32
-// On Windows both live beside the WinINet port, so that the portable library
-// does not depend on the Windows one.
+// On Windows these live beside the WinINet port, so that the portable
+// library does not depend on the Windows one.
 std::unique_ptr<IHttpPort> MakeSystemHttpPort() {
   return nullptr;
+}
+
+void StartDetachedThread(std::function<void()> run) {
+  std::thread(std::move(run)).detach();
 }
 
 CHttpUpload::CHttpUpload() : CHttpUpload(MakeSystemHttpPort()) {}
 #endif
 
 CHttpUpload::CHttpUpload(std::unique_ptr<IHttpPort> port)
-    : session_(OrUnavailable(std::move(port))) {}
-
-CHttpUpload::~CHttpUpload() {
-  std::thread worker;
-  {
-    std::lock_guard<std::mutex> lock(workerLock_);
-    worker = std::move(worker_);
-  }
-  CollectWorker(worker);
-  Reset();
-  session_->Close();
+    : session_(OrUnavailable(std::move(port))), shared_(std::make_shared<CShared>()) {
+  shared_->owner = this;
 }
 
-// From inside a final event the worker is this thread: it only returns after
-// the listeners, so letting it go is safe. Any other worker has delivered its
-// final event (or is about to) and is waited for.
-void CHttpUpload::CollectWorker(std::thread& worker) {
-  if (!worker.joinable()) return;
-  if (worker.get_id() == std::this_thread::get_id()) {
-    worker.detach();
-  } else {
-    worker.join();
+CHttpUpload::~CHttpUpload() {
+  std::shared_ptr<CJob> job;
+  {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    job = job_;
   }
+  const bool onWorker = job && job->IsWorker();
+  // A request nobody cancelled may still end normally and report; one that
+  // was cancelled is not waited for, as its call may never return.
+  if (job && !onWorker && !shared_->cancel.load()) job->WaitDone(DestructorWaitMs);
+  {
+    // Waits for an event being delivered; none follows.
+    std::lock_guard<std::recursive_mutex> gate(shared_->gate);
+    shared_->owner = nullptr;
+  }
+  if (job && !onWorker && !job->WaitDone(0)) {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    shared_->cancel.store(true);
+    if (job->request) job->request->Abort();
+  }
+  Reset();
+  Close();
 }
 
 void CHttpUpload::AddListener(IHttpListener* listener) {
@@ -107,48 +183,54 @@ void CHttpUpload::ParseUrl(const std::string& url) {
   secure_ = parts.secure;
 }
 
+bool CHttpUpload::IsCancelRequested() const {
+  return shared_->cancel.load();
+}
+
 void CHttpUpload::Start(const std::string& url, const std::string& command) {
   ParseUrl(url);
   commandName_ = command;
-  std::thread previous;
-  std::string failure;
-  bool started = true;
+  auto job = std::make_shared<CJob>();
+  job->shared = shared_;
+  job->session = session_;
+  job->fields = std::move(fields_);
+  fields_ = CFormFields();
+  job->host = host_;
+  job->objectPath = objectPath_;
+  job->port = port_;
+  job->secure = secure_;
+  job->command = command;
+  Reset();
   {
-    // A request may end, and its listener start the next one, before the
-    // new thread is stored: the lock makes that Start wait for it.
-    std::lock_guard<std::mutex> lock(workerLock_);
-    previous = std::move(worker_);
-    try {
-      worker_ = CreateWorker();
-    } catch (const std::exception& e) {
-      failure = e.what();
-      started = false;
-    }
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    job_ = job;
   }
-  CollectWorker(previous);
-  // No thread, so the final event comes on the caller's thread.
-  if (!started) Finish(HttpEventError, failure);
+  try {
+    // The thread holds the job, never this object: it may outlive it. Nothing
+    // waits for it; it ends by itself after its final event.
+    StartWorker([job] {
+      job->SetWorker();
+      Run(job);
+    });
+  } catch (const std::exception& e) {
+    // No thread, so the final event comes on the caller's thread.
+    job->SetWorker();
+    Finish(*job, HttpEventError, e.what());
+  }
 }
 
-std::thread CHttpUpload::CreateWorker() {
-  return std::thread([this] { Run(); });
+void CHttpUpload::StartWorker(std::function<void()> run) {
+  StartDetachedThread(std::move(run));
 }
 
 void CHttpUpload::Cancel() {
-  std::lock_guard<std::mutex> lock(requestLock_);
-  cancelRequested_.store(true);
+  std::lock_guard<std::mutex> guard(shared_->lock);
+  shared_->cancel.store(true);
   // Unblocks a write or read that waits on a stalled server.
-  if (request_) request_->Abort();
+  if (job_ && job_->request) job_->request->Abort();
 }
 
 void CHttpUpload::Reset() {
-  std::unique_ptr<IHttpRequestPort> request;
-  {
-    std::lock_guard<std::mutex> lock(requestLock_);
-    request = std::move(request_);
-  }
-  request.reset();
-  connection_.reset();
   fields_.RemoveAll();
   host_.clear();
   objectPath_.clear();
@@ -157,6 +239,18 @@ void CHttpUpload::Reset() {
 }
 
 void CHttpUpload::Close() {
+  {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    if (shared_->sessionClosed) return;
+    // Closing the session would pull the handles from under a request that
+    // is still stuck in a call: it closes the session itself when it ends.
+    // Inside the final event the request has closed its handles already.
+    if (job_ && !job_->WaitDone(0) && !job_->IsWorker()) {
+      shared_->closeWhenDone = true;
+      return;
+    }
+    shared_->sessionClosed = true;
+  }
   session_->Close();
 }
 
@@ -167,108 +261,115 @@ uint32_t CHttpUpload::ComputeContentLength() {
   return static_cast<uint32_t>(body.ComputeContentLength());
 }
 
-void CHttpUpload::Deliver(HttpEvent& event) {
+void CHttpUpload::Deliver(CJob& job, HttpEvent& event) {
+  std::lock_guard<std::recursive_mutex> gate(job.shared->gate);
+  CHttpUpload* owner = job.shared->owner;
+  if (!owner) return;
   // The count is taken once; each pointer is read just before its call, so
-  // after the last listener returns nothing of the object is read.
-  const size_t count = listeners_.size();
-  for (size_t i = 0; i < count; ++i) listeners_[i]->OnHttpEvent(event);
+  // after the last listener returns nothing of the owner is read.
+  const size_t count = owner->listeners_.size();
+  for (size_t i = 0; i < count; ++i) owner->listeners_[i]->OnHttpEvent(event);
 }
 
-void CHttpUpload::Finish(int32_t type, const std::string& text) {
+void CHttpUpload::Finish(CJob& job, int32_t type, const std::string& text) {
   HttpEvent event;
   event.type = type;
   event.text = text;
-  event.command = commandName_;
-  Reset();
-  Deliver(event);
-}
-
-void CHttpUpload::Fail(const std::string& text) {
-  if (IsCancelled()) {
-    Finish(HttpEventCancelled, std::string());
-  } else {
-    Finish(HttpEventError, text);
-  }
-}
-
-void CHttpUpload::Run() {
-  connection_.reset();
+  event.command = job.command;
+  std::unique_ptr<IHttpRequestPort> request;
   {
-    std::lock_guard<std::mutex> lock(requestLock_);
-    request_.reset();
+    std::lock_guard<std::mutex> guard(job.shared->lock);
+    request = std::move(job.request);
   }
-  IHttpPort& session = *session_;
-  quib::CMultipartBody body(fields_, session.Files(), [&session](const std::string& path) {
+  request.reset();
+  job.connection.reset();
+  job.fields.RemoveAll();
+  Deliver(job, event);
+  job.MarkDone();
+}
+
+void CHttpUpload::Fail(CJob& job, const std::string& text) {
+  if (job.IsCancelled()) {
+    Finish(job, HttpEventCancelled, std::string());
+  } else {
+    Finish(job, HttpEventError, text);
+  }
+}
+
+void CHttpUpload::Run(const std::shared_ptr<CJob>& owned) {
+  CJob& job = *owned;
+  IHttpPort& session = *job.session;
+  quib::CMultipartBody body(job.fields, session.Files(), [&session](const std::string& path) {
     return session.MediaTypeOf(path);
   });
   const uint64_t fullLength = body.ComputeContentLength();
   if (!quib::CMultipartBody::FitsContentLength(fullLength)) {
-    Fail(quib::MultipartErrorTooLarge);
+    Fail(job, quib::MultipartErrorTooLarge);
     return;
   }
   const uint32_t length = static_cast<uint32_t>(fullLength);
 
   std::string error;
-  connection_ = session.GetHttpConnection(host_, port_, secure_, error);
-  if (!connection_) {
-    Fail(error.empty() ? HttpErrorNoConnection : error);
+  job.connection = session.GetHttpConnection(job.host, job.port, job.secure, error);
+  if (!job.connection) {
+    Fail(job, error.empty() ? HttpErrorNoConnection : error);
     return;
   }
-  const uint32_t flags = HttpRequestFlagExistingConnect | (secure_ ? HttpRequestFlagSecure : 0);
+  const uint32_t flags = HttpRequestFlagExistingConnect | (job.secure ? HttpRequestFlagSecure : 0);
   std::unique_ptr<IHttpRequestPort> opened =
-      connection_->OpenRequest("POST", objectPath_, "HTTP/1.0", flags, error);
+      job.connection->OpenRequest("POST", job.objectPath, "HTTP/1.0", flags, error);
   if (!opened) {
-    Fail(error.empty() ? HttpErrorNoRequest : error);
+    Fail(job, error.empty() ? HttpErrorNoRequest : error);
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(requestLock_);
-    request_ = std::move(opened);
+    std::lock_guard<std::mutex> guard(job.shared->lock);
+    job.request = std::move(opened);
     // A Cancel that came before the request existed could not abort it.
-    if (cancelRequested_.load()) request_->Abort();
+    if (job.IsCancelled()) job.request->Abort();
   }
-  IHttpRequestPort& request = *request_;
+  IHttpRequestPort& request = *job.request;
 
   const std::string headers[] = {quib::ContentTypeHeaderLine(),
                                  quib::ContentLengthHeaderLine(length),
                                  quib::UserAgentHeaderLine()};
   for (const std::string& line : headers) {
     if (!request.AddRequestHeaders(line, HttpHeaderFlagAddReplace, error)) {
-      Fail(error);
+      Fail(job, error);
       return;
     }
   }
   if (!request.SendRequestEx(length, error)) {
-    Fail(error);
+    Fail(job, error);
     return;
   }
 
   CRequestOutput output(request);
   const quib::MultipartResult sent =
-      body.Send(output, cancelRequested_, [this](uint32_t count, uint32_t total) {
+      body.Send(output, job.shared->cancel, [&job](uint32_t count, uint32_t total) {
         HttpEvent event;
         event.type = HttpEventSent;
         event.value1 = static_cast<int32_t>(count);
         event.value2 = static_cast<int32_t>(total);
-        event.command = commandName_;
-        Deliver(event);
+        event.command = job.command;
+        Deliver(job, event);
       });
   if (sent.outcome == quib::MultipartCancelled) {
-    Finish(HttpEventCancelled, std::string());
+    Finish(job, HttpEventCancelled, std::string());
     return;
   }
   if (sent.outcome != quib::MultipartSent) {
-    Fail(sent.error);
+    Fail(job, sent.error);
     return;
   }
 
   uint32_t status = 0;
   if (!request.EndRequest(error) || !request.QueryStatusCode(status, error)) {
-    Fail(error);
+    Fail(job, error);
     return;
   }
   if (status != HttpStatusOk) {
-    Fail(HttpErrorStatus);
+    Fail(job, HttpErrorStatus);
     return;
   }
 
@@ -277,12 +378,12 @@ void CHttpUpload::Run() {
   for (;;) {
     size_t got = 0;
     if (!request.Read(buffer, ReadBlockSize, got, error)) {
-      Fail(error);
+      Fail(job, error);
       return;
     }
     if (got == 0) break;
-    if (IsCancelled()) {
-      Finish(HttpEventCancelled, std::string());
+    if (job.IsCancelled()) {
+      Finish(job, HttpEventCancelled, std::string());
       return;
     }
     // The answer is text: a NUL byte ends what is kept of this block.
@@ -292,8 +393,8 @@ void CHttpUpload::Run() {
     event.type = HttpEventReceived;
     event.value1 = static_cast<int32_t>(response.size());
     event.value2 = static_cast<int32_t>(request.QueryDataAvailable());
-    event.command = commandName_;
-    Deliver(event);
+    event.command = job.command;
+    Deliver(job, event);
   }
-  Finish(HttpEventDone, response);
+  Finish(job, HttpEventDone, response);
 }

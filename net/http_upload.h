@@ -6,14 +6,19 @@
 // The fields are emptied and the connection closed before the final event is
 // delivered, so a listener may add the next request's fields and call Start
 // from inside it, and the last listener may delete the object there.
+//
+// A request owns what it works with (its fields, connection, request and a
+// share of the session), so the object may also be deleted while a request
+// is stuck in a call the platform cannot abort: the request then ends on its
+// own thread and tells nobody.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "net/form_fields.h"
@@ -56,8 +61,12 @@ class CHttpUpload {
   CHttpUpload();
   // Uses the given port; tests pass fakes.
   explicit CHttpUpload(std::unique_ptr<IHttpPort> port);
-  // Waits for a running worker, unless called on that worker (from inside a
-  // final event), then closes the session.
+  // From inside a final event (on the worker) it neither waits nor delivers
+  // anything more. Otherwise it waits a bounded time for a running request
+  // that was not cancelled; a request that is still running then (a write
+  // blocked on a server that stopped reading cannot be aborted everywhere)
+  // is cancelled and left to end on its own thread, which owns everything
+  // it still uses: no event of it reaches a listener any more.
   virtual ~CHttpUpload();
   CHttpUpload(const CHttpUpload&) = delete;
   CHttpUpload& operator=(const CHttpUpload&) = delete;
@@ -69,13 +78,14 @@ class CHttpUpload {
   void AddFile(const char* name, const char* path);
 
   // Parses the URL and runs the request on a new worker thread; returns at
-  // once. The outcome arrives only as events.
+  // once. The request takes the fields, host and path with it, so they are
+  // empty again when Start returns. The outcome arrives only as events.
   void Start(const std::string& url, const std::string& command);
   // Ends the running request at its next cancellation test; a call blocked on
   // a stalled server is aborted. Every later request of this object is
   // cancelled too.
   void Cancel();
-  // Closes request and connection, empties the fields, host and path; port 80.
+  // Empties the fields, host and path; port 80.
   void Reset();
   // Closes the internet session; called by the owner just before deleting.
   virtual void Close();
@@ -84,34 +94,39 @@ class CHttpUpload {
   uint32_t ComputeContentLength();
   // Stores host, port, object path and TLS choice of the URL.
   void ParseUrl(const std::string& url);
-  // One request, on the calling thread; Start runs it on the worker.
-  void Run();
 
   const std::string& GetHost() const { return host_; }
   const std::string& GetObjectPath() const { return objectPath_; }
   uint16_t GetPort() const { return port_; }
   bool IsSecure() const { return secure_; }
   const CFormFields& GetFields() const { return fields_; }
-  bool IsCancelRequested() const { return cancelRequested_.load(); }
+  // The command name given to the latest Start.
+  const std::string& GetCommandName() const { return commandName_; }
+  bool IsCancelRequested() const;
+
+  // How long the destructor waits for a request that was not cancelled.
+  static constexpr unsigned DestructorWaitMs = 5000;
 
  protected:
-  // Creates the worker thread; throws std::system_error when the system
-  // cannot (overridden by tests).
-  virtual std::thread CreateWorker();
+  // Starts the worker thread that calls run and that nobody waits for;
+  // throws std::system_error when the system cannot (overridden by tests).
+  virtual void StartWorker(std::function<void()> run);
 
  private:
-  void CollectWorker(std::thread& worker);
-  void Deliver(HttpEvent& event);
-  // Reset, then the final event; nothing of the object is touched after it.
-  void Finish(int32_t type, const std::string& text);
-  // A failure after Cancel is the cancellation taking effect.
-  void Fail(const std::string& text);
-  bool IsCancelled() const { return cancelRequested_.load(); }
+  struct CShared;
+  struct CJob;
 
-  std::unique_ptr<IHttpPort> session_;
-  std::unique_ptr<IHttpConnectionPort> connection_;
-  std::unique_ptr<IHttpRequestPort> request_;  // guarded by requestLock_ against Cancel
-  std::mutex requestLock_;
+  static void Run(const std::shared_ptr<CJob>& job);
+  static void Deliver(CJob& job, HttpEvent& event);
+  // Releases the job's request and connection, then the final event; the job
+  // is done afterwards.
+  static void Finish(CJob& job, int32_t type, const std::string& text);
+  // A failure after Cancel is the cancellation taking effect.
+  static void Fail(CJob& job, const std::string& text);
+
+  std::shared_ptr<IHttpPort> session_;
+  std::shared_ptr<CShared> shared_;
+  std::shared_ptr<CJob> job_;  // the latest request; guarded by the shared lock
   CFormFields fields_;
   std::string host_;
   std::string objectPath_;
@@ -119,7 +134,4 @@ class CHttpUpload {
   bool secure_ = false;
   std::vector<IHttpListener*> listeners_;
   std::string commandName_;
-  std::atomic<bool> cancelRequested_{false};
-  std::thread worker_;  // guarded by workerLock_
-  std::mutex workerLock_;
 };

@@ -31,7 +31,10 @@ fi
 service=$root/build/native/tools/album-service/album-service
 port=$(sed -n 's/^QUIB_SERVICE_URL:STRING=.*:\([0-9]*\).*/\1/p' build/win64/CMakeCache.txt)
 port=${port:-8642}
-"$service" --data "$demo/service-data" --port "$port" --demo >"$demo/service.log" 2>&1 &
+# The gallery is open here, so that the last screenshot shows what arrived
+# without logging in; a real service keeps it private (see the README).
+"$service" --data "$demo/service-data" --port "$port" --demo --public-gallery \
+  >"$demo/service.log" 2>&1 &
 service_pid=$!
 
 source scripts/wine-env.sh

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <chrono>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -23,6 +24,8 @@ namespace {
 constexpr UINT MsgRunEvent = WM_APP + 0x31;
 constexpr UINT_PTR ProgressTimerId = 1;
 constexpr UINT ProgressTimerMs = 200;
+// Fires once after "Cancel upload" while a request is in flight.
+constexpr UINT_PTR AbortGraceTimerId = 2;
 
 constexpr int ThumbX = 20;
 constexpr int ThumbY = 20;
@@ -130,10 +133,13 @@ class CTransferDialog::CClientPort : public IRunClient {
   CTransferDialog& dialog_;
 };
 
+// The run's files as the dialog took them when the run started. Index i is
+// the run's file i, wherever the list holds it now: files that arrive during
+// the run are appended to the list and never become part of it.
 class CTransferDialog::CItemsPort : public IRunItems {
  public:
-  explicit CItemsPort(CMediaListCtrl& list) : list_(list) {}
-  int Count() const override { return static_cast<int>(list_.GetItems().size()); }
+  CItemsPort(CMediaListCtrl& list, std::vector<CMediaItem*>& items) : list_(list), items_(items) {}
+  int Count() const override { return static_cast<int>(items_.size()); }
   std::string GetName(int i) const override { return At(i).GetName(); }
   std::string GetKeywords(int i) const override { return At(i).GetKeywords(); }
   std::string GetDescription(int i) const override { return At(i).GetDescription(); }
@@ -144,11 +150,26 @@ class CTransferDialog::CItemsPort : public IRunItems {
   std::string GetPath(int i) const override { return At(i).GetPath(); }
   std::string GetMimeType(int i) const override { return At(i).GetMimeType(); }
   bool Resize(int i, int cx, int cy) override { return At(i).Resize(cx, cy); }
-  void RemoveAt(int i) override { list_.RemoveAt(i); }
+  void RemoveAt(int i) override {
+    CMediaItem*& item = items_.at(static_cast<size_t>(i));
+    const int position = PositionOf(list_, item);
+    if (position >= 0) list_.RemoveAt(position);
+    item = nullptr;
+  }
+
+  // Where the list holds item now; -1 when it does not.
+  static int PositionOf(const CMediaListCtrl& list, const CMediaItem* item) {
+    const auto& items = list.GetItems();
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (items[i].get() == item) return static_cast<int>(i);
+    }
+    return -1;
+  }
 
  private:
-  CMediaItem& At(int i) const { return *list_.GetItems().at(static_cast<size_t>(i)); }
+  CMediaItem& At(int i) const { return *items_.at(static_cast<size_t>(i)); }
   CMediaListCtrl& list_;
+  std::vector<CMediaItem*>& items_;
 };
 
 class CTransferDialog::CPromptsPort : public IRunPrompts {
@@ -159,6 +180,7 @@ class CTransferDialog::CPromptsPort : public IRunPrompts {
     CLoginDlg login(dialog_.PromptOwner());
     return static_cast<int>(login.DoModal());
   }
+  bool IsClosing() override { return dialog_.IsClosing(); }
   std::unique_ptr<IAlbumPrompt> CreateAlbumPrompt() override {
     return std::make_unique<CAlbumPrompt>(dialog_.PromptOwner());
   }
@@ -176,7 +198,10 @@ class CTransferDialog::CPromptsPort : public IRunPrompts {
     AppMessageBox(dialog_.PromptOwner(), text.c_str(), MB_OK | type);
   }
   void StatusChanged() override { dialog_.Repaint(); }
-  void PostOk() override { Post(IDOK); }
+  void PostOk() override {
+    dialog_.runFinished_ = true;
+    Post(IDOK);
+  }
   void PostCancel() override { Post(IDCANCEL); }
 
  private:
@@ -203,17 +228,19 @@ class CTransferDialog::CPromptsPort : public IRunPrompts {
 CTransferDialog::CTransferDialog(HWND parent) : CDialog(IDD_TRANSFER, parent) {}
 
 CTransferDialog::~CTransferDialog() {
-  // RunUpload has already waited for the last request; this covers a dialog
+  // RunUpload has already let go of the last request; this covers a dialog
   // destroyed while a run is still unwinding.
-  FinishRequest();
+  StopRequest();
   client_.reset();
 }
 
 INT_PTR CTransferDialog::RunUpload(CMediaListCtrl& list) {
-  list_ = &list;
-  client_ = std::make_unique<CServiceClient>(this);
+  SetUploadList(&list);
+  runFinished_ = false;
+  abortedAt_ = 0;
+  client_ = std::make_unique<CServiceClient>(this, CreateTransport());
   CClientPort clientPort(*this);
-  CItemsPort itemsPort(list);
+  CItemsPort itemsPort(list, runItems_);
   CPromptsPort promptsPort(*this);
   CUploadRun run(state_, clientPort, itemsPort, promptsPort, GetAppProfile());
   run_ = &run;
@@ -221,24 +248,59 @@ INT_PTR CTransferDialog::RunUpload(CMediaListCtrl& list) {
   INT_PTR result = IDCANCEL;
   // Without credentials the run ends here: no window, no request.
   if (run.StartLogIn() == 0) {
-    result = DoModal();
+    // A quit ends the loop with whatever it likes: only the run says OK.
+    result = DoModal() == IDOK && runFinished_ ? IDOK : IDCANCEL;
     // Esc ends the loop even while a request runs.
-    FinishRequest();
+    StopRequest();
   }
+  // A request still running now is abandoned by its transport, which
+  // reports nothing more; one that ended has queued its report.
+  client_.reset();
 
   // What the window did not get to: only an accepted file still matters.
   std::deque<CRunEvent> late;
   {
     std::lock_guard<std::mutex> lock(eventLock_);
     late.swap(events_);
+    requestInFlight_ = false;
   }
   for (const CRunEvent& event : late) {
     if (event.kind == CRunEvent::UploadDone) run.OnUploadDoneAfterEnd(event.result);
   }
   run_ = nullptr;
-  client_.reset();
   list_ = nullptr;
   return result;
+}
+
+std::vector<CMediaItem*> CTransferDialog::GetRunItemsLeft() const {
+  std::vector<CMediaItem*> left;
+  for (CMediaItem* item : runItems_) {
+    if (item) left.push_back(item);
+  }
+  return left;
+}
+
+void CTransferDialog::SetUploadList(CMediaListCtrl* list) {
+  list_ = list;
+  runItems_.clear();
+  if (!list) return;
+  for (const auto& item : list->GetItems()) runItems_.push_back(item.get());
+}
+
+const CMediaItem* CTransferDialog::RunItem(int index) const {
+  if (index < 0 || static_cast<size_t>(index) >= runItems_.size()) return nullptr;
+  return runItems_[static_cast<size_t>(index)];
+}
+
+bool CTransferDialog::IsClosing() const {
+  HWND window = GetSafeHwnd();
+  if (window && !IsWindow(window)) return true;
+  MSG msg;
+  return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
+}
+
+std::unique_ptr<CHttpUpload> CTransferDialog::CreateTransport() {
+  return std::make_unique<CHttpUpload>();
 }
 
 void CTransferDialog::SetStatusText(const std::string& text) {
@@ -328,14 +390,27 @@ void CTransferDialog::QueueEvent(CRunEvent event) {
   if (eventWindow_) PostMessageA(eventWindow_, MsgRunEvent, 0, 0);
 }
 
-void CTransferDialog::FinishRequest() {
-  std::unique_lock<std::mutex> lock(eventLock_);
-  if (!requestInFlight_) return;
-  lock.unlock();
+bool CTransferDialog::IsRequestInFlight() const {
+  std::lock_guard<std::mutex> lock(eventLock_);
+  return requestInFlight_;
+}
+
+void CTransferDialog::AbortRequest() {
+  if (!client_) return;
   // Also unblocks a request that waits on a stalled server.
-  if (client_) client_->Abort();
-  lock.lock();
-  requestEnded_.wait(lock, [this] { return !requestInFlight_; });
+  client_->Abort();
+  if (!abortedAt_) abortedAt_ = GetTickCount();
+}
+
+void CTransferDialog::StopRequest() {
+  if (!IsRequestInFlight()) return;
+  AbortRequest();
+  // What is left of the grace period that began with the first cancel.
+  const DWORD waited = GetTickCount() - abortedAt_;
+  if (waited >= AbortGraceMs) return;
+  std::unique_lock<std::mutex> lock(eventLock_);
+  requestEnded_.wait_for(lock, std::chrono::milliseconds(AbortGraceMs - waited),
+                         [this] { return !requestInFlight_; });
 }
 
 void CTransferDialog::OnRunEvent() {
@@ -394,20 +469,26 @@ BOOL CTransferDialog::OnInitDialog() {
 
 bool CTransferDialog::OnCommand(WORD id, WORD code, HWND control) {
   if (id == IDC_TRANSFER_CANCEL) {
-    if (code == BN_CLICKED && client_) client_->Abort();
+    if (code == BN_CLICKED && client_ && IsRequestInFlight()) {
+      AbortRequest();
+      // A request that cannot follow the abort at once ends the run anyway.
+      SetTimer(GetSafeHwnd(), AbortGraceTimerId, AbortGraceMs, nullptr);
+    }
     return true;
   }
+  // Esc ends the loop at once; the request's grace period starts now.
+  if (id == IDCANCEL && IsRequestInFlight()) AbortRequest();
   return CDialog::OnCommand(id, code, control);
 }
 
-bool CTransferDialog::OnMessage(UINT msg, WPARAM /*wp*/, LPARAM /*lp*/, LRESULT* result) {
+bool CTransferDialog::OnMessage(UINT msg, WPARAM wp, LPARAM /*lp*/, LRESULT* result) {
   switch (msg) {
     case WM_PAINT:
       OnPaint();
       *result = 0;
       return true;
     case WM_TIMER:
-      OnTimer();
+      OnTimer(static_cast<UINT_PTR>(wp));
       return false;
     case MsgRunEvent:
       OnRunEvent();
@@ -432,7 +513,12 @@ bool CTransferDialog::WantsClassicProgressBar(DWORD platformId, DWORD major, DWO
   return platformId >= VER_PLATFORM_WIN32_NT && major > 4 && minor != 0;
 }
 
-void CTransferDialog::OnTimer() {
+void CTransferDialog::OnTimer(UINT_PTR id) {
+  if (id == AbortGraceTimerId) {
+    KillTimer(GetSafeHwnd(), AbortGraceTimerId);
+    if (IsRequestInFlight()) EndDialog(IDCANCEL);
+    return;
+  }
   const int total = state_.progressTotal;
   if (total > 0 && progress_) {
     SendMessageA(progress_, PBM_SETPOS,
@@ -455,13 +541,7 @@ void CTransferDialog::OnPaint() {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(GetSafeHwnd(), &paint);
   if (!dc) return;
-  const CMediaItem* item = nullptr;
-  if (list_) {
-    const auto& items = list_->GetItems();
-    if (state_.index >= 0 && static_cast<size_t>(state_.index) < items.size()) {
-      item = items[static_cast<size_t>(state_.index)].get();
-    }
-  }
+  const CMediaItem* item = RunItem(state_.index);
   if (EnsureGdiplus()) {
     // Released (in reverse order) before EndPaint.
     CGdipGraphics graphics(dc);

@@ -8,6 +8,11 @@
 // takes its next step (prompts, message boxes, list changes, next request).
 // Reports that arrive before the window exists wait in the queue until it
 // does.
+//
+// The window never waits for a request for long: a cancelled request that
+// does not end at once (a write to a server that stopped reading cannot be
+// aborted under Wine) is left to end on its own; the transport then tells
+// this dialog nothing more.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "framework/dialog.h"
 #include "service/service_client.h"
@@ -32,15 +38,25 @@ class CTransferDialog : public CDialog, public IServiceListener {
   ~CTransferDialog() override;
 
   // Runs the whole upload of the list; 1 when every file was handled and the
-  // final message shown, 2 when the run was cancelled or failed. Files that
-  // arrived have been removed from the list.
+  // final message shown, 2 when the run was cancelled or failed (or the
+  // program is closing). Files that arrived have been removed from the list.
+  // The run takes the files the list holds when it starts; files added
+  // meanwhile are not part of it.
   INT_PTR RunUpload(CMediaListCtrl& list);
+  // The files of the last run that are still in the list (after a result of
+  // 1, those refused as too big).
+  std::vector<CMediaItem*> GetRunItemsLeft() const;
+
+  // How long a cancelled request may take to end before the window stops
+  // waiting for it.
+  static constexpr UINT AbortGraceMs = 300;
 
   // Stores the status word and repaints.
   void SetStatusText(const std::string& text);
   TransferRunState& GetRunState() { return state_; }
-  // The file whose facts are shown; tests set it without a run.
-  void SetUploadList(CMediaListCtrl* list) { list_ = list; }
+  // The files whose facts are shown (index i of the run is item i); tests set
+  // them without a run.
+  void SetUploadList(CMediaListCtrl* list);
 
   // IServiceListener, called on the request's worker thread.
   void OnUploadProgress(int sent, int total) override;
@@ -59,6 +75,9 @@ class CTransferDialog : public CDialog, public IServiceListener {
   static bool WantsClassicProgressBar(DWORD platformId, DWORD major, DWORD minor);
 
  protected:
+  // The transport of the run's service client; tests give one of their own.
+  virtual std::unique_ptr<CHttpUpload> CreateTransport();
+
   BOOL OnInitDialog() override;
   bool OnCommand(WORD id, WORD code, HWND control) override;
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) override;
@@ -79,15 +98,24 @@ class CTransferDialog : public CDialog, public IServiceListener {
   };
 
   void OnPaint();
-  void OnTimer();
+  void OnTimer(UINT_PTR id);
   void OnRunEvent();
   // Queues a final report of the request in flight and wakes the window.
   void QueueEvent(CRunEvent event);
   // Marks a request as started; its final report clears the mark.
   void BeginRequest();
-  // After the modal loop: a request still running is stopped and its final
-  // report awaited, so the client is never deleted under its worker.
-  void FinishRequest();
+  bool IsRequestInFlight() const;
+  // Cancels the request in flight, once; the grace period starts then.
+  void AbortRequest();
+  // After the modal loop: a request still running is cancelled, and its
+  // final report awaited until AbortGraceMs after the cancel at most.
+  void StopRequest();
+  // The run's file at index, or null (outside the run, or removed).
+  const CMediaItem* RunItem(int index) const;
+  // True when the program is ending: a WM_QUIT waits in this thread's queue
+  // (it ends every modal loop, which then returns what it likes), or the
+  // window is gone.
+  bool IsClosing() const;
   void Repaint();
   // The window prompts and message boxes belong to.
   HWND PromptOwner() const;
@@ -95,7 +123,12 @@ class CTransferDialog : public CDialog, public IServiceListener {
   TransferRunState state_;
   std::unique_ptr<CServiceClient> client_;
   CMediaListCtrl* list_ = nullptr;
+  // The run's files, taken when it starts; an entry is null once the run
+  // removed it from the list.
+  std::vector<CMediaItem*> runItems_;
   CUploadRun* run_ = nullptr;
+  bool runFinished_ = false;  // the final message was shown and OK posted
+  DWORD abortedAt_ = 0;       // tick of the first Abort of a request in flight, or 0
   HWND progress_ = nullptr;
 
   // Shared with the worker threads.

@@ -48,7 +48,9 @@ int CUploadRun::StartLogIn() {
   std::string username = ReadUsername(profile_);
   std::string password = ReadPassword(profile_);
   if (username.empty() || password.empty()) {
-    if (prompts_.AskLogin() != RunModalOk) {
+    const int answer = prompts_.AskLogin();
+    if (prompts_.IsClosing()) return -1;
+    if (answer != RunModalOk) {
       prompts_.ShowMessage(kTextBadLogin, RunMessageStop);
       return -1;
     }
@@ -74,9 +76,14 @@ void CUploadRun::UploadNext() {
   // From the back: removing an uploaded item never moves one still to come.
   const int index = --state_.index;
 
+  bool asked = false;
   const int box = DecideResizeBox(items_.IsVideo(index), items_.IsAudio(index),
-                                  items_.GetWidth(index), items_.GetHeight(index), profile_,
-                                  [this] { return prompts_.AskResize() == RunModalOk; });
+                                  items_.GetWidth(index), items_.GetHeight(index), profile_, [&] {
+                                    asked = true;
+                                    const bool ok = prompts_.AskResize() == RunModalOk;
+                                    return ok && !prompts_.IsClosing();
+                                  });
+  if (asked && EndIfClosing()) return;
   if (box != 0 && !items_.Resize(index, box, box) && !shrinkFailureShown_) {
     shrinkFailureShown_ = true;
     prompts_.ShowMessage("\"" + items_.GetName(index) + kTextNotShrunk, RunMessageInfo);
@@ -135,6 +142,7 @@ void CUploadRun::OnDirListDone(const RunAlbumList* albums, int result) {
 
   for (;;) {
     const int choice = albumPrompt->DoModal();
+    if (EndIfClosing()) return;
     if (choice == RunModalOk) {
       state_.albumId = albumPrompt->GetSelectedAlbumId();
       UploadNext();
@@ -147,7 +155,9 @@ void CUploadRun::OnDirListDone(const RunAlbumList* albums, int result) {
     // "New album", or OK on an empty list: ask for the name. A cancelled or
     // empty name returns to the album choice.
     std::string name;
-    if (prompts_.AskAlbumName(name) == RunModalOk && !name.empty()) {
+    const int answer = prompts_.AskAlbumName(name);
+    if (EndIfClosing()) return;
+    if (answer == RunModalOk && !name.empty()) {
       SetStatusText(kStatusCreatingAlbum);
       client_.CreateDir(AnsiToUtf8(name));
       return;
@@ -175,6 +185,7 @@ void CUploadRun::OnUploadDone(int result) {
     // Only this file is skipped; it stays in the list.
     prompts_.ShowMessage("'" + items_.GetName(state_.index) + "' is too big for upload.",
                          RunMessageStop);
+    if (EndIfClosing()) return;
     UploadNext();
     return;
   }
@@ -189,6 +200,12 @@ void CUploadRun::OnUploadDoneAfterEnd(int result) {
   if (result != ResultOk || state_.index < 0 || state_.index >= items_.Count()) return;
   items_.RemoveAt(state_.index);
   ++state_.successCount;
+}
+
+bool CUploadRun::EndIfClosing() {
+  if (!prompts_.IsClosing()) return false;
+  prompts_.PostCancel();
+  return true;
 }
 
 void CUploadRun::Fail(const char* text) {

@@ -106,6 +106,9 @@ class IRunPrompts {
   // The resize prompt; it stores the choice on OK (1).
   virtual int AskResize() = 0;
   virtual void ShowMessage(const std::string& text, unsigned type) = 0;
+  // The program is ending: a prompt that just returned was closed by it, not
+  // answered by the user, whatever it returned.
+  virtual bool IsClosing() = 0;
   // The status text changed: repaint.
   virtual void StatusChanged() = 0;
   // End the dialog with 1 or 2 (posted, so it happens after the current step).
@@ -147,6 +150,9 @@ class CUploadRun {
 
  private:
   void Fail(const char* text);
+  // After a prompt or message: when the program is ending, the run ends as
+  // cancelled, and nothing more is sent or shown.
+  bool EndIfClosing();
 
   TransferRunState& state_;
   IRunClient& client_;

@@ -1,11 +1,11 @@
-// Entry point of the test programs that run under Wine.
+// Entry point of the test programs that run under Wine: every test runs
+// under the per-test watchdog (tests/win/support/watchdog.h).
 #include <windows.h>
 
-#include <gtest/gtest.h>
+#include "tests/win/support/watchdog.h"
 
 int main(int argc, char** argv) {
   // A crash must fail the test, not open a dialog that waits forever.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  return quibtest::RunTestsWithWatchdog(argc, argv);
 }

@@ -1,7 +1,9 @@
 # Sourced by scripts/test.sh: starts the native album service (built by the
 # native preset) on a free loopback port with a fresh data folder and a test
 # account, for the Windows and end-to-end tests under Wine. Test hooks are on
-# (/test/... endpoints: listings, new accounts, limits, stalls).
+# (/test/... endpoints: listings, new accounts, limits, stalls). Password
+# hashes are cheap and wrong logins unlimited: the tests log in often, also
+# with wrong passwords, and the service is built with AddressSanitizer.
 # Exports:
 #   QUIB_TEST_SERVICE_URL       root URL, e.g. http://127.0.0.1:40123
 #   QUIB_TEST_SERVICE_PORT      its port
@@ -19,7 +21,8 @@ fi
 QUIB_TEST_SERVICE_DATA=$(mktemp -d /tmp/quib-album-service.XXXXXX)
 QUIB_TEST_SERVICE_USER=tester
 QUIB_TEST_SERVICE_PASSWORD=test-pass
-"$QUIB_TEST_SERVICE_BIN" --data "$QUIB_TEST_SERVICE_DATA" \
+QUIB_TEST_SERVICE_OPTIONS=(--password-iterations 1000 --login-limit 0)
+"$QUIB_TEST_SERVICE_BIN" --data "$QUIB_TEST_SERVICE_DATA" "${QUIB_TEST_SERVICE_OPTIONS[@]}" \
   add-account "$QUIB_TEST_SERVICE_USER" "$QUIB_TEST_SERVICE_PASSWORD"
 
 album_service_down() {
@@ -39,7 +42,7 @@ album_service_prev_trap
 trap "album_service_down; ${QUIB_ALBUM_SERVICE_PREV_TRAP:-wine_env_down}" EXIT
 
 "$QUIB_TEST_SERVICE_BIN" --data "$QUIB_TEST_SERVICE_DATA" --address 127.0.0.1 --port 0 \
-  --port-file "$QUIB_TEST_SERVICE_DATA/port" --test-hooks \
+  --port-file "$QUIB_TEST_SERVICE_DATA/port" --test-hooks "${QUIB_TEST_SERVICE_OPTIONS[@]}" \
   >"$QUIB_TEST_SERVICE_DATA/service.log" 2>&1 &
 QUIB_TEST_SERVICE_PID=$!
 for _ in $(seq 1 200); do

@@ -4,7 +4,8 @@
 # (QUIB_SERVICE_URL of build/win64). A small controller lets a test under
 # Wine stop the service hard (as a crash would) and start it again, through
 # request files in the data folder:
-#   stop-request   -> the service is killed (SIGKILL); "stopped" appears
+#   stop-request   -> the service is killed (SIGKILL); "stopped" appears once
+#                     it is gone (and its hold on the data folder with it)
 #   start-request  -> the service is started again; "started" appears
 # Exports:
 #   QUIB_UPLOAD_SERVICE_URL    root URL the program talks to
@@ -23,8 +24,11 @@ else
 
   upload_service_start() {
     rm -f "$QUIB_UPLOAD_SERVICE_DATA/port"
+    # Cheap password hashes and no limit on wrong logins: the tests log in
+    # often, also with wrong passwords.
     "$upload_service_bin" --data "$QUIB_UPLOAD_SERVICE_DATA" --address 127.0.0.1 \
       --port "$upload_service_port" --port-file "$QUIB_UPLOAD_SERVICE_DATA/port" --test-hooks \
+      --password-iterations 1000 --login-limit 0 \
       >>"$QUIB_UPLOAD_SERVICE_DATA/service.log" 2>&1 &
     echo $! >"$QUIB_UPLOAD_SERVICE_DATA/service.pid"
     local i
@@ -41,7 +45,16 @@ else
     while [ -d "$d" ]; do
       if [ -e "$d/stop-request" ]; then
         rm -f "$d/stop-request" "$d/started"
-        kill -9 "$(cat "$d/service.pid")" 2>/dev/null || true
+        local pid i state
+        pid=$(cat "$d/service.pid")
+        kill -9 "$pid" 2>/dev/null || true
+        # The next start needs the folder free: wait (bounded) until the
+        # process has ended (a zombie has let go of it already).
+        for i in $(seq 1 100); do
+          state=$(ps -o stat= -p "$pid" 2>/dev/null || true)
+          case "$state" in "" | Z*) break ;; esac
+          sleep 0.1
+        done
         touch "$d/stopped"
       fi
       if [ -e "$d/start-request" ]; then

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/e2e/driver/driver.h"
+#include "tests/win/support/watchdog.h"
 
 using namespace e2e;
 
@@ -370,6 +371,8 @@ TEST_F(SettingsAndDetails, CheckNowReportsTheThreeResults) {
 }
 
 TEST_F(SettingsAndDetails, ClosingDuringAStalledCheckLeavesNoMessageBox) {
+  // Taking over the service's port may wait up to two minutes (TIME_WAIT).
+  quibtest::SetTestBound(300);
   ASSERT_NO_FATAL_FAILURE(StopService());
   CStalledServer stalled(port_);
   ASSERT_TRUE(stalled.Ok()) << "socket error " << stalled.Error();

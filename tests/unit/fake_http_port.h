@@ -36,6 +36,10 @@ struct FakeHttpScript {
   bool stallEnd = false;
   bool stallRead = false;
   std::string mediaType = "image/jpeg";
+  // A server that stops reading the body, on a platform whose write cannot
+  // be aborted: this write waits until releaseWrite is set, whatever Abort does.
+  int stallWriteAt = -1;
+  bool releaseWrite = false;
 };
 
 struct FakeHttpRecord {
@@ -97,7 +101,14 @@ class CFakeHttpRequest : public IHttpRequestPort {
     return Succeeds(state_->script.sendError, error);
   }
   bool Write(const char* data, size_t size, std::string& error) override {
-    std::lock_guard<std::mutex> guard(state_->lock);
+    std::unique_lock<std::mutex> guard(state_->lock);
+    if (static_cast<int>(state_->record.writeSizes.size()) == state_->script.stallWriteAt) {
+      state_->record.stalled = true;
+      state_->changed.notify_all();
+      state_->changed.wait_for(guard, std::chrono::seconds(60),
+                               [&] { return state_->script.releaseWrite; });
+      state_->record.stalled = false;
+    }
     if (Aborted(error)) return false;
     if (static_cast<int>(state_->record.writeSizes.size()) == state_->script.failWriteAt) {
       error = state_->script.writeError;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "net/multipart.h"
@@ -440,7 +441,7 @@ class CNoThreadUpload : public CHttpUpload {
   using CHttpUpload::CHttpUpload;
 
  protected:
-  std::thread CreateWorker() override {
+  void StartWorker(std::function<void()>) override {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
   }
 };
@@ -533,6 +534,63 @@ TEST_F(HttpUploadTest, ComputeContentLengthMatchesTheSentBody) {
   RunRequest();
   EXPECT_EQ(length, Record().body.size());
   EXPECT_EQ(length, Record().totalLength);
+}
+
+// A server that stopped reading, on a platform whose write cannot be aborted:
+// a cancelled request is not waited for. Its owner goes at once, and the
+// request ends on its own thread once the write returns, telling nobody and
+// leaving nothing open.
+TEST_F(HttpUploadTest, CancelledOwnerDoesNotWaitForAWriteThatCannotBeAborted) {
+  CTempFile file(5000);
+  state->script.stallWriteAt = 3;  // the second file chunk
+  upload->AddField("DirId", "1");
+  upload->AddFile("ImageData", file.Path().c_str());
+  upload->Start("h", "Upload");
+  ASSERT_TRUE(state->WaitStalled());
+  upload->Cancel();
+  const size_t eventsBefore = recorder.Events().size();
+
+  // The server gives up once the owner is gone, or after 5 s when the owner
+  // waits for the write.
+  std::mutex lock;
+  std::condition_variable changed;
+  bool ownerGone = false;
+  bool gaveUpFirst = false;
+  std::thread server([&] {
+    {
+      std::unique_lock<std::mutex> guard(lock);
+      gaveUpFirst = !changed.wait_for(guard, std::chrono::seconds(5), [&] { return ownerGone; });
+    }
+    std::lock_guard<std::mutex> guard(state->lock);
+    state->script.releaseWrite = true;
+    state->changed.notify_all();
+  });
+  upload.reset();
+  // Closing the session now would pull the handles from under the write.
+  EXPECT_EQ(Record().sessionCloses, 0);
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    ownerGone = true;
+    changed.notify_all();
+  }
+  server.join();
+  EXPECT_FALSE(gaveUpFirst) << "the owner waited for the stuck write";
+
+  // The session stays open while the request uses it. The request cleans up
+  // after itself once the write has returned: its handles, then the session.
+  bool closed = false;
+  for (int i = 0; i < 500 && !closed; ++i) {
+    {
+      std::lock_guard<std::mutex> guard(state->lock);
+      closed = state->record.requestsAlive == 0 && state->record.connectionsAlive == 0 &&
+               state->record.sessionCloses == 1;
+    }
+    if (!closed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(closed) << "request, connection or session still open 5 s after the write returned";
+  EXPECT_EQ(recorder.Events().size(), eventsBefore);
+  EXPECT_TRUE(Record().aborted);
+  EXPECT_EQ(Record().sessionCloses, 1);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -109,6 +110,7 @@ class FakeAlbumPrompt : public IAlbumPrompt {
     log_.push_back("AddAlbum " + std::to_string(id) + " " + name);
   }
   int DoModal() override {
+    if (onShow) onShow();
     EXPECT_FALSE(results_.empty()) << "album dialog shown more often than scripted";
     const int r = results_.empty() ? 2 : results_.front();
     if (!results_.empty()) results_.pop_front();
@@ -116,6 +118,7 @@ class FakeAlbumPrompt : public IAlbumPrompt {
     return r;
   }
   int GetSelectedAlbumId() const override { return selectedId_; }
+  std::function<void()> onShow;
 
  private:
   Log& log_;
@@ -138,8 +141,13 @@ class FakePrompts : public IRunPrompts {
   std::deque<std::pair<int, int>> resizeResults;
 
   TransferRunState* state = nullptr;
+  // The prompt ("Login", "Album", "Name", "Resize" or "Message") during which
+  // the program is told to end; it returns its scripted result all the same.
+  std::string closeAt;
+  bool closing = false;
 
   int AskLogin() override {
+    CloseIf("Login");
     log_.push_back("LoginDialog -> " + std::to_string(loginResult));
     if (loginResult == 1) {
       profile_.WriteString(ProfileSectionSettings, ProfileUsername, loginUser);
@@ -149,9 +157,12 @@ class FakePrompts : public IRunPrompts {
     return loginResult;
   }
   std::unique_ptr<IAlbumPrompt> CreateAlbumPrompt() override {
-    return std::make_unique<FakeAlbumPrompt>(log_, albumResults, selectedAlbumId);
+    auto prompt = std::make_unique<FakeAlbumPrompt>(log_, albumResults, selectedAlbumId);
+    prompt->onShow = [this] { CloseIf("Album"); };
+    return prompt;
   }
   int AskAlbumName(std::string& name) override {
+    CloseIf("Name");
     EXPECT_FALSE(nameResults.empty()) << "name dialog shown more often than scripted";
     if (nameResults.empty()) return 2;
     auto r = nameResults.front();
@@ -161,6 +172,7 @@ class FakePrompts : public IRunPrompts {
     return r.first;
   }
   int AskResize() override {
+    CloseIf("Resize");
     EXPECT_FALSE(resizeResults.empty()) << "resize prompt shown more often than scripted";
     if (resizeResults.empty()) return 2;
     auto r = resizeResults.front();
@@ -170,7 +182,12 @@ class FakePrompts : public IRunPrompts {
     return r.first;
   }
   void ShowMessage(const std::string& text, unsigned type) override {
+    CloseIf("Message");
     log_.push_back("Message " + std::to_string(type) + " " + text);
+  }
+  bool IsClosing() override { return closing; }
+  void CloseIf(const std::string& prompt) {
+    if (prompt == closeAt) closing = true;
   }
   void StatusChanged() override {
     log_.push_back("Status " + (state ? state->GetStatusText() : std::string("?")));
@@ -580,6 +597,75 @@ TEST_F(UploadRunTest, EmptyListFinishesWithoutTouchingItems) {
   StartToInbox();
   EXPECT_EQ(From(2), (Log{"Message 64 0 file(s) successfully uploaded.", "PostOk"}));
   EXPECT_EQ(state.index, 0);
+}
+
+// "-stop" or the end of the Windows session while a prompt of the run is
+// open ends that prompt's modal loop, which may then return OK (Wine's loop
+// does) with nothing chosen. Whatever it returns, the run ends as cancelled:
+// nothing more is sent, shrunk or shown.
+TEST_F(UploadRunTest, PromptEndedByTheClosingProgramCountsAsCancel) {
+  struct Case {
+    const char* prompt;
+    Log tail;  // the log from the prompt on
+  };
+  const Case cases[] = {
+      {"Album", {"AlbumDialog -> 1", "PostCancel"}},
+      {"Name", {"AlbumDialog -> -2", "NameDialog -> 1", "PostCancel"}},
+      {"Resize", {"ResizePrompt -> 1", "PostCancel"}},
+      {"Message", {"Message 16 'big.jpg' is too big for upload.", "PostCancel"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prompt);
+    Log runLog;
+    CMemoryProfile p;
+    p.WriteString(ProfileSectionSettings, ProfileUsername, "u");
+    p.WriteString(ProfileSectionSettings, ProfilePassword, "p");
+    TransferRunState s;
+    FakeClient cl(runLog);
+    FakeItems it(runLog);
+    it.items.push_back({"first.jpg", "C:\\first.jpg", 10, 10, false, false, "", ""});
+    it.items.push_back({"big.jpg", "C:\\big.jpg", 3000, 2000, false, false, "", ""});
+    FakePrompts pr(runLog, p);
+    pr.state = &s;
+    pr.closeAt = c.prompt;
+    pr.albumResults = {c.prompt == std::string("Name") ? -2 : 1};
+    pr.selectedAlbumId = 0;  // nothing chosen: the public inbox
+    pr.nameResults = {{1, "New"}};
+    pr.resizeResults = {{1, 1}};
+    CUploadRun r(s, cl, it, pr, p);
+    r.OnLogInDone(0);
+    const RunAlbumList albums{{"5", "Holiday"}};
+    if (c.prompt == std::string("Message")) {
+      // Straight to the uploads: big.jpg goes first and is refused.
+      p.WriteInt(ProfileSectionSettings, ProfileResizeImage, 3);
+      p.WriteInt(ProfileSectionSettings, ProfileAskResize, 0);
+      r.OnDirListDone(&albums, 0);
+      r.OnUploadDone(-5);
+    } else {
+      r.OnDirListDone(&albums, 0);
+    }
+    size_t from = 0;
+    while (from < runLog.size() && runLog[from] != c.tail.front()) ++from;
+    EXPECT_EQ(Log(runLog.begin() + static_cast<long>(std::min(from, runLog.size())), runLog.end()),
+              c.tail);
+    // The prompt did not lead to a request, a shrunk copy or a file removed.
+    for (size_t i = from; i < runLog.size(); ++i) {
+      EXPECT_NE(runLog[i].rfind("Upload", 0), 0u) << runLog[i];
+      EXPECT_NE(runLog[i].rfind("CreateDir", 0), 0u) << runLog[i];
+      EXPECT_NE(runLog[i].rfind("Resize ", 0), 0u) << runLog[i];
+    }
+    EXPECT_EQ(it.items.size(), 2u);
+  }
+}
+
+TEST_F(UploadRunTest, LoginPromptEndedByTheClosingProgramSendsNothing) {
+  profile.WriteString(ProfileSectionSettings, ProfilePassword, "");
+  prompts.closeAt = "Login";
+  prompts.loginResult = 1;  // stored nothing a user typed, returned OK
+  AddPicture("a.jpg", 10, 10);
+  EXPECT_EQ(run.StartLogIn(), -1);
+  // No message either: the program is on its way out.
+  EXPECT_EQ(log, (Log{"LoginDialog -> 1"}));
 }
 
 }  // namespace

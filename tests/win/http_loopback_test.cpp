@@ -14,6 +14,7 @@
 #include "net/http_upload.h"
 #include "net/multipart.h"
 #include "tests/win/support/loopback_server.h"
+#include "tests/win/support/wait_note.h"
 
 namespace {
 
@@ -44,7 +45,9 @@ class CEventLog : public IHttpListener {
   // Hang guard only.
   bool WaitFinal(int count = 1) {
     std::unique_lock<std::mutex> guard(lock_);
-    return changed_.wait_for(guard, std::chrono::seconds(120), [&] { return finals_ >= count; });
+    return quibtest::WaitOn(
+        changed_, guard, std::chrono::seconds(90), [&] { return finals_ >= count; },
+        "the request's final event");
   }
   std::vector<Seen> Events() {
     std::lock_guard<std::mutex> guard(lock_);

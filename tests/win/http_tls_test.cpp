@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "net/http_upload.h"
+#include "tests/win/support/wait_note.h"
 
 namespace {
 
@@ -33,7 +34,9 @@ class CFinalEvent : public IHttpListener {
   // Hang guard only.
   bool Wait() {
     std::unique_lock<std::mutex> guard(lock_);
-    return changed_.wait_for(guard, std::chrono::seconds(120), [&] { return finals_ > 0; });
+    return quibtest::WaitOn(
+        changed_, guard, std::chrono::seconds(90), [&] { return finals_ > 0; },
+        "the TLS request's final event");
   }
   int32_t type_ = -2;
   std::string text_;

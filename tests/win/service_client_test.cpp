@@ -21,6 +21,7 @@
 #include "net/media_type.h"
 #include "net/text_convert.h"
 #include "service/service_client.h"
+#include "tests/win/support/wait_note.h"
 
 namespace {
 
@@ -61,7 +62,9 @@ class CWaitingListener : public IServiceListener {
   // The name of the final call and its result.
   std::pair<std::string, int> Wait() {
     std::unique_lock<std::mutex> guard(lock_);
-    if (!changed_.wait_for(guard, std::chrono::seconds(60), [&] { return done_; }))
+    if (!quibtest::WaitOn(
+            changed_, guard, std::chrono::seconds(60), [&] { return done_; },
+            "the service client's final call"))
       return {"timeout", 0};
     done_ = false;
     return {final_, result_};
@@ -69,8 +72,10 @@ class CWaitingListener : public IServiceListener {
   // Until the whole request body was sent.
   bool WaitBodySent() {
     std::unique_lock<std::mutex> guard(lock_);
-    return changed_.wait_for(guard, std::chrono::seconds(60),
-                             [&] { return lastTotal > 0 && lastSent == lastTotal; });
+    return quibtest::WaitOn(
+        changed_, guard, std::chrono::seconds(60),
+        [&] { return lastTotal > 0 && lastSent == lastTotal; },
+        "the whole request body to be sent");
   }
   void ResetProgress() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -112,7 +117,14 @@ class CHookCall : public IHttpListener {
     upload.AddListener(this);
     upload.Start(url, "Test");
     std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait_for(guard, std::chrono::seconds(60), [&] { return done_; });
+    const std::string what = "the answer of " + url;
+    if (!quibtest::WaitOn(
+            changed_, guard, std::chrono::seconds(60), [&] { return done_; }, what.c_str())) {
+      guard.unlock();
+      // The request must end before its object goes.
+      upload.Cancel();
+      return "no answer";
+    }
     done_ = false;
     return text_;
   }
@@ -206,6 +218,8 @@ class ServiceClientWineTest : public ::testing::Test {
     client_ = std::make_unique<CServiceClient>(&listener_);
   }
   void TearDown() override {
+    // A request a failed test left running ends before its client goes.
+    if (client_) client_->Abort();
     client_.reset();
     for (const std::string& f : files_) DeleteFileA(f.c_str());
   }

@@ -1,11 +1,18 @@
 #include "tools/album-service/album_server.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <fstream>
+#include <limits>
 #include <map>
 
+#include "tools/album-service/content_sniff.h"
+#include "tools/album-service/durable_io.h"
 #include "tools/album-service/gallery.h"
 #include "tools/album-service/listing.h"
 #include "tools/album-service/multipart_parser.h"
@@ -19,15 +26,17 @@ const int kMaxParts = 32;
 const char kTextType[] = "text/plain; charset=utf-8";
 
 // Collects the parts of one request: text fields in memory, the "ImageData"
-// file part streamed into a temporary file (or dropped when it is not wanted
-// or grows past the upload limit).
+// file part streamed into a temporary file and flushed to the disk. A file
+// that grows past the upload limit is dropped at once; the rest of it is
+// only counted.
 class CFormSink : public IPartSink {
  public:
   CFormSink(std::string tempPath, int64_t maxFile)
       : tempPath_(std::move(tempPath)), maxFile_(maxFile) {}
+  // A refused request leaves no file behind (a stored one has moved away).
   ~CFormSink() override {
-    out_.close();
-    if (!tempPath_.empty() && !kept_) std::remove(tempPath_.c_str());
+    file_.Discard();
+    if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
   }
 
   bool OnPartBegin(const PartHeader& header) override {
@@ -41,10 +50,7 @@ class CFormSink : public IPartSink {
     }
     if (header.name != "ImageData") return Refuse("unexpected file part \"" + header.name + "\"");
     haveFile_ = true;
-    if (!tempPath_.empty()) {
-      out_.open(tempPath_, std::ios::binary | std::ios::trunc);
-      if (!out_) return Refuse("cannot store the file");
-    }
+    if (!tempPath_.empty() && !file_.Create(tempPath_)) return Refuse("cannot store the file");
     return true;
   }
 
@@ -57,17 +63,30 @@ class CFormSink : public IPartSink {
       return true;
     }
     fileSize_ += static_cast<int64_t>(size);
-    if (maxFile_ > 0 && fileSize_ > maxFile_) tooBig_ = true;
-    if (out_.is_open() && !tooBig_) {
+    if (tooBig_) return true;
+    if (maxFile_ > 0 && fileSize_ > maxFile_) {
+      // Nothing of a file that will be refused is kept, in memory or on disk.
+      tooBig_ = true;
+      file_.Discard();
+      head_.clear();
+      head_.shrink_to_fit();
+      return true;
+    }
+    if (head_.size() < kSniffBytes) head_.append(data, std::min(size, kSniffBytes - head_.size()));
+    if (file_.IsOpen()) {
       sha_.Update(data, size);
-      out_.write(data, static_cast<std::streamsize>(size));
-      if (!out_) return Refuse("cannot store the file");
+      if (!file_.Write(data, size)) return Refuse("cannot store the file");
+      if (!receiving_) {
+        receiving_ = true;
+        CrashPoint("receiving");
+      }
     }
     return true;
   }
 
   bool OnPartEnd() override {
-    if (current_.hasFilename) out_.close();
+    if (current_.hasFilename && file_.IsOpen() && !file_.SyncAndClose())
+      return Refuse("cannot store the file");
     return true;
   }
 
@@ -81,16 +100,21 @@ class CFormSink : public IPartSink {
     return it == fields_.end() ? nullptr : &it->second;
   }
 
+  std::string ContentType() const {
+    return SniffContentType(reinterpret_cast<const unsigned char*>(head_.data()), head_.size());
+  }
+
   std::map<std::string, std::string> fields_;
   PartHeader current_;
   std::string refusal_;
   std::string tempPath_;
   int64_t maxFile_;
-  std::ofstream out_;
+  CDurableFile file_;  // removes an unfinished file when the request ends
+  std::string head_;   // the first bytes, to decide the served type
   CSha256 sha_;
   bool haveFile_ = false;
   bool tooBig_ = false;
-  bool kept_ = false;
+  bool receiving_ = false;
   int64_t fileSize_ = 0;
 };
 
@@ -107,28 +131,32 @@ void Refuse(httplib::Response& res, int status, const std::string& why) {
 
 // Reads the whole request body with our own multipart parser. The HTTP
 // library would parse multipart bodies itself and hand out only the parts;
-// hiding the media type from it makes it pass the raw bytes through.
+// hiding the media type from it makes it pass the raw bytes through. A body
+// longer than maxBody (0: any length) is read to its end but not parsed, so
+// the client still gets to read the answer.
 bool ReadForm(const httplib::Request& req, httplib::Response& res,
-              const httplib::ContentReader& reader, CFormSink* sink) {
+              const httplib::ContentReader& reader, CFormSink* sink, int64_t maxBody) {
   std::string boundary = MultipartBoundary(req.get_header_value("Content-Type"));
   auto& headers = const_cast<httplib::Request&>(req).headers;
   headers.erase("Content-Type");
   if (boundary.empty()) {
-    // Drain the body so the client gets to read this answer.
     reader([](const char*, size_t) { return true; });
     Refuse(res, 400, "request body is not multipart/form-data with a boundary");
     return false;
   }
   CMultipartParser parser(boundary, sink);
+  int64_t total = 0;
   bool complete = reader([&](const char* data, size_t size) {
-    parser.Feed(data, size);  // after a failure the rest is only drained
+    total += static_cast<int64_t>(size);
+    if (maxBody <= 0 || total <= maxBody) parser.Feed(data, size);  // after a failure only drained
     return true;
   });
   if (!complete) {
-    if (res.status == 413)
-      Refuse(res, 413, "request body too large");
-    else
-      Refuse(res, 400, "request body incomplete");
+    Refuse(res, 400, "request body incomplete");
+    return false;
+  }
+  if (maxBody > 0 && total > maxBody) {
+    Refuse(res, 413, "request body too large");
     return false;
   }
   if (!parser.Finish()) {
@@ -173,28 +201,69 @@ bool ParseStallMode(const std::string& text, StallMode* mode) {
 CAlbumServer::CAlbumServer(CAlbumStore* store, const ServerOptions& options)
     : store_(store),
       options_(options),
-      http_(new httplib::Server),
+      limiter_(options.loginFailuresPerMinute, 2 * options.loginFailuresPerMinute),
       maxUpload_(options.maxUpload),
       stall_(options.stall) {
+  if (!options_.tlsCert.empty() || !options_.tlsKey.empty()) {
+    http_.reset(new httplib::SSLServer(options_.tlsCert.c_str(), options_.tlsKey.c_str()));
+    tls_ = true;
+  } else {
+    http_.reset(new httplib::Server);
+  }
   Routes();
+  WebRoutes();
 }
 
 CAlbumServer::~CAlbumServer() {
   Stop();
 }
 
+bool CAlbumServer::Valid(std::string* error) const {
+  if (http_->is_valid()) return true;
+  *error = "cannot use the TLS certificate " + options_.tlsCert + " with the key " +
+           options_.tlsKey + " (PEM files, the key without a pass phrase)";
+  return false;
+}
+
 bool CAlbumServer::Bind(std::string* error) {
+  if (!Valid(error)) return false;
   if (options_.port == 0) {
     port_ = http_->bind_to_any_port(options_.address);
-    if (port_ <= 0) *error = "cannot listen on " + options_.address;
-    return port_ > 0;
+    if (port_ <= 0) {
+      *error = "cannot listen on " + options_.address;
+      return false;
+    }
+    WidenBacklog();
+    return true;
   }
   if (!http_->bind_to_port(options_.address, options_.port)) {
     *error = "cannot listen on " + options_.address + ":" + std::to_string(options_.port);
     return false;
   }
   port_ = options_.port;
+  WidenBacklog();
   return true;
+}
+
+// The HTTP library listens with a backlog of 5. Clients that connect while
+// that queue is full are delayed until their data arrives after the server
+// has given up waiting (seen as dropped connections under load), so the
+// queue is widened on the socket the library made.
+void CAlbumServer::WidenBacklog() {
+  for (int fd = 0; fd < 1024; ++fd) {
+    int listening = 0;
+    socklen_t len = sizeof listening;
+    sockaddr_storage addr;
+    socklen_t alen = sizeof addr;
+    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) != 0 || !listening ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &alen) != 0)
+      continue;
+    int port = addr.ss_family == AF_INET ? ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port)
+               : addr.ss_family == AF_INET6
+                   ? ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port)
+                   : 0;
+    if (port == port_) ::listen(fd, SOMAXCONN);
+  }
 }
 
 bool CAlbumServer::Run() {
@@ -228,7 +297,7 @@ std::string CAlbumServer::BaseUrl(const httplib::Request& req) const {
   std::string host = req.get_header_value("Host");
   if (host.empty() || host.find_first_of("/?# \t") != std::string::npos)
     host = options_.address + ":" + std::to_string(port_);
-  return "http://" + host;
+  return (tls_ ? "https://" : "http://") + host;
 }
 
 void CAlbumServer::Log(const httplib::Request& req, const httplib::Response& res) const {
@@ -238,16 +307,24 @@ void CAlbumServer::Log(const httplib::Request& req, const httplib::Response& res
 }
 
 void CAlbumServer::Routes() {
-  int64_t maxBody = options_.maxBody;
-  if (maxBody <= 0) maxBody = options_.maxUpload > 0 ? options_.maxUpload + (1 << 20) : (4LL << 30);
-  http_->set_payload_max_length(static_cast<size_t>(maxBody));
+  // Upload bodies of any size are read (and what is too much dropped);
+  // other requests are held to options_.maxBody by their handlers.
+  http_->set_payload_max_length(std::numeric_limits<size_t>::max());
   http_->set_read_timeout(60, 0);
   http_->set_write_timeout(60, 0);
+  // Browsers keep connections open; enough workers that they cannot crowd
+  // out the uploader.
+  int threads = std::max(4, options_.threads);
+  http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   http_->set_logger(
       [this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
   // Wrong methods and unknown paths still get a readable answer.
   http_->set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-    if (res.body.empty()) Refuse(res, res.status, "no " + req.method + " service at " + req.path);
+    if (!res.body.empty() || res.content_provider_ || res.has_header("Content-Range")) return;
+    if (res.status == 416)
+      Refuse(res, 416, "unreadable Range header");
+    else
+      Refuse(res, res.status, "no " + req.method + " service at " + req.path);
   });
   http_->set_exception_handler([](const httplib::Request&, httplib::Response& res,
                                   std::exception_ptr) { Refuse(res, 500, "internal error"); });
@@ -266,27 +343,6 @@ void CAlbumServer::Routes() {
               [this](const httplib::Request& req, httplib::Response& res,
                      const httplib::ContentReader& reader) { HandleUpload(req, res, reader); });
 
-  http_->Get("/", [this](const httplib::Request&, httplib::Response& res) {
-    res.set_content(
-        RenderGallery(store_->ListAlbums(std::string()), store_->ListMedia(std::string())),
-        "text/html; charset=utf-8");
-  });
-  http_->Get("/contact.php", [](const httplib::Request& req, httplib::Response& res) {
-    res.set_content(RenderContact(req.get_param_value("Subject"), req.get_param_value("Path")),
-                    "text/html; charset=utf-8");
-  });
-  http_->Get(R"(/media/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
-    int64_t id = 0;
-    Media m;
-    if (!ParseDecimal(req.matches[1], INT64_MAX, &id) || !store_->GetMedia(id, &m)) {
-      res.status = 404;
-      res.set_content("no such media\n", kTextType);
-      return;
-    }
-    std::ifstream in(m.path, std::ios::binary);
-    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    res.set_content(data, MediaContentType(m).c_str());
-  });
   if (options_.testHooks) {
     auto test = [this](const httplib::Request& req, httplib::Response& res) {
       HandleTest(req, res);
@@ -303,15 +359,25 @@ void CAlbumServer::Routes() {
   }
 }
 
+// A login while the account or the address has used up its wrong attempts
+// fails like a wrong password, without the password being looked at.
+bool CAlbumServer::LogInLimited(const std::string& name, const std::string& password,
+                                const std::string& address, Account* account) {
+  if (!limiter_.Allowed(name, address, CLoginLimiter::NowMs())) return false;
+  if (store_->CheckLogin(name, password, account)) return true;
+  limiter_.Failed(name, address, CLoginLimiter::NowMs());
+  return false;
+}
+
 void CAlbumServer::HandleLogIn(const httplib::Request& req, httplib::Response& res,
                                const httplib::ContentReader& reader) {
   CFormSink form("", 0);
-  if (!ReadForm(req, res, reader, &form)) return;
+  if (!ReadForm(req, res, reader, &form, options_.maxBody)) return;
   const std::string* user = form.Field("Username");
   const std::string* password = form.Field("Password");
   if (!user || !password) return Refuse(res, 400, "Username and Password are required");
   Account account;
-  if (!store_->CheckLogin(*user, *password, &account))
+  if (!LogInLimited(*user, *password, req.remote_addr, &account))
     return Answer(res, "2\r\nError=wrong user name or password\r\n");
   std::string key = store_->CreateSession(account.id);
   if (key.empty()) return Refuse(res, 500, "cannot create a session");
@@ -326,7 +392,7 @@ void CAlbumServer::HandleLogIn(const httplib::Request& req, httplib::Response& r
 void CAlbumServer::HandleDirList(const httplib::Request& req, httplib::Response& res,
                                  const httplib::ContentReader& reader) {
   CFormSink form("", 0);
-  if (!ReadForm(req, res, reader, &form)) return;
+  if (!ReadForm(req, res, reader, &form, options_.maxBody)) return;
   Account account;
   if (!store_->FindSession(SessionKey(req), &account))
     return Refuse(res, 403, "unknown or expired session");
@@ -342,7 +408,7 @@ void CAlbumServer::HandleDirList(const httplib::Request& req, httplib::Response&
 void CAlbumServer::HandleCreateDir(const httplib::Request& req, httplib::Response& res,
                                    const httplib::ContentReader& reader) {
   CFormSink form("", 0);
-  if (!ReadForm(req, res, reader, &form)) return;
+  if (!ReadForm(req, res, reader, &form, options_.maxBody)) return;
   Account account;
   if (!store_->FindSession(SessionKey(req), &account))
     return Refuse(res, 403, "unknown or expired session");
@@ -367,7 +433,7 @@ void CAlbumServer::HandleUpload(const httplib::Request& req, httplib::Response& 
   Account account;
   bool known = store_->FindSession(SessionKey(req), &account);
   CFormSink form(known ? store_->NewTempPath() : std::string(), maxUpload_.load());
-  if (!ReadForm(req, res, reader, &form)) return;
+  if (!ReadForm(req, res, reader, &form, 0)) return;
   WaitWhileStalled(StallBeforeAnswer);
   if (!known) return Refuse(res, 403, "unknown or expired session");
   static const char* const kFields[] = {"DirId", "Filename", "Keyword", "Desc", "MimeType"};
@@ -386,6 +452,8 @@ void CAlbumServer::HandleUpload(const httplib::Request& req, httplib::Response& 
   media.partType = form.current_.contentType;
   media.size = form.fileSize_;
   media.sha256 = form.sha_.FinishHex();
+  media.contentType = form.ContentType();
+  CrashPoint("temp-written");
   switch (store_->StoreMedia(account.id, &media, form.tempPath_)) {
     case StoreMediaOk:
       return Answer(res, "0\r\nMediaId=" + std::to_string(media.id) + "\r\n");

@@ -1,5 +1,6 @@
 // The album service's HTTP front: the login and the three command URLs, the
-// gallery and contact pages, and (only when switched on) the test endpoints.
+// gallery with its login, album pages and downloads, the contact page, and
+// (only when switched on) the test endpoints.
 #pragma once
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "tools/album-service/album_store.h"
+#include "tools/album-service/login_limiter.h"
 
 namespace httplib {
 class Server;
@@ -28,9 +30,17 @@ struct ServerOptions {
   std::string address = "127.0.0.1";
   int port = 8642;                  // 0: any free port
   int64_t maxUpload = 100LL << 20;  // per-upload file size limit; 0: none
-  int64_t maxBody = 0;              // hard request body limit; 0: derived
+  int64_t maxBody = 1LL << 20;      // body limit of requests other than uploads
   std::string publicUrl;            // root for command URLs; empty: from Host
   bool logRequests = true;
+  // Everybody sees every album and file without logging in.
+  bool publicGallery = false;
+  // HTTPS with these PEM files when both are given.
+  std::string tlsCert, tlsKey;
+  // Wrong logins allowed per minute for one account; one address gets twice
+  // as many. 0: no limit.
+  int loginFailuresPerMinute = 5;
+  int threads = 32;
   // Test hooks, off unless asked for: /test/* endpoints and upload stalls.
   bool testHooks = false;
   StallMode stall = StallOff;
@@ -43,6 +53,8 @@ class CAlbumServer {
   CAlbumServer(const CAlbumServer&) = delete;
   CAlbumServer& operator=(const CAlbumServer&) = delete;
 
+  // False when the TLS certificate or key cannot be used.
+  bool Valid(std::string* error) const;
   bool Bind(std::string* error);
   int Port() const { return port_; }
   // Serves until Stop; returns false when serving failed.
@@ -54,7 +66,11 @@ class CAlbumServer {
 
  private:
   void Routes();
+  void WebRoutes();
+  void WidenBacklog();
   std::string BaseUrl(const httplib::Request& req) const;
+  bool LogInLimited(const std::string& name, const std::string& password,
+                    const std::string& address, Account* account);
   void HandleLogIn(const httplib::Request& req, httplib::Response& res,
                    const httplib::ContentReader& reader);
   void HandleDirList(const httplib::Request& req, httplib::Response& res,
@@ -64,13 +80,26 @@ class CAlbumServer {
   void HandleUpload(const httplib::Request& req, httplib::Response& res,
                     const httplib::ContentReader& reader);
   void HandleTest(const httplib::Request& req, httplib::Response& res);
+  // The gallery (album_web.cpp).
+  bool Viewer(const httplib::Request& req, Account* account);
+  void HandleHome(const httplib::Request& req, httplib::Response& res);
+  void HandleAlbumPage(const httplib::Request& req, httplib::Response& res);
+  void HandleMedia(const httplib::Request& req, httplib::Response& res);
+  void HandleWebLogIn(const httplib::Request& req, httplib::Response& res,
+                      const httplib::ContentReader& reader);
+  void HandleWebLogOut(const httplib::Request& req, httplib::Response& res,
+                       const httplib::ContentReader& reader);
+  bool SameOrigin(const httplib::Request& req) const;
+  std::string CookieSecurity() const;
   void WaitWhileStalled(StallMode at);
   void Log(const httplib::Request& req, const httplib::Response& res) const;
 
   CAlbumStore* store_;
   ServerOptions options_;
   std::unique_ptr<httplib::Server> http_;
+  bool tls_ = false;
   int port_ = 0;
+  CLoginLimiter limiter_;
   std::atomic<int64_t> maxUpload_;
   std::mutex stallMutex_;
   std::condition_variable stallChanged_;

@@ -6,8 +6,12 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <random>
+#include <set>
 #include <system_error>
+
+#include "tools/album-service/content_sniff.h"
+#include "tools/album-service/durable_io.h"
+#include "tools/album-service/password_hash.h"
 
 namespace fs = std::filesystem;
 
@@ -16,9 +20,12 @@ namespace albumsvc {
 namespace {
 
 const int64_t kSessionSeconds = 24 * 60 * 60;
+const int64_t kWebSessionSeconds = 7 * 24 * 60 * 60;
 
+// FULL: a commit is on the disk before it returns, also in WAL mode.
 const char* const kSchema =
     "PRAGMA journal_mode=WAL;"
+    "PRAGMA synchronous=FULL;"
     "CREATE TABLE IF NOT EXISTS accounts("
     "  id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, salt TEXT NOT NULL,"
     "  pwhash TEXT NOT NULL, quota INTEGER NOT NULL DEFAULT 0, created INTEGER NOT NULL);"
@@ -32,22 +39,12 @@ const char* const kSchema =
     "  dir_id INTEGER NOT NULL, filename TEXT NOT NULL, keyword TEXT NOT NULL,"
     "  descr TEXT NOT NULL, mime_type TEXT NOT NULL, part_name TEXT NOT NULL,"
     "  part_type TEXT NOT NULL, size INTEGER NOT NULL, sha256 TEXT NOT NULL,"
-    "  path TEXT NOT NULL, created INTEGER NOT NULL);";
+    "  path TEXT NOT NULL, created INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS web_sessions("
+    "  key_hash TEXT PRIMARY KEY, account_id INTEGER NOT NULL, created INTEGER NOT NULL);";
 
 int64_t Now() {
   return static_cast<int64_t>(std::time(nullptr));
-}
-
-std::string RandomHex(size_t bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::random_device rd;
-  std::string out;
-  for (size_t i = 0; i < bytes; ++i) {
-    unsigned v = rd() & 0xFF;
-    out += digits[v >> 4];
-    out += digits[v & 15];
-  }
-  return out;
 }
 
 // Owns one prepared statement.
@@ -171,6 +168,13 @@ bool CAlbumStore::Exec(const char* sql, std::string* error) {
   return true;
 }
 
+bool CAlbumStore::HasColumn(const char* table, const char* column) {
+  CStatement st(db_, (std::string("PRAGMA table_info(") + table + ")").c_str());
+  while (st.Step() == SQLITE_ROW)
+    if (st.Text(1) == column) return true;
+  return false;
+}
+
 bool CAlbumStore::Open(const std::string& dataDir, std::string* error) {
   std::error_code ec;
   fs::create_directories(fs::path(dataDir) / "media", ec);
@@ -188,9 +192,76 @@ bool CAlbumStore::Open(const std::string& dataDir, std::string* error) {
   }
   sqlite3_busy_timeout(db_, 5000);
   if (!Exec(kSchema, error)) return false;
-  // Files of uploads that were interrupted by a stop are worthless.
-  for (const auto& entry : fs::directory_iterator(fs::path(dataDir_) / "tmp", ec))
+  // Data folders of earlier versions lack the served type of each file;
+  // Recover fills it in.
+  if (!HasColumn("media", "content_type") &&
+      !Exec("ALTER TABLE media ADD COLUMN content_type TEXT NOT NULL DEFAULT ''", error))
+    return false;
+  return true;
+}
+
+bool CAlbumStore::Recover(RecoverReport* report, std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::error_code ec;
+  // Uploads that a stop or crash interrupted never got a record.
+  for (const auto& entry : fs::directory_iterator(fs::path(dataDir_) / "tmp", ec)) {
+    fs::remove_all(entry.path(), ec);
+    ++report->tempFilesRemoved;
+  }
+  // Records whose file is gone, e.g. lost by hand: nothing to show or serve.
+  std::set<std::string> known;
+  std::vector<int64_t> lost;
+  std::vector<std::pair<int64_t, std::string>> untyped;
+  {
+    CStatement st(db_, "SELECT id, path, content_type FROM media");
+    while (st.Step() == SQLITE_ROW) {
+      std::string rel = st.Text(1);
+      fs::path abs = fs::path(dataDir_) / rel;
+      if (rel.empty() || !fs::is_regular_file(abs, ec)) {
+        lost.push_back(st.Int(0));
+        continue;
+      }
+      known.insert(abs.lexically_normal().string());
+      if (st.Text(2).empty()) untyped.emplace_back(st.Int(0), abs.string());
+    }
+  }
+  // Many missing files rather mean a disk that is not there (unmounted,
+  // moved) than files lost one by one: then nothing is removed.
+  size_t total = known.size() + lost.size();
+  if (lost.size() > 1 && lost.size() * 2 > total) {
+    *error = std::to_string(lost.size()) + " of the " + std::to_string(total) +
+             " stored files are missing from " + dataDir_ +
+             "/media; is the disk there? Nothing was removed.";
+    return false;
+  }
+  for (int64_t id : lost) {
+    CStatement del(db_, "DELETE FROM media WHERE id=?");
+    del.Bind(1, id);
+    if (del.Step() != SQLITE_DONE) {
+      *error = "cannot remove the record of lost media " + std::to_string(id);
+      return false;
+    }
+    std::fprintf(stderr, "album-service: removed record %lld: its file is missing\n",
+                 static_cast<long long>(id));
+    ++report->recordsWithoutFileRemoved;
+  }
+  for (const auto& t : untyped) {
+    CStatement upd(db_, "UPDATE media SET content_type=? WHERE id=?");
+    upd.Bind(1, SniffFileContentType(t.second));
+    upd.Bind(2, t.first);
+    upd.Step();
+    ++report->contentTypesFilled;
+  }
+  // Files that never got their record committed (a crash between moving a
+  // file into place and the commit).
+  for (const auto& entry : fs::recursive_directory_iterator(fs::path(dataDir_) / "media", ec)) {
+    if (!entry.is_regular_file(ec)) continue;
+    if (known.count(entry.path().lexically_normal().string())) continue;
+    std::fprintf(stderr, "album-service: removed %s: no record refers to it\n",
+                 entry.path().c_str());
     fs::remove(entry.path(), ec);
+    ++report->orphanFilesRemoved;
+  }
   return true;
 }
 
@@ -200,15 +271,14 @@ bool CAlbumStore::AddAccount(const std::string& name, const std::string& passwor
     *error = "invalid account name";
     return false;
   }
+  std::string hash = HashPassword(password, iterations_);
   std::lock_guard<std::mutex> lock(mutex_);
-  std::string salt = RandomHex(8);
-  CStatement st(db_, "INSERT INTO accounts(name, salt, pwhash, quota, created) VALUES(?,?,?,?,?)");
+  CStatement st(db_, "INSERT INTO accounts(name, salt, pwhash, quota, created) VALUES(?,'',?,?,?)");
   st.Bind(1, name);
-  st.Bind(2, salt);
-  st.Bind(3, Sha256Hex(salt + password));
-  st.Bind(4, quota < 0 ? 0 : quota);
-  st.Bind(5, Now());
-  if (st.Step() != SQLITE_DONE) {
+  st.Bind(2, hash);
+  st.Bind(3, quota < 0 ? 0 : quota);
+  st.Bind(4, Now());
+  if (hash.empty() || st.Step() != SQLITE_DONE) {
     *error = "account " + name + " exists already";
     return false;
   }
@@ -260,11 +330,40 @@ std::vector<Account> CAlbumStore::ListAccounts() {
 
 bool CAlbumStore::CheckLogin(const std::string& name, const std::string& password,
                              Account* account) {
+  std::string salt, stored;
+  bool found = false;
+  int iterations;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    iterations = iterations_;
+    CStatement st(db_, "SELECT salt, pwhash FROM accounts WHERE name=?");
+    st.Bind(1, name);
+    if (st.Step() == SQLITE_ROW) {
+      found = true;
+      salt = st.Text(0);
+      stored = st.Text(1);
+    } else {
+      stored = dummyHash_;
+    }
+  }
+  if (!found && stored.empty()) {
+    stored = HashPassword("", iterations);
+    std::lock_guard<std::mutex> lock(mutex_);
+    dummyHash_ = stored;
+  }
+  // The slow part runs unlocked, so one login does not hold up the others.
+  PasswordCheck check = CheckPassword(stored, salt, password, iterations);
+  if (!found || check == PasswordWrong) return false;
+  std::string fresh = check == PasswordOkRehash ? HashPassword(password, iterations) : "";
   std::lock_guard<std::mutex> lock(mutex_);
-  CStatement st(db_, "SELECT salt, pwhash FROM accounts WHERE name=?");
-  st.Bind(1, name);
-  if (st.Step() != SQLITE_ROW) return false;
-  if (Sha256Hex(st.Text(0) + password) != st.Text(1)) return false;
+  if (!fresh.empty()) {
+    // Only if nobody changed the hash meanwhile.
+    CStatement upd(db_, "UPDATE accounts SET salt='', pwhash=? WHERE name=? AND pwhash=?");
+    upd.Bind(1, fresh);
+    upd.Bind(2, name);
+    upd.Bind(3, stored);
+    upd.Step();
+  }
   return LoadAccount("SELECT id, name, quota FROM accounts WHERE name=?", name, account);
 }
 
@@ -290,6 +389,37 @@ bool CAlbumStore::FindSession(const std::string& key, Account* account) {
   st.Bind(1, key);
   if (st.Step() != SQLITE_ROW || st.Int(1) < Now() - kSessionSeconds) return false;
   return LoadAccount("SELECT id, name, quota FROM accounts WHERE name=?", st.Text(0), account);
+}
+
+std::string CAlbumStore::CreateWebSession(int64_t accountId) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CStatement purge(db_, "DELETE FROM web_sessions WHERE created < ?");
+  purge.Bind(1, Now() - kWebSessionSeconds);
+  purge.Step();
+  std::string key = RandomHex(32);
+  CStatement st(db_, "INSERT INTO web_sessions(key_hash, account_id, created) VALUES(?,?,?)");
+  st.Bind(1, Sha256Hex(key));
+  st.Bind(2, accountId);
+  st.Bind(3, Now());
+  return st.Step() == SQLITE_DONE ? key : std::string();
+}
+
+bool CAlbumStore::FindWebSession(const std::string& key, Account* account) {
+  if (key.size() != 64) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  CStatement st(db_,
+                "SELECT a.name, s.created FROM web_sessions s JOIN accounts a "
+                "ON a.id = s.account_id WHERE s.key_hash=?");
+  st.Bind(1, Sha256Hex(key));
+  if (st.Step() != SQLITE_ROW || st.Int(1) < Now() - kWebSessionSeconds) return false;
+  return LoadAccount("SELECT id, name, quota FROM accounts WHERE name=?", st.Text(0), account);
+}
+
+void CAlbumStore::DeleteWebSession(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CStatement st(db_, "DELETE FROM web_sessions WHERE key_hash=?");
+  st.Bind(1, Sha256Hex(key));
+  st.Step();
 }
 
 std::vector<Album> CAlbumStore::QueryAlbums(const char* sql, const std::string& textKey,
@@ -345,6 +475,13 @@ CreateAlbumResult CAlbumStore::CreateAlbum(int64_t accountId, const std::string&
   return CreateAlbumOk;
 }
 
+bool CAlbumStore::GetAlbum(int64_t id, Album* album) {
+  std::vector<Album> found = QueryAlbums(ALBUM_COLUMNS "WHERE al.id=?", "", id);
+  if (found.empty()) return false;
+  *album = found[0];
+  return true;
+}
+
 std::string CAlbumStore::NewTempPath() {
   std::lock_guard<std::mutex> lock(mutex_);
   return (fs::path(dataDir_) / "tmp" /
@@ -352,6 +489,13 @@ std::string CAlbumStore::NewTempPath() {
       .string();
 }
 
+// The steps of storing a file, in this order, each one a point where the test
+// hook can end the process: the flushed temporary file is there
+// ("temp-written", in the server); the record is inserted but not committed
+// ("record-inserted"); the file is renamed into media/ ("file-moved"); the
+// folder is flushed ("folder-synced"); the record is committed ("committed").
+// A crash before the commit leaves at most a file without a record, which
+// Recover removes; after it, the file is on the disk.
 StoreMediaResult CAlbumStore::StoreMedia(int64_t accountId, Media* media,
                                          const std::string& tempPath) {
   std::error_code ec;
@@ -368,6 +512,8 @@ StoreMediaResult CAlbumStore::StoreMedia(int64_t accountId, Media* media,
         return StoreMediaUnknownAlbum;
       }
     }
+    // Checked and recorded under one lock, so concurrent uploads cannot
+    // together go past the quota.
     CStatement q(db_,
                  "SELECT quota, (SELECT COALESCE(SUM(size),0) FROM media "
                  "WHERE account_id=?1) FROM accounts WHERE id=?1");
@@ -387,8 +533,8 @@ StoreMediaResult CAlbumStore::StoreMedia(int64_t accountId, Media* media,
     }
     CStatement ins(db_,
                    "INSERT INTO media(account_id, dir_id, filename, keyword, descr,"
-                   " mime_type, part_name, part_type, size, sha256, path, created)"
-                   " VALUES(?,?,?,?,?,?,?,?,?,?,'',?)");
+                   " mime_type, part_name, part_type, size, sha256, path, created, content_type)"
+                   " VALUES(?,?,?,?,?,?,?,?,?,?,'',?,?)");
     ins.Bind(1, accountId);
     ins.Bind(2, media->dirId);
     ins.Bind(3, media->filename);
@@ -401,22 +547,34 @@ StoreMediaResult CAlbumStore::StoreMedia(int64_t accountId, Media* media,
     ins.Bind(10, media->sha256);
     media->created = Now();
     ins.Bind(11, media->created);
+    ins.Bind(12, media->contentType);
     if (ins.Step() == SQLITE_DONE) {
       media->id = sqlite3_last_insert_rowid(db_);
       fs::path rel = fs::path("media") / std::to_string(accountId) /
                      (std::to_string(media->id) + SafeExtension(media->filename, media->partName));
       fs::path abs = fs::path(dataDir_) / rel;
+      bool newFolder = !fs::is_directory(abs.parent_path(), ec);
       fs::create_directories(abs.parent_path(), ec);
+      // A new account folder must itself be recorded in media/.
+      if (!ec && newFolder && !SyncFolder((fs::path(dataDir_) / "media").string()))
+        ec = std::make_error_code(std::errc::io_error);
       CStatement upd(db_, "UPDATE media SET path=? WHERE id=?");
       upd.Bind(1, rel.string());
       upd.Bind(2, media->id);
       if (!ec && upd.Step() == SQLITE_DONE) {
+        CrashPoint("record-inserted");
         fs::rename(tempPath, abs, ec);
-        if (!ec && Exec("COMMIT", &dummy)) {
-          media->path = abs.string();
-          result = StoreMediaOk;
-        } else {
-          fs::remove(abs, ec);
+        if (!ec) {
+          CrashPoint("file-moved");
+          if (SyncFolder(abs.parent_path().string())) {
+            CrashPoint("folder-synced");
+            if (Exec("COMMIT", &dummy)) {
+              CrashPoint("committed");
+              media->path = abs.string();
+              result = StoreMediaOk;
+            }
+          }
+          if (result != StoreMediaOk) fs::remove(abs, ec);
         }
       }
     }
@@ -426,16 +584,20 @@ StoreMediaResult CAlbumStore::StoreMedia(int64_t accountId, Media* media,
   return result;
 }
 
-std::vector<Media> CAlbumStore::ListMedia(const std::string& accountName) {
+std::vector<Media> CAlbumStore::QueryMedia(const std::string& where, const std::string& textKey,
+                                           int64_t intKey) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<Media> out;
   std::string sql =
       "SELECT m.id, a.name, m.dir_id, m.filename, m.keyword, m.descr, m.mime_type, m.part_name,"
-      " m.part_type, m.size, m.sha256, m.path, m.created FROM media m JOIN accounts a"
-      " ON a.id = m.account_id ";
-  sql += accountName.empty() ? "ORDER BY m.id" : "WHERE a.name=? ORDER BY m.id";
+      " m.part_type, m.size, m.sha256, m.path, m.created, m.content_type FROM media m"
+      " JOIN accounts a ON a.id = m.account_id " +
+      where + " ORDER BY m.id";
   CStatement st(db_, sql.c_str());
-  if (!accountName.empty()) st.Bind(1, accountName);
+  if (intKey >= 0)
+    st.Bind(1, intKey);
+  else if (!textKey.empty())
+    st.Bind(1, textKey);
   while (st.Step() == SQLITE_ROW) {
     Media m;
     m.id = st.Int(0);
@@ -451,19 +613,26 @@ std::vector<Media> CAlbumStore::ListMedia(const std::string& accountName) {
     m.sha256 = st.Text(10);
     m.path = (fs::path(dataDir_) / st.Text(11)).string();
     m.created = st.Int(12);
+    m.contentType = st.Text(13);
     out.push_back(m);
   }
   return out;
 }
 
+std::vector<Media> CAlbumStore::ListMedia(const std::string& accountName) {
+  if (accountName.empty()) return QueryMedia("", "", -1);
+  return QueryMedia("WHERE a.name=?", accountName, -1);
+}
+
+std::vector<Media> CAlbumStore::ListMedia(int64_t accountId) {
+  return QueryMedia("WHERE m.account_id=?", "", accountId);
+}
+
 bool CAlbumStore::GetMedia(int64_t id, Media* media) {
-  for (const Media& m : ListMedia("")) {
-    if (m.id == id) {
-      *media = m;
-      return true;
-    }
-  }
-  return false;
+  std::vector<Media> found = QueryMedia("WHERE m.id=?", "", id);
+  if (found.empty()) return false;
+  *media = found[0];
+  return true;
 }
 
 }  // namespace albumsvc

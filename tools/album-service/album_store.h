@@ -2,6 +2,11 @@
 // media records in one SQLite database inside the data folder, uploaded files
 // beside it under media/. Every operation is safe to call from the server's
 // worker threads.
+//
+// A stored file survives a crash or power cut once its upload was answered:
+// the file is flushed, moved into media/, its folder flushed, and only then
+// is the record committed. Recover, run at start by the one service that
+// holds the folder, removes what an interrupted upload left behind.
 #pragma once
 
 #include <cstdint>
@@ -38,9 +43,18 @@ struct Media {
   std::string partName;  // file name inside the file part, as sent
   std::string partType;  // Content-Type of the file part
   int64_t size = 0;
-  std::string sha256;   // hex digest of the stored bytes
-  std::string path;     // absolute path of the stored file
-  int64_t created = 0;  // seconds since the epoch
+  std::string sha256;       // hex digest of the stored bytes
+  std::string path;         // absolute path of the stored file
+  int64_t created = 0;      // seconds since the epoch
+  std::string contentType;  // decided from the stored bytes
+};
+
+// What Recover found and put right.
+struct RecoverReport {
+  int tempFilesRemoved = 0;
+  int orphanFilesRemoved = 0;
+  int recordsWithoutFileRemoved = 0;
+  int contentTypesFilled = 0;
 };
 
 enum CreateAlbumResult {
@@ -61,17 +75,30 @@ class CAlbumStore {
   // Creates the folder, the database and its tables when missing.
   bool Open(const std::string& dataDir, std::string* error);
   const std::string& DataDir() const { return dataDir_; }
+  // Only for the service that holds the folder's lock: removes temporary
+  // files, files without a record and records without a file.
+  bool Recover(RecoverReport* report, std::string* error);
+
+  // PBKDF2 iterations for new and rehashed passwords.
+  void SetPasswordIterations(int iterations) { iterations_ = iterations; }
 
   bool AddAccount(const std::string& name, const std::string& password, int64_t quota,
                   std::string* error);
   bool SetQuota(const std::string& name, int64_t quota);
   bool FindAccount(const std::string& name, Account* account);
   std::vector<Account> ListAccounts();
+  // Checks the password (slowly, without holding the store); an account
+  // with an old or weaker hash gets a new one on the way.
   bool CheckLogin(const std::string& name, const std::string& password, Account* account);
 
-  // Sessions last until they are a day old; they survive a restart.
+  // Sessions of the uploader last until they are a day old; they survive a
+  // restart.
   std::string CreateSession(int64_t accountId);
   bool FindSession(const std::string& key, Account* account);
+  // Sessions of the gallery (cookie), kept as hashes of their keys.
+  std::string CreateWebSession(int64_t accountId);
+  bool FindWebSession(const std::string& key, Account* account);
+  void DeleteWebSession(const std::string& key);
 
   // accountName empty: albums of every account.
   std::vector<Album> ListAlbums(const std::string& accountName);
@@ -80,23 +107,30 @@ class CAlbumStore {
 
   // A fresh path in the data folder's temporary area for an incoming file.
   std::string NewTempPath();
-  // Moves the finished temporary file into the media area and records it,
-  // unless the album is not the account's or the quota would be exceeded; the
-  // temporary file is removed in every case.
+  // Moves the finished (already flushed) temporary file into the media area
+  // and records it, unless the album is not the account's or the quota would
+  // be exceeded; the temporary file is removed in every case.
   StoreMediaResult StoreMedia(int64_t accountId, Media* media, const std::string& tempPath);
 
   std::vector<Media> ListMedia(const std::string& accountName);
+  std::vector<Media> ListMedia(int64_t accountId);
   bool GetMedia(int64_t id, Media* media);
+  bool GetAlbum(int64_t id, Album* album);
 
  private:
   bool Exec(const char* sql, std::string* error);
   bool LoadAccount(const char* sql, const std::string& key, Account* account);
   std::vector<Album> QueryAlbums(const char* sql, const std::string& textKey, int64_t intKey);
+  std::vector<Media> QueryMedia(const std::string& where, const std::string& textKey,
+                                int64_t intKey);
+  bool HasColumn(const char* table, const char* column);
 
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   std::string dataDir_;
   uint64_t tempCounter_ = 0;
+  int iterations_ = 600000;
+  std::string dummyHash_;  // checked for unknown names, so they take as long
 };
 
 // Hex SHA-256 of a byte string.

@@ -3,17 +3,22 @@
 // HTTP; the commands manage the data folder.
 #include <signal.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tools/album-service/album_server.h"
 #include "tools/album-service/album_store.h"
+#include "tools/album-service/durable_io.h"
 #include "tools/album-service/listing.h"
+#include "tools/album-service/password_hash.h"
 
 using namespace albumsvc;
 
@@ -24,7 +29,8 @@ const char kUsage[] =
     "\n"
     "Without a command (or with \"serve\") the service answers HTTP requests:\n"
     "/login.php, /dirlist.php, /createdir.php and /upload.php for the uploader,\n"
-    "the gallery at / and the contact page at /contact.php.\n"
+    "the gallery at / (log in to see your own albums) and the contact page at\n"
+    "/contact.php. Only one service may serve a data folder at a time.\n"
     "\n"
     "Options:\n"
     "  --data DIR           data folder: database and uploaded files (created when\n"
@@ -33,11 +39,20 @@ const char kUsage[] =
     "  --port N             port to listen on (default 8642; 0 picks a free port)\n"
     "  --port-file FILE     write the port to FILE once listening\n"
     "  --public-url URL     root of the command URLs given in login answers\n"
-    "                       (default: http:// and the request's Host header)\n"
+    "                       (default: http:// or https:// and the request's Host)\n"
+    "  --tls-cert FILE      serve HTTPS with this PEM certificate (chain) ...\n"
+    "  --tls-key FILE       ... and this PEM private key (no pass phrase)\n"
+    "  --public-gallery     show every album and file to everybody without a\n"
+    "                       login (the gallery is private by default)\n"
     "  --max-upload BYTES   per-upload file size limit; larger files are answered\n"
-    "                       \"3\" (default 100M; 0 for none)\n"
-    "  --max-body BYTES     hard limit of a request body, answered with HTTP 413\n"
-    "                       (default: the upload limit plus 1M)\n"
+    "                       \"3\" whatever their size (default 100M; 0 for none)\n"
+    "  --max-body BYTES     body limit of requests other than uploads, answered\n"
+    "                       with HTTP 413 (default 1M)\n"
+    "  --login-limit N      wrong logins allowed per minute and account; an\n"
+    "                       address gets 2N (default 5; 0 for no limit)\n"
+    "  --password-iterations N\n"
+    "                       PBKDF2-HMAC-SHA256 iterations for new and rehashed\n"
+    "                       passwords (default 600000, at least 1000)\n"
     "  --demo               before serving, create the account demo (password demo)\n"
     "                       and the sample albums Holidays, Family and Garden\n"
     "  --quiet              do not log requests to stderr\n"
@@ -52,6 +67,9 @@ const char kUsage[] =
     "  --test-stall-uploads MODE\n"
     "                       make uploads hang without answering: before-body or\n"
     "                       before-answer, until /test/stall?mode=off or a stop\n"
+    "  --test-crash-at STEP end the process at once (SIGKILL) when an upload\n"
+    "                       reaches STEP: receiving, temp-written,\n"
+    "                       record-inserted, file-moved, folder-synced, committed\n"
     "\n"
     "Commands:\n"
     "  serve                                serve HTTP (the default)\n"
@@ -102,6 +120,20 @@ void SeedDemo(CAlbumStore& store) {
 }
 
 int Serve(CAlbumStore& store, const ServerOptions& options, const std::string& portFile) {
+  // Before anything in the folder is touched: a second service would take
+  // the first one's temporary files for leftovers.
+  CFolderLock lock;
+  std::string error;
+  if (!lock.Acquire(store.DataDir(), &error)) return Fail(error);
+  RecoverReport report;
+  if (!store.Recover(&report, &error)) return Fail(error);
+  if (report.tempFilesRemoved || report.orphanFilesRemoved || report.recordsWithoutFileRemoved)
+    std::fprintf(stderr,
+                 "album-service: cleaned up after an interrupted run: %d temporary file(s), %d "
+                 "file(s) without a record, %d record(s) without a file\n",
+                 report.tempFilesRemoved, report.orphanFilesRemoved,
+                 report.recordsWithoutFileRemoved);
+
   // Signals are taken by a thread of their own so that stopping is an
   // ordinary call, not work inside a signal handler.
   sigset_t set;
@@ -112,21 +144,35 @@ int Serve(CAlbumStore& store, const ServerOptions& options, const std::string& p
   signal(SIGPIPE, SIG_IGN);
 
   CAlbumServer server(&store, options);
-  std::string error;
   if (!server.Bind(&error)) return Fail(error);
   if (!portFile.empty()) {
     std::string tmp = portFile + ".tmp";
     std::ofstream(tmp) << server.Port() << "\n";
     std::rename(tmp.c_str(), portFile.c_str());
   }
-  std::fprintf(stderr, "album-service: serving http://%s:%d/ from %s\n", options.address.c_str(),
-               server.Port(), store.DataDir().c_str());
+  std::fprintf(stderr, "album-service: serving %s://%s:%d/ from %s\n",
+               options.tlsCert.empty() ? "http" : "https", options.address.c_str(), server.Port(),
+               store.DataDir().c_str());
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool ended = false;
   std::thread waiter([&] {
     int sig = 0;
     sigwait(&set, &sig);
-    server.Stop();
+    // A signal that comes before the server loop has started would find
+    // nothing to stop; ask again until serving has ended.
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!ended) {
+      server.Stop();
+      changed.wait_for(lock, std::chrono::milliseconds(50));
+    }
   });
   bool ok = server.Run();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    ended = true;
+  }
+  changed.notify_all();
   // Wake the signal thread if serving ended for another reason.
   pthread_kill(waiter.native_handle(), SIGTERM);
   waiter.join();
@@ -139,7 +185,8 @@ int Serve(CAlbumStore& store, const ServerOptions& options, const std::string& p
 int main(int argc, char** argv) {
   ServerOptions options;
   std::string dataDir = "album-data", portFile;
-  bool demo = false, json = false, haveMaxBody = false;
+  bool demo = false, json = false;
+  int64_t iterations = kDefaultPasswordIterations;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -173,7 +220,27 @@ int main(int argc, char** argv) {
     } else if (a == "--max-body") {
       if (!value(&v) || !ParseBytes(v, &options.maxBody))
         return Fail("--max-body needs a byte count");
-      haveMaxBody = true;
+    } else if (a == "--public-gallery") {
+      options.publicGallery = true;
+    } else if (a == "--tls-cert") {
+      if (!value(&options.tlsCert)) return Fail("--tls-cert needs a PEM file");
+    } else if (a == "--tls-key") {
+      if (!value(&options.tlsKey)) return Fail("--tls-key needs a PEM file");
+    } else if (a == "--login-limit") {
+      int64_t n = 0;
+      if (!value(&v) || !ParseBytes(v, &n) || n > 1000000)
+        return Fail("--login-limit needs a count (0 for no limit)");
+      options.loginFailuresPerMinute = static_cast<int>(n);
+    } else if (a == "--password-iterations") {
+      if (!value(&v) || !ParseBytes(v, &iterations) || iterations < kMinPasswordIterations ||
+          iterations > kMaxPasswordIterations)
+        return Fail("--password-iterations needs 1000 to 10000000");
+    } else if (a == "--test-crash-at") {
+      if (!value(&v) || !IsCrashStep(v))
+        return Fail(
+            "--test-crash-at needs receiving, temp-written, record-inserted, file-moved, "
+            "folder-synced or committed");
+      SetCrashStep(v);
     } else if (a == "--demo") {
       demo = true;
     } else if (a == "--quiet") {
@@ -191,10 +258,12 @@ int main(int argc, char** argv) {
       args.push_back(a);
     }
   }
-  (void)haveMaxBody;
+  if (options.tlsCert.empty() != options.tlsKey.empty())
+    return Fail("--tls-cert and --tls-key go together");
 
   CAlbumStore store;
   std::string error;
+  store.SetPasswordIterations(static_cast<int>(iterations));
   if (!store.Open(dataDir, &error)) return Fail(error);
   if (demo) SeedDemo(store);
 

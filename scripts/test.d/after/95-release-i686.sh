@@ -123,7 +123,10 @@
   export QUIB_SETUP_EXE=$setup QUIB_PACKAGE_STAGE=$stage QUIB_VXUSB_PROBE=$probe
   export QUIB_I686_SERVICE_URL=$i686_url QUIB_I686_USER=$user QUIB_I686_PASSWORD=$password
   export QUIB_EXPECTED_VERSION=$i686_version
-  timeout --kill-after=30 2700 "$loader" "$driver" --gtest_color=no \
+  # 32-bit processes start slowly under the emulation: a case may take
+  # many minutes before the watchdog should call it hung.
+  QUIB_TEST_BOUND=${QUIB_I686_TEST_BOUND:-900} \
+    timeout --kill-after=30 2700 "$loader" "$driver" --gtest_color=no \
     --gtest_filter="${QUIB_I686_FILTER:-*}" ||
     fail "the i686 release run failed"
 ) || return 1 2>/dev/null || exit 1

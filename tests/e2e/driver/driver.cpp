@@ -15,6 +15,20 @@ const char kMainTitle[] = "quib\xAE-uploader";
 
 namespace {
 
+// How long a message to the program under test may take.
+constexpr UINT kSendTimeoutMs = 10000;
+
+// A message to a window of another thread or process; 0 when it does not
+// answer in time.
+LRESULT SendTimed(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(window, msg, wp, lp, SMTO_NORMAL | SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                           &result)) {
+    return 0;
+  }
+  return static_cast<LRESULT>(result);
+}
+
 std::string Env(const char* name) {
   char buffer[4096] = {};
   const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
@@ -172,7 +186,8 @@ HWND CProgram::WaitMainWindow(DWORD timeoutMs) {
 }
 
 bool CProgram::WaitExit(DWORD timeoutMs, DWORD* code) {
-  if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return false;
+  const std::string what = "quibuploader.exe (process " + std::to_string(pid_) + ") to end";
+  if (!quibtest::WaitHandle(process_, timeoutMs, what.c_str())) return false;
   if (code) GetExitCodeProcess(process_, code);
   return true;
 }
@@ -203,7 +218,8 @@ void CProgram::Close() {
       10000);
   if (!ended) {
     TerminateProcess(process_, 1);
-    WaitExit(5000);
+    // Not abandoned by the watchdog: the process is going anyway.
+    WaitForSingleObject(process_, 5000);
   }
 }
 
@@ -220,6 +236,9 @@ HWND FindTopWindow(const char* title, DWORD pid, const char* className) {
 }
 
 HWND WaitForWindow(const char* title, DWORD pid, DWORD timeoutMs, const char* className) {
+  const quibtest::CWaitNote note("window \"" + std::string(title ? title : "(any)") + "\"" +
+                                 (className ? std::string(" of class ") + className : "") +
+                                 " of process " + std::to_string(pid));
   HWND found = nullptr;
   WaitUntil(
       [&] {
@@ -231,6 +250,7 @@ HWND WaitForWindow(const char* title, DWORD pid, DWORD timeoutMs, const char* cl
 }
 
 HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
+  const quibtest::CWaitNote note("a message box of process " + std::to_string(pid));
   HWND found = nullptr;
   WaitUntil(
       [&] {
@@ -271,19 +291,21 @@ std::string MessageBoxText(HWND box) {
 }
 
 bool WaitWindowGone(HWND window, DWORD timeoutMs) {
+  char title[256] = {};
+  GetWindowTextA(window, title, sizeof title);
+  const quibtest::CWaitNote note(std::string("window \"") + title + "\" to close");
   return WaitUntil([&] { return !IsWindow(window); }, timeoutMs);
 }
 
 std::string GetText(HWND window) {
   if (!window) return {};
   char buffer[8192] = {};
-  const LRESULT n =
-      SendMessageA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+  const LRESULT n = SendTimed(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
   return std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
 void SetText(HWND window, const std::string& text) {
-  SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  SendTimed(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void PostClick(HWND dialog, int id) {
@@ -317,7 +339,7 @@ std::vector<ListEntry> ReadListView(HWND list) {
                                 MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (remote) {
     char* remoteText = static_cast<char*>(remote) + sizeof(LVITEMA);
-    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    const int count = static_cast<int>(SendTimed(list, LVM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
       LVITEMA item{};
       item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
@@ -327,7 +349,7 @@ std::vector<ListEntry> ReadListView(HWND list) {
       item.cchTextMax = kTextSize;
       SIZE_T done = 0;
       WriteProcessMemory(process, remote, &item, sizeof item, &done);
-      SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote));
+      SendTimed(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote));
       ReadProcessMemory(process, remote, &item, sizeof item, &done);
       char text[kTextSize] = {};
       ReadProcessMemory(process, remoteText, text, kTextSize - 1, &done);
@@ -362,8 +384,7 @@ void SelectListEntry(HWND list, int index, bool selected) {
     item.state = selected ? LVIS_SELECTED : 0;
     SIZE_T done = 0;
     WriteProcessMemory(process, remote, &item, sizeof item, &done);
-    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index),
-                 reinterpret_cast<LPARAM>(remote));
+    SendTimed(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(remote));
     VirtualFreeEx(process, remote, 0, MEM_RELEASE);
   }
   CloseHandle(process);

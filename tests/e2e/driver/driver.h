@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/win/support/wait_note.h"
+
 namespace e2e {
 
 // "/unix/path" as Wine sees it ("Z:\unix\path"); Windows paths stay as they are.
@@ -51,23 +53,26 @@ bool RunToExit(const std::string& args, DWORD timeoutMs, DWORD* exitCode = nullp
 
 // Top-level window with this title, of this process when pid is not 0.
 HWND FindTopWindow(const char* title, DWORD pid = 0, const char* className = nullptr);
+// The visible window; null on time-out. Every wait of the driver ends at once
+// when the watchdog has given up on the test, and is named for its report.
 HWND WaitForWindow(const char* title, DWORD pid, DWORD timeoutMs, const char* className = nullptr);
 // A message box (#32770 with a static 0xFFFF) of the process; null on time-out.
 HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs);
 std::string MessageBoxText(HWND box);
 // True when the window disappears within the time.
 bool WaitWindowGone(HWND window, DWORD timeoutMs);
-// Waits until a condition holds, polling; false on time-out.
+// Waits until a condition holds, polling; false on time-out, or at once when
+// the watchdog has given up on the test. The watchdog names the wait by the
+// caller's file and line; a quibtest::CWaitNote around it says more.
 template <typename F>
-bool WaitUntil(F condition, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!condition()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(50);
-  }
-  return true;
+bool WaitUntil(F condition, DWORD timeoutMs, const char* file = __builtin_FILE(),
+               int line = __builtin_LINE()) {
+  return quibtest::PollUntil(condition, timeoutMs, 50,
+                             quibtest::CWaitNote("a condition", file, line));
 }
 
+// Messages to the program under test are sent with a time-out (10 s), so a
+// hung program fails the test instead of stopping the driver.
 std::string GetText(HWND window);
 void SetText(HWND window, const std::string& text);
 // Presses a button without waiting for what it opens (modal loops).

@@ -19,12 +19,15 @@ using std::min;
 #include <gdiplus.h>
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/e2e/driver/driver.h"
+#include "tests/e2e/upload/scripted_service.h"
 
 using namespace e2e;
 
@@ -127,8 +130,9 @@ std::string UrlEncode(const std::string& text) {
 std::string NewAccount(const std::string& stem, const std::string& password,
                        const std::string& quota = "") {
   static int counter = 0;
-  const std::string name =
-      stem + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(++counter);
+  // Process ids repeat between runs of a kept Wine prefix; the time does not.
+  const std::string name = stem + std::to_string(GetCurrentProcessId()) + "x" +
+                           std::to_string(++counter) + "t" + std::to_string(GetTickCount());
   bool ok = false;
   Get("/test/account?name=" + name + "&password=" + UrlEncode(password) +
           (quota.empty() ? "" : "&quota=" + quota),
@@ -211,6 +215,12 @@ class Upload : public testing::Test {
   void TearDown() override {
     if (program_) program_.reset();
     ClearProfile();
+    // A test that failed half-way must not leave the service stalling or
+    // limited for the tests after it.
+    if (!ServiceUrl().empty()) {
+      Get("/test/stall?mode=off");
+      Get("/test/limits?max-upload=104857600");
+    }
   }
 
   void Start(const std::vector<std::string>& files) {
@@ -242,6 +252,187 @@ class Upload : public testing::Test {
   std::unique_ptr<CProgram> program_;
   HWND main_ = nullptr;
 };
+
+// Runs a scripted server where the program expects the album service, which
+// steps aside for these tests. They come before the tests that use the service
+// (suites run in the order of their first test): the connections the service
+// closes stay on its port for a minute, and only the service itself may take
+// the port again while they do.
+class UploadScripted : public Upload {
+ protected:
+  static void SetUpTestSuite() {
+    const std::string data = ServiceData();
+    if (data.empty() || !WriteBytes(data + "\\stop-request", "")) return;
+    stopped_ = WaitUntil([&] { return Exists(data + "\\stopped"); }, 10000);
+  }
+  static void TearDownTestSuite() {
+    if (!stopped_) return;
+    const std::string data = ServiceData();
+    WriteBytes(data + "\\start-request", "");
+    EXPECT_TRUE(WaitUntil([&] { return Exists(data + "\\started"); }, 20000))
+        << "the album service did not come back";
+    stopped_ = false;
+  }
+  void SetUp() override {
+    Upload::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_TRUE(stopped_) << "the album service did not step aside";
+    const std::string url = ServiceUrl();
+    const uint16_t port = static_cast<uint16_t>(std::atoi(url.c_str() + url.rfind(':') + 1));
+    // Bounded by the minute that closed connections of the service hold the port.
+    const bool listening = WaitUntil(
+        [&] {
+          service_ = std::make_unique<CScriptedService>(port);
+          if (service_->Ok()) return true;
+          service_.reset();
+          Sleep(450);
+          return false;
+        },
+        70000);
+    ASSERT_TRUE(listening) << "port " << port << " stayed taken";
+  }
+  void TearDown() override {
+    Upload::TearDown();
+    service_.reset();
+  }
+  static bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  static bool stopped_;
+  std::unique_ptr<CScriptedService> service_;
+};
+
+bool UploadScripted::stopped_ = false;
+
+// A server that answers at once may answer the login before the run's window
+// exists; one that holds its answer answers after the window shows. Either
+// way the run goes on to the album list.
+TEST_F(UploadScripted, LogInAnsweredAtOnceOrLateGoesOnToTheAlbums) {
+  StoreCredentials("tester", "secret", 1);
+  const std::string a = File("a.jpg");
+  ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
+  Start({a});
+  for (bool hold : {false, true}) {
+    SCOPED_TRACE(hold ? "answer after the window" : "answer at once");
+    service_->HoldLogIn(hold);
+    PostClick(main_, kUpload);
+    if (hold) {
+      HWND transfer = Dialog("Uploading...");
+      ASSERT_TRUE(transfer);
+      service_->ReleaseLogIn();
+    }
+    HWND folder = Dialog("Select album", 30000);
+    if (!folder) {
+      HWND transfer = FindTopWindow("Uploading...", Pid());
+      if (transfer) SaveScreenshot(transfer, "upload-login-answer-not-taken");
+      FAIL() << "no album dialog; the server saw:\n" << service_->Describe();
+    }
+    PostClick(folder, IDCANCEL);
+    ASSERT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, 10000));
+  }
+  EXPECT_EQ(service_->Count("/login.php"), 2);
+  EXPECT_EQ(service_->Count("/dirlist.php"), 2);
+  EXPECT_EQ(ListCaptions(List()).size(), 1u);
+}
+
+// "-stop" while the album dialog is open ends that dialog's loop as if OK had
+// been pressed on no album (under Wine). The program must close without
+// starting an upload to the public inbox.
+TEST_F(UploadScripted, StopDuringTheAlbumDialogUploadsNothing) {
+  service_->SetAnswer("/dirlist.php", "0\r\nCount=0\r\nUser=tester\r\n");
+  StoreCredentials("tester", "secret", 1);
+  const std::string a = File("a.jpg");
+  ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
+  Start({a});
+  PostClick(main_, kUpload);
+  HWND folder = Dialog("Select album", 60000);
+  ASSERT_TRUE(folder);
+  ASSERT_TRUE(RunToExit("-stop", 30000));
+  EXPECT_TRUE(program_->WaitExit(20000)) << "the program did not end on -stop";
+  // Anything the program sent has arrived by the time it has ended.
+  EXPECT_EQ(service_->Count("/upload.php"), 0);
+  EXPECT_EQ(service_->Count("/dirlist.php"), 1);
+}
+
+// A server that stops reading after 2 MB of a 60 MB upload: the body write
+// blocks, and under Wine closing the request does not end it. Cancelling
+// (the button, then Esc) still ends the run at once, the main window stays
+// responsive, and the program ends cleanly once the connection goes.
+TEST_F(UploadScripted, CancelWhileTheServerStopsReadingEndsTheRunAtOnce) {
+  constexpr size_t kStopAfter = 2 * 1024 * 1024;
+  service_->StopReadingUploadsAfter(kStopAfter);
+  StoreCredentials("tester", "secret", 0);
+  const std::string large = File("large.flv");
+  ASSERT_TRUE(WriteMovie(large, 60 * 1024 * 1024));
+  Start({large});
+  for (bool escape : {false, true}) {
+    SCOPED_TRACE(escape ? "Esc" : "Cancel upload");
+    const int uploads = service_->Count("/upload.php");
+    PostClick(main_, kUpload);
+    HWND transfer = Dialog("Uploading...");
+    ASSERT_TRUE(transfer);
+    ASSERT_TRUE(service_->WaitFor(
+        [&](const std::vector<ScriptedRequest>& requests) {
+          int seen = 0;
+          for (const ScriptedRequest& r : requests) {
+            if (r.path.rfind("/upload.php", 0) == 0 && ++seen > uploads) {
+              return r.bodyBytes >= kStopAfter;
+            }
+          }
+          return false;
+        },
+        60000))
+        << "the server did not get 2 MB of the body";
+    // The client fills the connection's buffers, then its write blocks: the
+    // bar stops.
+    HWND bar = GetDlgItem(transfer, kTransferProgress);
+    LRESULT last = -1;
+    DWORD since = GetTickCount();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          const LRESULT now = SendMessageA(bar, PBM_GETPOS, 0, 0);
+          if (now != last) {
+            last = now;
+            since = GetTickCount();
+          }
+          return GetTickCount() - since > 1500;
+        },
+        60000))
+        << "the body kept moving";
+    EXPECT_LT(last, 100);
+    SaveScreenshot(transfer, escape ? "upload-stopped-reading-esc" : "upload-stopped-reading");
+    const DWORD start = GetTickCount();
+    if (escape) {
+      PostMessageA(transfer, WM_COMMAND, IDCANCEL, 0);
+    } else {
+      PostClick(transfer, kTransferCancel);
+    }
+    // The run has ended once the main window takes input again (its modal
+    // loop re-enables it at once; Wine then takes up to 2 s to take a closed
+    // window down when no window manager runs).
+    const bool ended = WaitUntil([&] { return IsWindowEnabled(main_) != FALSE; }, 20000);
+    const DWORD took = GetTickCount() - start;
+    ASSERT_TRUE(ended) << "the run did not end while the write was blocked";
+    std::printf("run ended %lu ms after the cancel\n", static_cast<unsigned long>(took));
+    EXPECT_LT(took, 1000u);
+    EXPECT_TRUE(WaitWindowGone(transfer, 10000));
+    // The main window answers at once and keeps the file; no message.
+    DWORD_PTR reply = 0;
+    EXPECT_TRUE(SendMessageTimeoutA(main_, WM_USER, 0, 0, SMTO_ABORTIFHUNG, 1000, &reply));
+    EXPECT_EQ(reply, 0x534B0000u);
+    EXPECT_EQ(WaitForMessageBox(Pid(), 500), nullptr);
+    EXPECT_EQ(ListCaptions(List()), std::vector<std::string>{"large.flv"});
+  }
+  // The server goes: the abandoned writes fail and their requests end on
+  // their own. The program carries on and ends cleanly.
+  service_.reset();
+  EXPECT_EQ(SendMessageA(main_, WM_USER, 0, 0), 0x534B0000);
+  PostMessageA(main_, WM_CLOSE, 0, 0);
+  DWORD code = 1;
+  EXPECT_TRUE(program_->WaitExit(20000, &code));
+  EXPECT_EQ(code, 0u);
+}
 
 TEST_F(Upload, NewUserCreatesAnAlbumAndShrinksTheLargePicture) {
   const std::string user = NewAccount("new", "pass word");
@@ -479,6 +670,7 @@ TEST_F(Upload, CancelWhileTheServerStallsEndsPromptly) {
   ASSERT_TRUE(transfer);
   // The body is sent; the answer never comes. A loaded machine can take a
   // while to get there; a picture of the dialog tells what it showed if not.
+  const quibtest::CWaitNote note("the whole body to be sent (progress bar at 100)");
   const bool sent = WaitUntil(
       [&] {
         return SendMessageA(GetDlgItem(transfer, kTransferProgress), PBM_GETPOS, 0, 0) == 100;
@@ -547,6 +739,59 @@ TEST_F(Upload, ServiceStoppedMidRun) {
   bool ok = false;
   Get("/test/stall?mode=off", &ok);
   EXPECT_TRUE(ok);
+}
+
+// Files handed over by a second start while a run is under way were not part
+// of it: they stay in the list with their thumbnails, while the run's own
+// files leave it, the one refused as too big included.
+TEST_F(Upload, FilesArrivingDuringARunStayInTheList) {
+  const std::string user = NewAccount("arrive", "pw");
+  ASSERT_FALSE(user.empty());
+  StoreCredentials(user, "pw", 1);
+  ASSERT_EQ(Get("/test/limits?max-upload=200000"), "ok\n");
+  const std::string a = File("first.jpg"), big = File("huge-movie.flv"), c = File("third.jpg"),
+                    late = File("late.png");
+  ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
+  ASSERT_TRUE(WriteMovie(big, 600 * 1024));
+  ASSERT_TRUE(WritePicture(c, 100, 80, RGB(0, 200, 0)));
+  ASSERT_TRUE(WritePicture(late, 100, 80, RGB(0, 0, 220)));
+  Start({a, big, c});
+  PostClick(main_, kUpload);
+  HWND folder = Dialog("Select album", 60000);
+  ASSERT_TRUE(folder);
+  // "Send To" while the album dialog waits: a second start forwards the file.
+  DWORD code = 1;
+  ASSERT_TRUE(RunToExit(Quote({late}), 30000, &code));
+  EXPECT_EQ(code, 0u);
+  ASSERT_TRUE(WaitUntil([&] { return ListCaptions(List()).size() == 4; }, 10000));
+  PostClick(folder, kFolderNew);
+  HWND name = Dialog("New album");
+  ASSERT_TRUE(name);
+  SetText(GetDlgItem(name, kNameEdit), "Arrivals");
+  PostClick(name, IDOK);
+  Answer("'huge-movie.flv' is too big for upload.", "upload-arrival-too-big");
+  Answer("2 file(s) successfully uploaded.", "upload-arrival-final");
+  Get("/test/limits?max-upload=104857600");
+  ASSERT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, 10000));
+
+  const std::vector<ListEntry> entries = ReadListView(List());
+  SaveScreenshot(main_, "upload-arrival-kept");
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].text, "late.png");
+  EXPECT_EQ(entries[0].image, 0);
+  // Its thumbnail is drawn: the list shows blue where the picture is.
+  const auto media = Media(user);
+  ASSERT_EQ(media.size(), 2u);
+  EXPECT_EQ(media[0].at("filename"), "third.jpg");
+  EXPECT_EQ(media[1].at("filename"), "first.jpg");
+  // The file that arrived goes with the next run.
+  PostClick(main_, kUpload);
+  folder = Dialog("Select album", 60000);
+  ASSERT_TRUE(folder);
+  PostClick(folder, IDOK);
+  Answer("1 file(s) successfully uploaded.", "upload-arrival-second-run");
+  EXPECT_TRUE(WaitUntil([&] { return ListCaptions(List()).empty(); }, 10000));
+  EXPECT_EQ(Media(user).size(), 3u);
 }
 
 }  // namespace

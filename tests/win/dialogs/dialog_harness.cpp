@@ -93,9 +93,19 @@ BOOL CALLBACK FindOwnWindow(HWND hwnd, LPARAM lp) {
   return FALSE;
 }
 
+// The dialogs run on a thread of their own; one that hangs must not stop the
+// player.
+LRESULT SendTimed(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(window, msg, wp, lp, SMTO_NORMAL | SMTO_ABORTIFHUNG, kWaitMs, &result)) {
+    return 0;
+  }
+  return static_cast<LRESULT>(result);
+}
+
 std::string GetText(HWND window) {
   char text[4096] = {};
-  SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  SendTimed(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
   return text;
 }
 
@@ -166,9 +176,13 @@ int RunReg(const std::string& args, std::string* output) {
   std::string text;
   char buffer[4096];
   DWORD got = 0;
-  while (ReadFile(read.h, buffer, sizeof buffer, &got, nullptr) && got > 0)
-    text.append(buffer, got);
-  WaitForSingleObject(pi.hProcess, 30000);
+  {
+    // reg.exe ends its output by ending; a pipe read cannot be abandoned.
+    const quibtest::CWaitNote note("the output of " + command);
+    while (ReadFile(read.h, buffer, sizeof buffer, &got, nullptr) && got > 0)
+      text.append(buffer, got);
+  }
+  quibtest::WaitHandle(pi.hProcess, 30000, "reg.exe to end");
   DWORD code = static_cast<DWORD>(-1);
   GetExitCodeProcess(pi.hProcess, &code);
   CloseHandle(pi.hProcess);
@@ -224,6 +238,9 @@ INT_PTR RunDialog(const std::function<INT_PTR(HWND owner)>& run,
   });
   DWORD userDoneAt = 0;
   DWORD lastCancel = 0;
+  // Bounded by the watchdog: once it gives up on the test, whatever is open
+  // is cancelled at once; a dialog that ignores that is the supervisor's.
+  const quibtest::CWaitNote note("the dialog to end and the user to finish");
   while (!(dialogDone && userDone)) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     MSG msg;
@@ -235,7 +252,7 @@ INT_PTR RunDialog(const std::function<INT_PTR(HWND owner)>& run,
     // whatever is open on the dialog's thread, once a second.
     const DWORD now = GetTickCount();
     if (userDone && !dialogDone && !userDoneAt) userDoneAt = now;
-    const bool abandoned = userDoneAt && now - userDoneAt > 3000;
+    const bool abandoned = (userDoneAt && now - userDoneAt > 3000) || quibtest::WaitsAbandoned();
     if ((abandoned || now - start > 60000) && now - lastCancel > 1000) {
       if (!lastCancel) ADD_FAILURE() << "the dialog was left open";
       lastCancel = now;
@@ -249,6 +266,7 @@ INT_PTR RunDialog(const std::function<INT_PTR(HWND owner)>& run,
 }
 
 HWND WaitDialog(const char* caption) {
+  const quibtest::CWaitNote note(std::string("dialog \"") + caption + "\"");
   FindData data{caption, "#32770", nullptr};
   WaitUntil(
       [&] {
@@ -262,10 +280,12 @@ HWND WaitDialog(const char* caption) {
 // Under Xvfb without a window manager Wine waits 2 s for a hidden window to
 // be withdrawn before it destroys it.
 bool WaitGone(HWND window) {
+  const quibtest::CWaitNote note("a window of the dialogs to close");
   return WaitUntil([&] { return !IsWindow(window); }, kWaitMs);
 }
 
 HWND WaitMessageBox(HWND owner) {
+  const quibtest::CWaitNote note("a message box");
   HWND box = nullptr;
   WaitUntil(
       [&] {
@@ -313,7 +333,7 @@ std::string Text(HWND dialog, int id) {
 }
 
 void Type(HWND dialog, int id, const std::string& text) {
-  SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  SendTimed(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void Click(HWND dialog, int id) {
@@ -328,7 +348,7 @@ void PressKey(HWND dialog, WPARAM key) {
 }
 
 bool IsChecked(HWND dialog, int id) {
-  return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  return SendTimed(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 HWND FocusOf(HWND dialog) {

@@ -10,6 +10,8 @@
 #include <map>
 #include <string>
 
+#include "tests/win/support/wait_note.h"
+
 namespace dlgtest {
 
 // Registry location of the profile, below HKEY_CURRENT_USER.
@@ -37,15 +39,13 @@ int RunReg(const std::string& args, std::string* output = nullptr);
 // dialog with Cancel.
 INT_PTR RunDialog(const std::function<INT_PTR(HWND owner)>& run, const std::function<void()>& user);
 
-// Polls until the condition holds; false after timeoutMs.
+// Polls until the condition holds; false after timeoutMs, or at once when the
+// watchdog has given up on the test (it names the wait by file and line).
 template <typename F>
-bool WaitUntil(F condition, DWORD timeoutMs = 10000) {
-  const DWORD start = GetTickCount();
-  while (!condition()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(20);
-  }
-  return true;
+bool WaitUntil(F condition, DWORD timeoutMs = 10000, const char* file = __builtin_FILE(),
+               int line = __builtin_LINE()) {
+  return quibtest::PollUntil(condition, timeoutMs, 20,
+                             quibtest::CWaitNote("a condition", file, line));
 }
 
 // --- what the user does ---------------------------------------------------

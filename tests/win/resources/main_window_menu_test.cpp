@@ -9,18 +9,23 @@
 #include "app/uploader_app.h"
 #include "app/uploader_dlg.h"
 #include "res/resource.h"
+#include "tests/win/support/wait_note.h"
 
 TEST(MainWindowMenu, SystemMenuOffersTheAboutBox) {
   CUploaderDlg dialog;
   std::string item;
   UINT separatorState = 0;
+  const DWORD testThread = GetCurrentThreadId();
   std::thread user([&] {
     HWND window = nullptr;
-    for (int i = 0; i < 200 && !window; ++i) {
-      Sleep(50);
-      window = FindWindowA(nullptr, QUIB_WINDOW_TITLE);
+    quibtest::PollUntil(
+        [&] { return (window = FindWindowA(nullptr, QUIB_WINDOW_TITLE)) != nullptr; }, 10000, 50,
+        quibtest::CWaitNote("the main window to open"));
+    if (!window) {
+      // Without its window nobody could close the dialog: end its loop.
+      PostThreadMessageA(testThread, WM_QUIT, 0, 0);
+      return;
     }
-    if (!window) return;
     HMENU menu = GetSystemMenu(window, FALSE);
     char text[128] = {};
     GetMenuStringA(menu, IDM_ABOUTBOX, text, sizeof text, MF_BYCOMMAND);

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/win/support/wait_note.h"
+
 namespace {
 
 // Winsock stays started for the whole test program.
@@ -54,6 +56,9 @@ CLoopbackServer::~CLoopbackServer() {
     stopping_ = true;
     for (SOCKET s : held_) closesocket(s);
     held_.clear();
+    // A client that neither sends nor hangs up must not keep the server
+    // thread in its read.
+    if (serving_ != INVALID_SOCKET) shutdown(serving_, SD_BOTH);
     changed_.notify_all();
   }
   closesocket(listener_);
@@ -84,7 +89,10 @@ std::vector<std::string> CLoopbackServer::Requests() {
 
 bool CLoopbackServer::WaitRequestsComplete(size_t n) {
   std::unique_lock<std::mutex> guard(lock_);
-  return changed_.wait_for(guard, std::chrono::seconds(60), [&] { return complete_ >= n; });
+  const std::string what =
+      std::to_string(n) + " complete request(s) at loopback port " + std::to_string(port_);
+  return quibtest::WaitOn(
+      changed_, guard, std::chrono::seconds(60), [&] { return complete_ >= n; }, what.c_str());
 }
 
 void CLoopbackServer::Append(size_t index, const char* data, size_t size) {
@@ -106,8 +114,15 @@ void CLoopbackServer::Serve() {
       }
       index = requests_.size();
       requests_.emplace_back();
+      serving_ = client;
     }
+    // Reads end after a minute of silence at the latest.
+    DWORD timeout = 60000;
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+               sizeof timeout);
     Handle(client, index);
+    std::lock_guard<std::mutex> guard(lock_);
+    serving_ = INVALID_SOCKET;
   }
 }
 

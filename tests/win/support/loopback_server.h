@@ -36,7 +36,7 @@ class CLoopbackServer {
 
   // Bytes received on each connection so far, in order of acceptance.
   std::vector<std::string> Requests();
-  // Waits (hang guard only) until n requests were read completely.
+  // Waits (hang guard only, 60 s) until n requests were read completely.
   bool WaitRequestsComplete(size_t n);
 
   // A port on which nothing listens.
@@ -56,7 +56,8 @@ class CLoopbackServer {
   std::mutex lock_;
   std::condition_variable changed_;
   std::vector<std::string> requests_;
-  std::vector<SOCKET> held_;  // connections kept open while stalling
+  std::vector<SOCKET> held_;         // connections kept open while stalling
+  SOCKET serving_ = INVALID_SOCKET;  // the connection being read, closed by the destructor
   size_t complete_ = 0;
   std::thread thread_;
 };
