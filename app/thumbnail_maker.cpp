@@ -14,9 +14,6 @@ namespace {
 
 constexpr int CanvasWidth = 104;
 constexpr int CanvasHeight = 78;
-// The content is a small picture shown at its own size: quality 90 keeps it
-// indistinguishable from the bitmap it was made from, at a few KB.
-constexpr long ContentQuality = 90;
 // An EXIF preview whose proportions differ from the picture's by more than
 // this is letterboxed (or squeezed).
 constexpr double AspectTolerance = 0.02;
@@ -57,6 +54,31 @@ class CDecoded {
   IStream* stream_ = nullptr;
   std::unique_ptr<Bitmap> bitmap_;
 };
+
+// A small picture as PNG bytes in memory.
+bool EncodePng(Image& image, std::string& bytes) {
+  bytes.clear();
+  CLSID png;
+  if (!GetEncoderClsid(L"image/png", &png)) return false;
+  IStream* stream = nullptr;
+  if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) return false;
+  bool ok = image.Save(stream, &png, nullptr) == Ok;
+  STATSTG stat{};
+  HGLOBAL memory = nullptr;
+  ok = ok && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) &&
+       SUCCEEDED(GetHGlobalFromStream(stream, &memory)) && memory &&
+       stat.cbSize.QuadPart <= GlobalSize(memory);
+  if (ok) {
+    if (const void* data = GlobalLock(memory)) {
+      bytes.assign(static_cast<const char*>(data), static_cast<size_t>(stat.cbSize.QuadPart));
+      GlobalUnlock(memory);
+    } else {
+      ok = false;
+    }
+  }
+  stream->Release();
+  return ok;
+}
 
 // The thumbnail size of a w x h picture: fitted into the canvas, rounded.
 void FitRounded(int w, int h, int& tw, int& th) {
@@ -193,7 +215,8 @@ bool EncodeThumbnailContent(Bitmap& content, int x, int y, bool framed, Thumbnai
   made.width = static_cast<int>(content.GetWidth());
   made.height = static_cast<int>(content.GetHeight());
   made.framed = framed;
-  if (EncodeJpeg(content, ContentQuality, made.jpeg) != Ok || made.jpeg.empty()) return false;
+  // Lossless: the list shows exactly the pixels that were made.
+  if (!EncodePng(content, made.png) || made.png.empty()) return false;
   data = std::move(made);
   return true;
 }
@@ -261,8 +284,8 @@ CBitmap ThumbnailBitmap(const ThumbnailData& data) {
       Pen frame(FrameGrey, 1.0f);
       graphics.DrawRectangle(&frame, 0, 0, CanvasWidth - 1, CanvasHeight - 1);
     }
-    if (!data.jpeg.empty()) {
-      CDecoded content(data.jpeg);
+    if (!data.png.empty()) {
+      CDecoded content(data.png);
       if (!content.Get() ||
           graphics.DrawImage(content.Get(), Rect(data.x, data.y, data.width, data.height)) != Ok) {
         return CBitmap();

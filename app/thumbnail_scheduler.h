@@ -16,7 +16,7 @@
 namespace quib {
 
 // A thumbnail as an item keeps it: where the picture sits on the white
-// 104 x 78 canvas, the picture at that size as JPEG bytes, and whether the
+// 104 x 78 canvas, the picture at that size as PNG bytes, and whether the
 // light grey frame of a turned picture is drawn around it. A few KB, so
 // thousands of items fit in memory; the bitmap is made when it is shown.
 struct ThumbnailData {
@@ -25,7 +25,7 @@ struct ThumbnailData {
   int width = 0;
   int height = 0;
   bool framed = false;
-  std::string jpeg;  // empty: the plain white canvas
+  std::string png;  // empty: the plain white canvas
 };
 
 struct ThumbnailJob {
