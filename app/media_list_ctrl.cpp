@@ -29,7 +29,9 @@ constexpr UINT_PTR SubclassId = 1005;
 
 constexpr int IconSpacingX = 114;
 constexpr int IconSpacingY = 104;
-constexpr int ImageListGrowth = 10;
+// The image list copies all its images whenever it grows: for thousands of
+// files it must grow in large steps.
+constexpr int ImageListGrowth = 256;
 
 bool IsAcceptedType(const std::string& type) {
   return type.compare(0, 6, "image/") == 0 || type.compare(0, 6, "video/") == 0 ||
@@ -283,12 +285,14 @@ std::vector<int> CMediaListCtrl::SelectedIndices() const {
 
 bool CMediaListCtrl::RemoveSelected() {
   const std::vector<int> selected = SelectedIndices();
+  const bool all = selected.size() == items_.size();
   for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
     ForgetPending(*items_[static_cast<size_t>(*it)]);
     items_.erase(items_.begin() + *it);
     // The images of the remaining entries stay: no thumbnail is made again.
-    if (images_) ImageList_Remove(images_, *it);
+    if (images_ && !all) ImageList_Remove(images_, *it);
   }
+  if (images_ && all) ImageList_RemoveAll(images_);
   ReportLater();
   // Rebuild the entries, so they are laid out from the start again.
   if (!hwnd_) return true;
