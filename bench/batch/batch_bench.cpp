@@ -270,9 +270,14 @@ int main(int argc, char** argv) {
   for (const std::string& p : smalls) list.AddFile(p);
   list.FinishThumbnails(600000);
   t0 = Now();
-  // A run removes its uploaded entries from the last to the first.
-  while (list.GetItemCount() > 0) list.RemoveAt(list.GetItemCount() - 1);
-  row("one-by-one removal, last first", Now() - t0);
+  // A run removes its uploaded entries from the last to the first; the
+  // first 500 removals of the full list are timed.
+  const int removals = std::min(500, list.GetItemCount());
+  for (int i = 0; i < removals; ++i) list.RemoveAt(list.GetItemCount() - 1);
+  const double removalSeconds = Now() - t0;
+  row("remove " + std::to_string(removals) + " one by one, last first", removalSeconds);
+  printf("%-40s %10.2f ms\n", "  per removal", removalSeconds * 1000 / std::max(1, removals));
+  list.RemoveAll();
   (void)before;
   DestroyWindow(parent);
   return 0;
