@@ -103,6 +103,7 @@ struct CProbe {
   HWND window;
   std::atomic<bool> stop{false};
   std::atomic<long> longestUs{0};
+  std::atomic<bool> done{false};
   std::thread thread;
   explicit CProbe(HWND w) : window(w) {
     thread = std::thread([this] {
@@ -114,11 +115,18 @@ struct CProbe {
         if (us > longestUs) longestUs = us;
         Sleep(10);
       }
+      done = true;
     });
   }
-  ~CProbe() {
+  // Stops the probe, answering its last message; the longest wait in ms.
+  double Finish(void (*pump)()) {
     stop = true;
+    while (!done) {
+      pump();
+      Sleep(1);
+    }
     thread.join();
+    return longestUs / 1000.0;
   }
 };
 
@@ -154,8 +162,7 @@ double LongestWait(const std::vector<std::string>& paths, bool background, doubl
       MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
     total = Now() - t0;
-    Pump();
-    longest = probe.longestUs / 1000.0;
+    longest = probe.Finish(Pump);
     list.RemoveAll();
   }
   DestroyWindow(parent);
