@@ -127,16 +127,17 @@ bool CMediaListCtrl::AddFile(const std::string& path) {
 }
 
 int CMediaListCtrl::AddBlankImage() {
-  HDC screen = GetDC(nullptr);
-  CBitmap blank(CreateCompatibleBitmap(screen, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight));
-  ReleaseDC(nullptr, screen);
-  {
+  // One white bitmap serves every placeholder: the image list copies it.
+  if (!blank_) {
+    HDC screen = GetDC(nullptr);
+    blank_.Reset(CreateCompatibleBitmap(screen, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight));
+    ReleaseDC(nullptr, screen);
     CMemoryDC dc(nullptr);
-    CSelectObject select(dc.Get(), blank.Get());
+    CSelectObject select(dc.Get(), blank_.Get());
     RECT all{0, 0, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight};
     FillRect(dc.Get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   }
-  return ImageList_Add(images_, blank.Get(), nullptr);
+  return ImageList_Add(images_, blank_.Get(), nullptr);
 }
 
 bool CMediaListCtrl::TakeThumbnails(size_t max) {

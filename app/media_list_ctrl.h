@@ -16,6 +16,7 @@
 
 #include "app/batch_tracker.h"
 #include "framework/dialog.h"
+#include "framework/gdi.h"
 
 namespace quib {
 class CThumbnailScheduler;
@@ -101,6 +102,7 @@ class CMediaListCtrl : public IReflectedControl {
   HWND hwnd_ = nullptr;
   Items items_;
   HIMAGELIST images_ = nullptr;
+  CBitmap blank_;
   bool background_ = false;
   std::unique_ptr<quib::CThumbnailScheduler> thumbs_;
   CBatchTracker batches_;
