@@ -15,6 +15,10 @@ constexpr uint16_t TagOrientation = 0x0112;
 constexpr uint16_t TagExifIfd = 0x8769;
 constexpr uint16_t TagPixelXDimension = 0xA002;
 constexpr uint16_t TagPixelYDimension = 0xA003;
+constexpr uint16_t TagCompression = 0x0103;
+constexpr uint16_t TagPreviewOffset = 0x0201;  // JPEGInterchangeFormat
+constexpr uint16_t TagPreviewLength = 0x0202;  // JPEGInterchangeFormatLength
+constexpr uint32_t CompressionJpeg = 6;
 constexpr uint16_t TypeShort = 3;
 constexpr uint16_t TypeLong = 4;
 
@@ -173,6 +177,36 @@ int ReadJpegOrientation(const std::string& jpeg) {
   uint32_t value = 0;
   if (!tiff.GetValue(tiff.Find(tiff.Get32(4), TagOrientation), value)) return 0;
   return value >= 1 && value <= 8 ? static_cast<int>(value) : 0;
+}
+
+bool FindExifPreview(const std::string& jpeg, size_t& offset, size_t& size) {
+  size_t segmentOffset;
+  size_t segmentSize;
+  if (!FindExifSegment(jpeg, segmentOffset, segmentSize)) return false;
+  std::string segment = jpeg.substr(segmentOffset, segmentSize);
+  CTiff tiff(segment);
+  if (!tiff.Open()) return false;
+  const uint32_t ifd0 = tiff.Get32(4);
+  size_t first;
+  uint32_t count;
+  if (!tiff.Ifd(ifd0, first, count)) return false;
+  const uint32_t ifd1 = tiff.Get32(first + count * 12);
+  uint32_t start = 0;
+  uint32_t length = 0;
+  if (!tiff.GetValue(tiff.Find(ifd1, TagPreviewOffset), start) ||
+      !tiff.GetValue(tiff.Find(ifd1, TagPreviewLength), length) || length < 4 ||
+      !tiff.In(start, length)) {
+    return false;
+  }
+  // A preview stored uncompressed (TIFF strips) is not a JPEG.
+  uint32_t compression = CompressionJpeg;
+  if (tiff.GetValue(tiff.Find(ifd1, TagCompression), compression) &&
+      compression != CompressionJpeg) {
+    return false;
+  }
+  offset = segmentOffset + TiffStart + start;
+  size = length;
+  return IsJpeg(jpeg.substr(offset, 4));
 }
 
 bool NormalizeExifSegment(std::string& segment, uint32_t width, uint32_t height) {

@@ -35,6 +35,12 @@ inline bool OrientationSwapsSides(int orientation) {
 // content). False when the segment cannot be parsed.
 bool NormalizeExifSegment(std::string& segment, uint32_t width, uint32_t height);
 
+// Where the preview picture of a JPEG's EXIF block lies in the bytes: the
+// JPEG that cameras store in IFD1 (typically 160 x 120, inside the first
+// 64 KB). Offset and size are those of the preview within jpeg. False when
+// the block has no preview, it is not a JPEG, or it lies beyond the bytes.
+bool FindExifPreview(const std::string& jpeg, size_t& offset, size_t& size);
+
 // Replaces the EXIF segments of a JPEG with the given one, placed after the
 // start marker and a JFIF header if present. False when the bytes are not a
 // JPEG.

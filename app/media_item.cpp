@@ -4,10 +4,13 @@
 #include <climits>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
 #include "app/exif.h"
+#include "app/picture_facts.h"
+#include "app/thumbnail_maker.h"
 #include "framework/app.h"
 #include "framework/gdiplus.h"
 #include "net/media_type.h"
@@ -23,30 +26,12 @@ constexpr long JpegQuality = 80;
 constexpr int FramedWidth = 100;
 constexpr int FramedHeight = 74;
 const Color ThumbBackground(255, 255, 255, 255);
-const Color FrameColour(255, 220, 220, 220);
-const Color OpaqueBlack(255, 0, 0, 0);
+
+// Items are numbered in the order they are made.
+std::atomic<uint64_t> g_nextId{1};
 
 bool StartsWith(const std::string& s, const char* prefix) {
   return s.compare(0, strlen(prefix), prefix) == 0;
-}
-
-// Up to ExifHeadSize leading bytes of a file; empty when it cannot be read.
-std::string ReadFileHead(const std::string& path, size_t limit) {
-  std::string head;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return head;
-  head.resize(limit);
-  size_t got = 0;
-  while (got < limit) {
-    DWORD n = 0;
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(limit - got, 1 << 20));
-    if (!ReadFile(file, &head[got], want, &n, nullptr) || n == 0) break;
-    got += n;
-  }
-  CloseHandle(file);
-  head.resize(got);
-  return head;
 }
 
 // Counts down to a step that a test wants to fail; 0 when none is wanted.
@@ -85,50 +70,18 @@ bool WriteNewFile(const std::string& path, const std::string& bytes) {
   return ok;
 }
 
-// What turns a picture stored with an EXIF orientation upright.
-RotateFlipType UprightTurn(int orientation) {
-  switch (orientation) {
-    case 2:
-      return RotateNoneFlipX;
-    case 3:
-      return Rotate180FlipNone;
-    case 4:
-      return RotateNoneFlipY;
-    case 5:
-      return Rotate90FlipX;
-    case 6:
-      return Rotate90FlipNone;
-    case 7:
-      return Rotate270FlipX;
-    case 8:
-      return Rotate270FlipNone;
-    default:
-      return RotateNoneFlipNone;
-  }
-}
-
 // The EXIF orientation of a file, 0 when it has none (or is no JPEG).
 int FileOrientation(const std::string& path) {
-  return quib::ReadJpegOrientation(ReadFileHead(path, quib::ExifHeadSize));
+  return quib::ReadJpegOrientation(quib::ReadFileHead(path, quib::ExifHeadSize));
 }
 
 // A picture file loaded and turned upright.
 std::unique_ptr<Bitmap> LoadUpright(const std::string& path) {
   std::unique_ptr<Bitmap> bitmap = LoadGdiplusBitmap(path);
   if (!bitmap) return nullptr;
-  const RotateFlipType turn = UprightTurn(FileOrientation(path));
+  const RotateFlipType turn = quib::UprightTurn(FileOrientation(path));
   if (turn != RotateNoneFlipNone && !Step(bitmap->RotateFlip(turn))) return nullptr;
   return bitmap;
-}
-
-// The item's bitmap handle for a 104 x 78 canvas.
-CBitmap ToHandle(Bitmap& canvas) {
-  HBITMAP handle = nullptr;
-  if (!Step(canvas.GetHBITMAP(OpaqueBlack, &handle))) {
-    if (handle) DeleteObject(handle);
-    return CBitmap();
-  }
-  return CBitmap(handle);
 }
 
 // The whole picture scaled to w x h.
@@ -145,15 +98,6 @@ std::unique_ptr<Bitmap> ScaledCopy(Image& picture, int w, int h) {
       graphics.DrawImage(&picture, Rect(0, 0, w, h), 0, 0, static_cast<int>(picture.GetWidth()),
                          static_cast<int>(picture.GetHeight()), UnitPixel, &edges);
   return Step(drawn) ? std::move(copy) : nullptr;
-}
-
-std::unique_ptr<Bitmap> WhiteCanvas() {
-  std::unique_ptr<Bitmap> canvas(
-      new Bitmap(CMediaItem::ThumbWidth, CMediaItem::ThumbHeight, PixelFormat24bppRGB));
-  if (!Step(canvas->GetLastStatus())) return nullptr;
-  Graphics graphics(canvas.get());
-  if (!Step(graphics.GetLastStatus()) || !Step(graphics.Clear(ThumbBackground))) return nullptr;
-  return canvas;
 }
 
 // True when some pixels of the picture may be (partly) transparent: an alpha
@@ -197,33 +141,21 @@ std::unique_ptr<Bitmap> OnWhite(Image& picture, int w, int h) {
 }
 
 // The thumbnail of a turned picture: fitted into 100 x 74 (truncated) inside
-// the light grey frame on white.
-CBitmap FramedThumbnail(Image& picture) {
+// the light grey frame on white. False when a step fails.
+bool FramedThumbnail(Image& picture, quib::ThumbnailData& data) {
   const int w = static_cast<int>(picture.GetWidth());
   const int h = static_cast<int>(picture.GetHeight());
   const double s = std::min(double{FramedWidth} / w, double{FramedHeight} / h);
   const int tw = std::max(1, static_cast<int>(w * s));
   const int th = std::max(1, static_cast<int>(h * s));
-  std::unique_ptr<Bitmap> canvas = WhiteCanvas();
-  if (!canvas) return CBitmap();
-  {
-    Graphics graphics(canvas.get());
-    Pen frame(FrameColour, 1.0f);
-    if (!Step(graphics.GetLastStatus()) || !Step(frame.GetLastStatus()) ||
-        !Step(graphics.DrawRectangle(&frame, 0, 0, CMediaItem::ThumbWidth - 1,
-                                     CMediaItem::ThumbHeight - 1))) {
-      return CBitmap();
-    }
-    // Scaled from the turned picture itself (a preview stored in the file
-    // would still show it unturned), then placed at its own size.
-    std::unique_ptr<Bitmap> thumb = ScaledCopy(picture, tw, th);
-    if (!thumb ||
-        !Step(graphics.DrawImage(thumb.get(), Rect((CMediaItem::ThumbWidth - tw) / 2,
-                                                   (CMediaItem::ThumbHeight - th) / 2, tw, th)))) {
-      return CBitmap();
-    }
-  }
-  return ToHandle(*canvas);
+  // Scaled from the turned picture itself (a preview stored in the file
+  // would still show it unturned), then placed at its own size.
+  std::unique_ptr<Bitmap> thumb = ScaledCopy(picture, tw, th);
+  if (!thumb) return false;
+  std::unique_ptr<Bitmap> content = quib::FlattenOnWhite(*thumb);
+  if (!content) return false;
+  return Step(quib::EncodeThumbnailContent(*content, (CMediaItem::ThumbWidth - tw) / 2,
+                                           (CMediaItem::ThumbHeight - th) / 2, true, data));
 }
 
 // Writes a JPEG of the picture into a new temporary file, with the EXIF block
@@ -235,7 +167,7 @@ std::string WriteTempJpeg(Image& picture, const std::string& madeFrom) {
   std::string jpeg;
   if (!Step(EncodeJpeg(picture, JpegQuality, jpeg)) || jpeg.empty()) return std::string();
   // Best effort: a copy without the camera's data is still the right picture.
-  const std::string head = ReadFileHead(madeFrom, quib::ExifHeadSize);
+  const std::string head = quib::ReadFileHead(madeFrom, quib::ExifHeadSize);
   size_t offset;
   size_t size;
   if (quib::FindExifSegment(head, offset, size)) {
@@ -279,13 +211,20 @@ bool PictureStepPendingForTest() {
 CMediaItem::CMediaItem(const std::string& path) : CMediaItem(path, DetectMediaType(path)) {}
 
 CMediaItem::CMediaItem(const std::string& path, const std::string& mediaType)
-    : path_(path), sourcePath_(path) {
+    : CMediaItem(path, mediaType, DeferThumbnail()) {
+  MakeThumbnailNow();
+}
+
+CMediaItem::CMediaItem(const std::string& path, const std::string& mediaType, DeferThumbnail)
+    : path_(path), sourcePath_(path), id_(g_nextId.fetch_add(1)) {
   EnsureGdiplus();
   // A backslash may be the trail byte of a double-byte character.
   name_ = quib::FileNameOfPath(path);
   isVideo_ = StartsWith(mediaType, "video/");
   isAudio_ = StartsWith(mediaType, "audio/");
-  MakeThumbnail();
+  // Movies and audio files show a picture of the program's own.
+  thumbReady_ = isVideo_ || isAudio_;
+  if (thumbReady_) sizeSource_ = SizeKnown;  // 0 x 0
 }
 
 CMediaItem::~CMediaItem() {
@@ -321,43 +260,75 @@ std::string CMediaItem::GetMimeType() const {
   return DetectMediaType(path_);
 }
 
-void CMediaItem::MakeThumbnail() {
+CBitmap CMediaItem::GetThumbnail() const {
   if (isVideo_ || isAudio_) {
     const UINT id = isVideo_ ? IDB_MOVIE : IDB_AUDIO;
-    thumbnail_.Reset(LoadBitmapA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(id)));
-    return;
+    return CBitmap(LoadBitmapA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(id)));
   }
+  if (!thumbReady_) return CBitmap();
+  return quib::ThumbnailBitmap(thumbnail_);
+}
+
+quib::ThumbnailJob CMediaItem::GetThumbnailJob() const {
+  quib::ThumbnailJob job;
+  job.id = id_;
+  job.version = thumbVersion_;
+  job.path = path_;
+  return job;
+}
+
+bool CMediaItem::TakeThumbnail(const quib::ThumbnailResult& result) {
+  if (result.id != id_ || result.version != thumbVersion_ || thumbReady_) return false;
+  thumbnail_ = result.data;
+  thumbReady_ = true;
+  ++thumbVersion_;
+  std::lock_guard<std::mutex> guard(sizeLock_);
+  // A size set by a rotation or a shrink stays; one read from the header
+  // gives way to the picture's (0 x 0 when it turned out unreadable).
+  if (sizeSource_ != SizeKnown) {
+    width_ = result.width;
+    height_ = result.height;
+    sizeSource_ = SizeKnown;
+  }
+  return true;
+}
+
+void CMediaItem::MakeThumbnailNow() {
+  if (thumbReady_) return;
+  quib::ThumbnailResult result;
+  const quib::ThumbnailJob job = GetThumbnailJob();
+  result.id = job.id;
+  result.version = job.version;
+  quib::MakePictureThumbnail(job.path, result);
+  TakeThumbnail(result);
+}
+
+int CMediaItem::GetWidth() const {
+  std::lock_guard<std::mutex> guard(sizeLock_);
+  EnsureSize();
+  return width_;
+}
+
+int CMediaItem::GetHeight() const {
+  std::lock_guard<std::mutex> guard(sizeLock_);
+  EnsureSize();
+  return height_;
+}
+
+void CMediaItem::EnsureSize() const {
+  if (sizeSource_ != SizeUnknown) return;
+  sizeSource_ = SizeFromHeader;
   width_ = 0;
   height_ = 0;
-  std::unique_ptr<Bitmap> canvas = WhiteCanvas();
-  if (!canvas) return;
-  if (std::unique_ptr<Bitmap> picture = LoadGdiplusBitmap(path_)) {
-    const int orientation = FileOrientation(path_);
-    const bool swapped = quib::OrientationSwapsSides(orientation);
-    const int w = static_cast<int>(picture->GetWidth());
-    const int h = static_cast<int>(picture->GetHeight());
-    width_ = swapped ? h : w;
-    height_ = swapped ? w : h;
-    const double s = std::min(double{ThumbWidth} / width_, double{ThumbHeight} / height_);
-    const int tw = std::max(1, static_cast<int>(std::lround(width_ * s)));
-    const int th = std::max(1, static_cast<int>(std::lround(height_ * s)));
-    // Ask for the thumbnail as the picture is stored, then turn the small
-    // image: cheaper, and right for a preview picture stored in the file.
-    std::unique_ptr<Image> thumb(
-        picture->GetThumbnailImage(swapped ? th : tw, swapped ? tw : th, nullptr, nullptr));
-    picture.reset();
-    if (thumb && thumb->GetLastStatus() == Ok) {
-      const RotateFlipType turn = UprightTurn(orientation);
-      if (turn == RotateNoneFlipNone || thumb->RotateFlip(turn) == Ok) {
-        const int dw = static_cast<int>(thumb->GetWidth());
-        const int dh = static_cast<int>(thumb->GetHeight());
-        Graphics graphics(canvas.get());
-        graphics.DrawImage(thumb.get(),
-                           Rect((ThumbWidth - dw) / 2, (ThumbHeight - dh) / 2, dw, dh));
-      }
-    }
+  if (quib::ReadPictureSize(quib::ReadFileHead(path_, quib::ExifHeadSize), width_, height_)) {
+    return;
   }
-  thumbnail_ = ToHandle(*canvas);
+  // A format whose header we do not read: ask the imaging library.
+  if (std::unique_ptr<Bitmap> picture = LoadGdiplusBitmap(path_)) {
+    const bool swapped = quib::OrientationSwapsSides(FileOrientation(path_));
+    width_ = static_cast<int>(swapped ? picture->GetHeight() : picture->GetWidth());
+    height_ = static_cast<int>(swapped ? picture->GetWidth() : picture->GetHeight());
+  }
 }
 
 // Everything is made before the item changes: a step that fails (memory,
@@ -376,17 +347,24 @@ bool CMediaItem::Rotate() {
       if (!flat) return false;
     }
     Image& turned = flat ? static_cast<Image&>(*flat) : static_cast<Image&>(*picture);
-    CBitmap thumbnail = FramedThumbnail(turned);
-    if (!thumbnail) return false;
+    quib::ThumbnailData thumbnail;
+    if (!FramedThumbnail(turned, thumbnail)) return false;
     const std::string temp = WriteTempJpeg(turned, path_);
     if (temp.empty()) return false;
 
     flat.reset();
     picture.reset();  // releases the current file before it is deleted
     ReplaceCurrentFile(temp);
-    width_ = w;
-    height_ = h;
+    {
+      std::lock_guard<std::mutex> guard(sizeLock_);
+      width_ = w;
+      height_ = h;
+      sizeSource_ = SizeKnown;
+    }
+    // Replaces a thumbnail still on its way as well: that one is stale.
     thumbnail_ = std::move(thumbnail);
+    thumbReady_ = true;
+    ++thumbVersion_;
     return true;
   } catch (const std::bad_alloc&) {
     return false;  // nothing has changed yet
@@ -414,8 +392,12 @@ bool CMediaItem::Resize(int cx, int cy) {
     picture.reset();
     scaled.reset();
     ReplaceCurrentFile(temp);
-    width_ = tw;
-    height_ = th;
+    {
+      std::lock_guard<std::mutex> guard(sizeLock_);
+      width_ = tw;
+      height_ = th;
+      sizeSource_ = SizeKnown;
+    }
     return true;
   } catch (const std::bad_alloc&) {
     return false;  // nothing has changed yet

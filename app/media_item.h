@@ -6,9 +6,12 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "app/short_name.h"
+#include "app/thumbnail_scheduler.h"
 #include "framework/gdi.h"
 
 class CMediaItem {
@@ -16,9 +19,14 @@ class CMediaItem {
   static constexpr int ThumbWidth = 104;
   static constexpr int ThumbHeight = 78;
 
+  // Tells the constructor to leave a picture's thumbnail for later (for the
+  // list's workers): construction then reads nothing of the file.
+  struct DeferThumbnail {};
+
   explicit CMediaItem(const std::string& path);
   // For a file whose media type the caller has just detected.
   CMediaItem(const std::string& path, const std::string& mediaType);
+  CMediaItem(const std::string& path, const std::string& mediaType, DeferThumbnail);
   ~CMediaItem();
   CMediaItem(const CMediaItem&) = delete;
   CMediaItem& operator=(const CMediaItem&) = delete;
@@ -40,10 +48,31 @@ class CMediaItem {
   // and "..." (characters of the ANSI code page, never half of one).
   std::string GetShortName(size_t n) const;
 
-  // Borrowed; nullptr when the item has no thumbnail.
-  HBITMAP GetThumbnail() const { return thumbnail_.Get(); }
-  int GetWidth() const { return width_; }
-  int GetHeight() const { return height_; }
+  // Unique in the process and increasing with each new item, so a thumbnail
+  // made on a worker finds its item, and only its item.
+  uint64_t GetId() const { return id_; }
+
+  // The thumbnail as a new bitmap of the calling thread, owned by the
+  // caller; empty while a deferred thumbnail is not made yet. The item keeps
+  // only a compact copy (a few KB), no bitmap handle.
+  CBitmap GetThumbnail() const;
+  bool IsThumbnailReady() const { return thumbReady_; }
+  // Changes whenever the thumbnail changes (made, turned).
+  uint64_t GetThumbnailVersion() const { return thumbVersion_; }
+  // The job that makes a deferred thumbnail (on any thread).
+  quib::ThumbnailJob GetThumbnailJob() const;
+  // Takes a finished job's thumbnail and, unless rotation or shrinking have
+  // set them since, its pixel size. False when the result is stale (the
+  // item was turned meanwhile) and nothing was taken.
+  bool TakeThumbnail(const quib::ThumbnailResult& result);
+  // Makes a deferred thumbnail now, on the calling thread.
+  void MakeThumbnailNow();
+
+  // Pixel size as shown; for a picture whose thumbnail is not made yet it is
+  // read from the file's header now (the imaging library only when the
+  // header does not tell).
+  int GetWidth() const;
+  int GetHeight() const;
   bool IsVideo() const { return isVideo_; }
   bool IsAudio() const { return isAudio_; }
 
@@ -62,7 +91,8 @@ class CMediaItem {
   bool Resize(int cx, int cy);
 
  private:
-  void MakeThumbnail();
+  // Reads the pixel size when nothing has told it yet.
+  void EnsureSize() const;
   // Points the item at a freshly written temporary file, deleting the
   // previous temporary file.
   void ReplaceCurrentFile(const std::string& tempPath);
@@ -73,11 +103,21 @@ class CMediaItem {
   std::string name_;
   std::string keywords_;
   std::string description_;
-  CBitmap thumbnail_;
-  int width_ = 0;
-  int height_ = 0;
   bool isVideo_ = false;
   bool isAudio_ = false;
+  uint64_t id_;
+  quib::ThumbnailData thumbnail_;
+  bool thumbReady_ = false;
+  uint64_t thumbVersion_ = 0;
+  // Where the pixel size came from: nothing yet, the file's header (a
+  // finished thumbnail may still correct it), or the picture itself.
+  enum SizeSource { SizeUnknown, SizeFromHeader, SizeKnown };
+  // The run's thread asks for the size while the window's thread may take a
+  // thumbnail.
+  mutable std::mutex sizeLock_;
+  mutable SizeSource sizeSource_ = SizeUnknown;
+  mutable int width_ = 0;
+  mutable int height_ = 0;
 };
 
 namespace quib {

@@ -2,8 +2,13 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "app/file_path_win.h"
 #include "app/media_item.h"
+#include "app/thumbnail_maker.h"
+#include "app/thumbnail_scheduler.h"
 #include "dialogs/details_dlg.h"
 #include "net/media_type.h"
 
@@ -11,11 +16,22 @@ namespace {
 
 // Carries RemoveAt over to the list's own thread.
 constexpr UINT MsgRemoveAt = WM_APP + 0x61;
+// Finished thumbnails wait (posted by a worker).
+constexpr UINT MsgThumbnailsReady = WM_APP + 0x62;
+// The files of one command, dialog or drop have all been added: posted when
+// the batch opens, so it arrives once the adding code has returned.
+constexpr UINT MsgBatchEnd = WM_APP + 0x63;
+// Thumbnails put on entries per message, so that input keeps its turn.
+constexpr size_t ThumbnailsPerMessage = 16;
+// How long closing waits for a thumbnail that is being decoded.
+constexpr int StopWaitMs = 3000;
 constexpr UINT_PTR SubclassId = 1005;
 
 constexpr int IconSpacingX = 114;
 constexpr int IconSpacingY = 104;
-constexpr int ImageListGrowth = 10;
+// The image list copies all its images whenever it grows: for thousands of
+// files it must grow in large steps.
+constexpr int ImageListGrowth = 256;
 
 bool IsAcceptedType(const std::string& type) {
   return type.compare(0, 6, "image/") == 0 || type.compare(0, 6, "video/") == 0 ||
@@ -27,6 +43,7 @@ bool IsAcceptedType(const std::string& type) {
 CMediaListCtrl::CMediaListCtrl() = default;
 
 CMediaListCtrl::~CMediaListCtrl() {
+  StopThumbnails();
   if (hwnd_ && IsWindow(hwnd_)) RemoveWindowSubclass(hwnd_, SubclassProc, SubclassId);
   items_.clear();
   if (images_) ImageList_Destroy(images_);
@@ -46,6 +63,14 @@ LRESULT CALLBACK CMediaListCtrl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LP
       return 0;
     case MsgRemoveAt:
       return list->RemoveOnOwnThread(static_cast<int>(wp)) ? 1 : 0;
+    case MsgThumbnailsReady:
+      list->OnThumbnailsReady();
+      return 0;
+    case MsgBatchEnd:
+      list->batches_.Close(static_cast<uint64_t>(lp));
+      if (list->openBatch_ == static_cast<uint64_t>(lp)) list->openBatch_ = 0;
+      list->ReportUnreadable();
+      return 0;
     case WM_NCDESTROY:
       RemoveWindowSubclass(hwnd, SubclassProc, SubclassId);
       break;
@@ -73,32 +98,138 @@ bool CMediaListCtrl::AddFile(const std::string& path) {
   if (!quib::CanReadFile(path)) return false;
   const std::string type = DetectMediaType(path);
   if (!IsAcceptedType(type)) return false;
-  items_.push_back(std::make_unique<CMediaItem>(path, type));
+  const bool later = background_ && hwnd_ && type.compare(0, 6, "image/") == 0;
+  if (!later) {
+    items_.push_back(std::make_unique<CMediaItem>(path, type));
+    AddEntry(static_cast<int>(items_.size()) - 1, path);
+    return true;
+  }
+  items_.push_back(std::make_unique<CMediaItem>(path, type, CMediaItem::DeferThumbnail()));
+  const CMediaItem& item = *items_.back();
+  if (!thumbs_) {
+    const HWND target = hwnd_;
+    thumbs_ = std::make_unique<quib::CThumbnailScheduler>(
+        quib::CThumbnailScheduler::WorkersFor(std::thread::hardware_concurrency()),
+        [](const quib::ThumbnailJob& job, quib::ThumbnailResult& result) {
+          quib::MakePictureThumbnail(job.path, result);
+        },
+        [target] { PostMessageA(target, MsgThumbnailsReady, 0, 0); });
+  }
+  if (!openBatch_) {
+    openBatch_ = batches_.Open();
+    PostMessageA(hwnd_, MsgBatchEnd, 0, static_cast<LPARAM>(openBatch_));
+  }
+  batches_.AddJob(openBatch_);
+  pending_[item.GetId()] = openBatch_;
+  thumbs_->Push(item.GetThumbnailJob());
   AddEntry(static_cast<int>(items_.size()) - 1, path);
   return true;
+}
+
+int CMediaListCtrl::AddBlankImage() {
+  // One white bitmap serves every placeholder: the image list copies it.
+  if (!blank_) {
+    HDC screen = GetDC(nullptr);
+    blank_.Reset(CreateCompatibleBitmap(screen, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight));
+    ReleaseDC(nullptr, screen);
+    CMemoryDC dc(nullptr);
+    CSelectObject select(dc.Get(), blank_.Get());
+    RECT all{0, 0, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight};
+    FillRect(dc.Get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  }
+  return ImageList_Add(images_, blank_.Get(), nullptr);
+}
+
+bool CMediaListCtrl::TakeThumbnails(size_t max) {
+  if (!thumbs_) return false;
+  const std::vector<quib::ThumbnailResult> results = thumbs_->TakeResults(max);
+  for (const quib::ThumbnailResult& result : results) {
+    auto found = std::find_if(
+        items_.begin(), items_.end(),
+        [&](const std::unique_ptr<CMediaItem>& item) { return item->GetId() == result.id; });
+    if (found == items_.end()) continue;  // its entry left the list
+    CMediaItem& item = **found;
+    const int index = static_cast<int>(found - items_.begin());
+    if (item.TakeThumbnail(result) && images_) {
+      const CBitmap thumbnail = item.GetThumbnail();
+      if (thumbnail) ImageList_Replace(images_, index, thumbnail.Get(), nullptr);
+      if (hwnd_) SendMessageA(hwnd_, LVM_REDRAWITEMS, static_cast<WPARAM>(index), index);
+    }
+    FinishPending(result.id, !result.readable, item.GetSourcePath());
+  }
+  return results.size() == max;
+}
+
+void CMediaListCtrl::FinishPending(uint64_t id, bool unreadable, const std::string& path) {
+  auto found = pending_.find(id);
+  if (found == pending_.end()) return;
+  batches_.JobDone(found->second, unreadable, path);
+  pending_.erase(found);
+}
+
+void CMediaListCtrl::ForgetPending(const CMediaItem& item) {
+  if (pending_.find(item.GetId()) == pending_.end()) return;
+  if (thumbs_) thumbs_->Cancel(item.GetId());  // else its result is ignored
+  FinishPending(item.GetId(), false, std::string());
+}
+
+void CMediaListCtrl::ReportLater() {
+  // A batch may be complete now: told once the caller is done (never from
+  // inside a run's removal).
+  if (hwnd_ && batches_.OpenBatches() > 0) PostMessageA(hwnd_, MsgThumbnailsReady, 0, 0);
+}
+
+void CMediaListCtrl::OnThumbnailsReady() {
+  if (TakeThumbnails(ThumbnailsPerMessage) && hwnd_) {
+    PostMessageA(hwnd_, MsgThumbnailsReady, 0, 0);
+  }
+  ReportUnreadable();
+}
+
+void CMediaListCtrl::ReportUnreadable() {
+  // A box's own message loop may bring the next report: it waits its turn.
+  if (reporting_) return;
+  reporting_ = true;
+  for (const std::vector<std::string>& names : batches_.TakeReports()) {
+    const std::string text = CBatchTracker::Message(names);
+    AppMessageBox(hwnd_ ? GetParent(hwnd_) : nullptr, text.c_str(), MB_ICONSTOP | MB_OK);
+  }
+  reporting_ = false;
+}
+
+bool CMediaListCtrl::FinishThumbnails(int timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!pending_.empty()) {
+    if (!TakeThumbnails(ThumbnailsPerMessage)) {
+      if (GetTickCount() - start >= static_cast<DWORD>(timeoutMs)) return false;
+      Sleep(5);
+    }
+  }
+  return true;
+}
+
+void CMediaListCtrl::StopThumbnails() {
+  if (thumbs_) thumbs_->Stop(StopWaitMs);
+  thumbs_.reset();
+  pending_.clear();
 }
 
 void CMediaListCtrl::AddEntry(int index, const std::string& path) {
   const CMediaItem& item = *items_[static_cast<size_t>(index)];
   int image = -1;
-  if (images_ && item.GetThumbnail()) image = ImageList_Add(images_, item.GetThumbnail(), nullptr);
-  if (image < 0 && !path.empty()) {
+  if (images_ && item.IsThumbnailReady()) {
+    if (const CBitmap thumbnail = item.GetThumbnail()) {
+      image = ImageList_Add(images_, thumbnail.Get(), nullptr);
+    }
+  }
+  if (image < 0 && !path.empty() && item.IsThumbnailReady()) {
     const std::string text = "Adding '" + path + "' failed.";
     AppMessageBox(hwnd_ ? GetParent(hwnd_) : nullptr, text.c_str(), MB_ICONSTOP | MB_OK);
   }
   if (image < 0 && images_) {
     // A blank image keeps image i belonging to entry i; the item is still
-    // uploaded.
-    HDC screen = GetDC(nullptr);
-    CBitmap blank(CreateCompatibleBitmap(screen, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight));
-    ReleaseDC(nullptr, screen);
-    {
-      CMemoryDC dc(nullptr);
-      CSelectObject select(dc.Get(), blank.Get());
-      RECT all{0, 0, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight};
-      FillRect(dc.Get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    }
-    image = ImageList_Add(images_, blank.Get(), nullptr);
+    // uploaded. It is also the placeholder of a thumbnail on its way.
+    image = AddBlankImage();
   }
   if (!hwnd_) return;
   const std::string caption = quib::ListCaption(item.GetName());
@@ -121,6 +252,8 @@ bool CMediaListCtrl::RemoveAt(int index) {
 
 bool CMediaListCtrl::RemoveOnOwnThread(int index) {
   if (index < 0 || static_cast<size_t>(index) >= items_.size()) return false;
+  ForgetPending(*items_[static_cast<size_t>(index)]);
+  ReportLater();
   items_.erase(items_.begin() + index);
   bool removed = images_ && ImageList_Remove(images_, index);
   if (!hwnd_) return removed;
@@ -153,18 +286,34 @@ std::vector<int> CMediaListCtrl::SelectedIndices() const {
 
 bool CMediaListCtrl::RemoveSelected() {
   const std::vector<int> selected = SelectedIndices();
+  const bool all = selected.size() == items_.size();
   for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
+    ForgetPending(*items_[static_cast<size_t>(*it)]);
     items_.erase(items_.begin() + *it);
+    // The images of the remaining entries stay: no thumbnail is made again.
+    if (images_ && !all) ImageList_Remove(images_, *it);
   }
-  // Rebuild, so the remaining entries are laid out from the start again.
-  if (hwnd_) SendMessageA(hwnd_, LVM_DELETEALLITEMS, 0, 0);
-  if (images_) ImageList_RemoveAll(images_);
-  for (size_t i = 0; i < items_.size(); ++i) AddEntry(static_cast<int>(i), std::string());
+  if (images_ && all) ImageList_RemoveAll(images_);
+  ReportLater();
+  // Rebuild the entries, so they are laid out from the start again.
+  if (!hwnd_) return true;
+  SendMessageA(hwnd_, LVM_DELETEALLITEMS, 0, 0);
+  for (size_t i = 0; i < items_.size(); ++i) {
+    const std::string caption = quib::ListCaption(items_[i]->GetName());
+    LVITEMA entry{};
+    entry.mask = LVIF_TEXT | LVIF_IMAGE;
+    entry.iItem = static_cast<int>(i);
+    entry.iImage = static_cast<int>(i);
+    entry.pszText = const_cast<char*>(caption.c_str());
+    SendMessageA(hwnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&entry));
+  }
   return true;
 }
 
 void CMediaListCtrl::RemoveAll() {
   if (hwnd_) SendMessageA(hwnd_, LVM_DELETEALLITEMS, 0, 0);
+  for (const auto& item : items_) ForgetPending(*item);
+  ReportLater();
   while (!items_.empty()) items_.pop_back();
   if (images_) ImageList_RemoveAll(images_);
 }
@@ -173,15 +322,21 @@ void CMediaListCtrl::RotateSelected() {
   for (int i : SelectedIndices()) {
     CMediaItem& item = *items_[static_cast<size_t>(i)];
     if (!item.Rotate()) continue;
+    // The turned picture's thumbnail replaces the one on its way.
+    ForgetPending(item);
     RefreshEntry(i);
   }
+  ReportLater();
 }
 
 void CMediaListCtrl::RefreshEntry(int index) {
   if (index < 0 || static_cast<size_t>(index) >= items_.size()) return;
   const CMediaItem& item = *items_[static_cast<size_t>(index)];
-  if (images_ && item.GetThumbnail())
-    ImageList_Replace(images_, index, item.GetThumbnail(), nullptr);
+  if (images_ && item.IsThumbnailReady()) {
+    if (const CBitmap thumbnail = item.GetThumbnail()) {
+      ImageList_Replace(images_, index, thumbnail.Get(), nullptr);
+    }
+  }
   if (!hwnd_) return;
   const std::string caption = quib::ListCaption(item.GetName());
   LVITEMA entry{};

@@ -8,11 +8,20 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "app/batch_tracker.h"
 #include "framework/dialog.h"
+#include "framework/gdi.h"
+
+namespace quib {
+class CThumbnailScheduler;
+struct ThumbnailResult;
+}  // namespace quib
 
 class CMediaItem;
 
@@ -30,6 +39,20 @@ class CMediaListCtrl : public IReflectedControl {
   HWND GetSafeHwnd() const { return hwnd_; }
 
   void InitList();
+  // From now on pictures are added at once with a blank image and their
+  // thumbnails are made on a few worker threads; each lands on its entry
+  // when ready (on the list's thread). Off: AddFile makes it before
+  // returning.
+  void MakeThumbnailsInBackground(bool on) { background_ = on; }
+  // Thumbnails still being made.
+  size_t PendingThumbnails() const { return pending_.size(); }
+  // Puts every finished thumbnail on its entry until none is pending or
+  // timeoutMs has passed, without a message loop; true when none is
+  // pending. For tests and for closing a batch deliberately.
+  bool FinishThumbnails(int timeoutMs);
+  // Drops the thumbnails not started yet and waits briefly for the running
+  // ones (the window is closing).
+  void StopThumbnails();
   // Accepts pictures, movies and audio files that exist and can be read now;
   // anything else is ignored silently.
   bool AddFile(const std::string& path);
@@ -57,6 +80,18 @@ class CMediaListCtrl : public IReflectedControl {
                                        DWORD_PTR self);
   void OnDropFiles(HDROP drop);
   bool RemoveOnOwnThread(int index);
+  // Puts finished thumbnails on their entries, at most max of them; true
+  // when more are waiting.
+  bool TakeThumbnails(size_t max);
+  // A pending thumbnail is done or no longer wanted (its entry left).
+  void FinishPending(uint64_t id, bool unreadable, const std::string& path);
+  void ForgetPending(const CMediaItem& item);
+  void ReportLater();
+  // One message per finished batch that had unreadable pictures.
+  void ReportUnreadable();
+  void OnThumbnailsReady();
+  // Adds a white image, for an entry whose thumbnail is not there.
+  int AddBlankImage();
   // Adds an item's thumbnail as image index and its entry; keeps the image
   // list in step with the collection even when the thumbnail is refused.
   void AddEntry(int index, const std::string& path);
@@ -67,4 +102,11 @@ class CMediaListCtrl : public IReflectedControl {
   HWND hwnd_ = nullptr;
   Items items_;
   HIMAGELIST images_ = nullptr;
+  CBitmap blank_;
+  bool background_ = false;
+  std::unique_ptr<quib::CThumbnailScheduler> thumbs_;
+  CBatchTracker batches_;
+  uint64_t openBatch_ = 0;                          // the batch files are being added to, 0: none
+  std::unordered_map<uint64_t, uint64_t> pending_;  // item id -> its batch
+  bool reporting_ = false;
 };

@@ -155,6 +155,8 @@ BOOL CUploaderDlg::OnInitDialog() {
   SetWindowText(QUIB_WINDOW_TITLE);
 
   list_.InitList();
+  // Adding a card's worth of camera pictures must not freeze the window.
+  list_.MakeThumbnailsInBackground(true);
 
   // The tiled background, unless the list already has an image. A list view
   // that cannot report its image (Wine's) has none yet.

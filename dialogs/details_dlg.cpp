@@ -71,9 +71,10 @@ void CPicDetailsDlg::OnPaint() {
     CSelectObject selectFont(dc, font.Get());
     if (item_) {
       // Without a thumbnail the area keeps the background colour.
-      if (HBITMAP thumbnail = item_->GetThumbnail()) {
+      // Made for this paint; the item keeps no bitmap of its own.
+      if (const CBitmap thumbnail = item_->GetThumbnail()) {
         CMemoryDC memory(dc);
-        CSelectObject selectBitmap(memory.Get(), thumbnail);
+        CSelectObject selectBitmap(memory.Get(), thumbnail.Get());
         BitBlt(dc, ThumbLeft, ThumbTop, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight,
                memory.Get(), 0, 0, SRCCOPY);
       }

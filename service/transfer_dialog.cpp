@@ -17,6 +17,7 @@
 #include "framework/gdiplus.h"
 #include "res/resource.h"
 #include "service/album_list.h"
+#include "service/run_progress.h"
 
 namespace {
 
@@ -32,6 +33,10 @@ constexpr int ThumbY = 20;
 constexpr int TextX = 134;
 constexpr int TextY = 20;
 constexpr size_t ShortNameLength = 13;
+// The run's progress line below the window's own controls.
+constexpr int ProgressLineHeight = 16;
+constexpr int ProgressLineMargin = 13;
+constexpr int ProgressLineControlId = 0x5151;
 
 // SetWindowTheme, bound on first use so the program also runs where
 // UxTheme.dll is missing.
@@ -125,6 +130,10 @@ class CTransferDialog::CClientPort : public IRunClient {
               const std::string& desc, const std::string& mimeType,
               const std::string& path) override {
     dialog_.BeginRequest();
+    // The worker reports this body's bytes from now on.
+    dialog_.bodySent_ = 0;
+    dialog_.bodyTotal_ = 0;
+    dialog_.bodyIndex_ = dialog_.state_.index;
     dialog_.client_->Upload(albumId, filename, keyword, desc, mimeType, path);
   }
   void Abort() override { dialog_.client_->Abort(); }
@@ -238,6 +247,7 @@ INT_PTR CTransferDialog::RunUpload(CMediaListCtrl& list) {
   SetUploadList(&list);
   runFinished_ = false;
   abortedAt_ = 0;
+  bodyIndex_ = -1;
   client_ = std::make_unique<CServiceClient>(this, CreateTransport());
   CClientPort clientPort(*this);
   CItemsPort itemsPort(list, runItems_);
@@ -320,6 +330,8 @@ HWND CTransferDialog::PromptOwner() const {
 
 // Progress changes only display values, so it is taken on the worker.
 void CTransferDialog::OnUploadProgress(int sent, int total) {
+  bodySent_ = sent;
+  bodyTotal_ = total;
   if (run_) {
     run_->OnUploadProgress(sent, total);
   } else {
@@ -456,6 +468,7 @@ BOOL CTransferDialog::OnInitDialog() {
   }
 
   SetTimer(GetSafeHwnd(), ProgressTimerId, ProgressTimerMs, nullptr);
+  AddProgressLine();
   CenterWindow();
 
   // From now on reports reach the window; wake it for those that came early.
@@ -524,6 +537,56 @@ void CTransferDialog::OnTimer(UINT_PTR id) {
     SendMessageA(progress_, PBM_SETPOS,
                  static_cast<WPARAM>(ProgressPercent(state_.progressValue, total)), 0);
   }
+  UpdateProgressLine();
+}
+
+void CTransferDialog::AddProgressLine() {
+  runProgress_.reset();
+  progressLine_ = nullptr;
+  // A single file needs no place in the run: that window stays as it was.
+  if (runItems_.size() < 2) return;
+  std::vector<long long> sizes;
+  sizes.reserve(runItems_.size());
+  for (const CMediaItem* item : runItems_) sizes.push_back(item ? item->GetFileSize() : 0);
+  runProgress_ = std::make_unique<CRunProgress>();
+  runProgress_->Start(sizes);
+  progressStart_ = GetTickCount();
+
+  RECT window{};
+  RECT client{};
+  GetWindowRect(GetSafeHwnd(), &window);
+  GetClientRect(GetSafeHwnd(), &client);
+  SetWindowPos(GetSafeHwnd(), nullptr, 0, 0, window.right - window.left,
+               window.bottom - window.top + ProgressLineHeight, SWP_NOMOVE | SWP_NOZORDER);
+  progressLine_ = CreateWindowExW(
+      0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX, ProgressLineMargin,
+      client.bottom - 4, client.right - 2 * ProgressLineMargin, ProgressLineHeight, GetSafeHwnd(),
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(ProgressLineControlId)), nullptr, nullptr);
+  if (progressLine_) {
+    SendMessageA(progressLine_, WM_SETFONT, SendMessageA(GetSafeHwnd(), WM_GETFONT, 0, 0), FALSE);
+  }
+}
+
+void CTransferDialog::UpdateProgressLine() {
+  if (!runProgress_ || !progressLine_) return;
+  // Without a request of the run (a test drives the values) the file in
+  // flight is the run's.
+  const int index = bodyIndex_ >= 0 ? bodyIndex_.load() : state_.index;
+  if (index >= 0) {
+    runProgress_->Sample((GetTickCount() - progressStart_) / 1000.0, index, bodySent_, bodyTotal_);
+  }
+  // U+00B7 between the parts, whatever the code page.
+  const std::string line = runProgress_->Line("\xC2\xB7");
+  if (line == progressLineText_) return;
+  progressLineText_ = line;
+  const int n = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n > 0 ? n : 1), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, &wide[0], n);
+  SetWindowTextW(progressLine_, wide.c_str());
+}
+
+std::string CTransferDialog::GetProgressLineForTest() const {
+  return progressLineText_;
 }
 
 std::string CTransferDialog::FormatPaintText(const std::string& status, const CMediaItem* item) {
@@ -567,10 +630,11 @@ void CTransferDialog::OnPaint() {
 
     int textX = client.left + ThumbX;
     if (item) {
-      if (HBITMAP thumbnail = item->GetThumbnail()) {
+      // Made for this paint; the item keeps no bitmap of its own.
+      if (const CBitmap thumbnail = item->GetThumbnail()) {
         CGdipImage bitmap;
         if (Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(
-                thumbnail, nullptr, reinterpret_cast<Gdiplus::GpBitmap**>(&bitmap.handle)) ==
+                thumbnail.Get(), nullptr, reinterpret_cast<Gdiplus::GpBitmap**>(&bitmap.handle)) ==
                 Gdiplus::Ok &&
             graphics.handle) {
           Gdiplus::DllExports::GdipDrawImageRectI(graphics.handle, bitmap.handle, ThumbX, ThumbY,

@@ -17,6 +17,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -30,6 +31,7 @@
 
 class CMediaItem;
 class CMediaListCtrl;
+class CRunProgress;
 class CUploadRun;
 
 class CTransferDialog : public CDialog, public IServiceListener {
@@ -71,6 +73,10 @@ class CTransferDialog : public CDialog, public IServiceListener {
   static std::string FormatPaintText(const std::string& status, const CMediaItem* item);
   // Progress bar position: value * 100 / total in 64 bits, truncated.
   static int ProgressPercent(int value, int total);
+  // The line below the controls with the file's place in a run of several
+  // files, the rate and the time left (UTF-8); empty before the first body.
+  std::string GetProgressLineForTest() const;
+
   // Whether this system version draws the bar without visual style.
   static bool WantsClassicProgressBar(DWORD platformId, DWORD major, DWORD minor);
 
@@ -99,6 +105,9 @@ class CTransferDialog : public CDialog, public IServiceListener {
 
   void OnPaint();
   void OnTimer(UINT_PTR id);
+  // Grows the window by the progress line, for a run of several files.
+  void AddProgressLine();
+  void UpdateProgressLine();
   void OnRunEvent();
   // Queues a final report of the request in flight and wakes the window.
   void QueueEvent(CRunEvent event);
@@ -130,6 +139,15 @@ class CTransferDialog : public CDialog, public IServiceListener {
   bool runFinished_ = false;  // the final message was shown and OK posted
   DWORD abortedAt_ = 0;       // tick of the first Abort of a request in flight, or 0
   HWND progress_ = nullptr;
+  std::unique_ptr<CRunProgress> runProgress_;
+  HWND progressLine_ = nullptr;
+  std::string progressLineText_;
+  DWORD progressStart_ = 0;
+  // The body in flight, for the progress line: its run index (set when its
+  // request starts) and the bytes the worker reports.
+  std::atomic<int> bodyIndex_{-1};
+  std::atomic<long long> bodySent_{0};
+  std::atomic<long long> bodyTotal_{0};
 
   // Shared with the worker threads.
   mutable std::mutex eventLock_;

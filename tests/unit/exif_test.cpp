@@ -134,4 +134,63 @@ TEST(Exif, PutReplacesBlocksAndKeepsTheJfifHeaderFirst) {
   EXPECT_EQ(notJpeg, "GIF89a....");
 }
 
+TEST(Exif, PreviewIsFoundWhereTheBlockSaysInBothByteOrders) {
+  const std::string preview = Jpeg(Jfif());
+  for (bool big : {false, true}) {
+    ExifSpec spec;
+    spec.bigEndian = big;
+    spec.orientation = 6;
+    spec.preview = preview;
+    for (const std::string& before : {std::string(), Jfif()}) {
+      const std::string whole = Jpeg(before + BuildExifSegment(spec));
+      size_t offset = 0, size = 0;
+      ASSERT_TRUE(quib::FindExifPreview(whole, offset, size)) << big;
+      EXPECT_EQ(whole.substr(offset, size), preview);
+      // Only the head of a file may be at hand: the preview must be inside.
+      EXPECT_FALSE(quib::FindExifPreview(whole.substr(0, offset + size - 1), offset, size));
+    }
+  }
+}
+
+TEST(Exif, NoPreviewWithoutIfd1OrWithAnUncompressedOne) {
+  ExifSpec spec;
+  size_t offset = 0, size = 0;
+  EXPECT_FALSE(quib::FindExifPreview(Jpeg(BuildExifSegment(spec)), offset, size));
+  EXPECT_FALSE(quib::FindExifPreview(Jpeg(Jfif()), offset, size));
+  // Bytes that are not a JPEG where the block points.
+  spec.preview = "not a jpeg at all";
+  EXPECT_FALSE(quib::FindExifPreview(Jpeg(BuildExifSegment(spec)), offset, size));
+  // Compression 1 (TIFF strips): the builder writes 6; patch it.
+  spec.preview = Jpeg("");
+  std::string segment = BuildExifSegment(spec);
+  const std::string compression("\x03\x01\x03\x00\x01\x00\x00\x00\x06\x00", 10);
+  const size_t at = segment.find(compression);
+  ASSERT_NE(at, std::string::npos);
+  segment[at + 8] = 1;
+  EXPECT_FALSE(quib::FindExifPreview(Jpeg(segment), offset, size));
+}
+
+TEST(Exif, DamagedPreviewLinksNeverReadOutsideTheBytes) {
+  ExifSpec spec;
+  spec.preview = Jpeg(Jfif());
+  const std::string whole = Jpeg(BuildExifSegment(spec));
+  for (size_t n = 0; n < whole.size(); ++n) {
+    size_t offset = 0, size = 0;
+    if (quib::FindExifPreview(whole.substr(0, n), offset, size)) {
+      EXPECT_LE(offset + size, n);
+    }
+  }
+  for (size_t i = 2; i < whole.size(); ++i) {
+    for (unsigned char v : {0x00, 0xFF, 0x80}) {
+      std::string broken = whole;
+      broken[i] = static_cast<char>(v);
+      size_t offset = 0, size = 0;
+      if (quib::FindExifPreview(broken, offset, size)) {
+        EXPECT_LE(offset + size, broken.size());
+        EXPECT_EQ(broken.compare(offset, 2, "\xFF\xD8"), 0);
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/gdi.h"
 #include "framework/gdiplus.h"
 
 namespace media_test {
@@ -54,6 +55,10 @@ struct CPixels {
   }
 };
 CPixels ReadPixels(HBITMAP bitmap);
+// For a bitmap made for the caller (an item's thumbnail).
+inline CPixels ReadPixels(const CBitmap& bitmap) {
+  return ReadPixels(bitmap.Get());
+}
 // Bounding box of the pixels that are neither white nor the frame grey.
 RECT ContentBox(const CPixels& pixels);
 bool IsReddish(unsigned rgb);

@@ -1,0 +1,303 @@
+#include "app/thumbnail_maker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "app/exif.h"
+#include "app/picture_facts.h"
+
+using namespace Gdiplus;
+
+namespace quib {
+namespace {
+
+constexpr int CanvasWidth = 104;
+constexpr int CanvasHeight = 78;
+// An EXIF preview whose proportions differ from the picture's by more than
+// this is letterboxed (or squeezed).
+constexpr double AspectTolerance = 0.02;
+const Color White(255, 255, 255, 255);
+const Color FrameGrey(255, 220, 220, 220);
+const Color OpaqueBlack(255, 0, 0, 0);
+
+// A GDI+ bitmap decoded from bytes in memory; the stream it reads from
+// lives as long as the bitmap.
+class CDecoded {
+ public:
+  explicit CDecoded(const std::string& bytes) {
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+    if (!memory) return;
+    if (void* p = GlobalLock(memory)) {
+      memcpy(p, bytes.data(), bytes.size());
+      GlobalUnlock(memory);
+    }
+    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream_)) || !stream_) {
+      GlobalFree(memory);
+      stream_ = nullptr;
+      return;
+    }
+    bitmap_.reset(new Bitmap(stream_));
+    if (bitmap_->GetLastStatus() != Ok || bitmap_->GetWidth() == 0 || bitmap_->GetHeight() == 0) {
+      bitmap_.reset();
+    }
+  }
+  ~CDecoded() {
+    bitmap_.reset();
+    if (stream_) stream_->Release();
+  }
+  CDecoded(const CDecoded&) = delete;
+  CDecoded& operator=(const CDecoded&) = delete;
+  Bitmap* Get() const { return bitmap_.get(); }
+
+ private:
+  IStream* stream_ = nullptr;
+  std::unique_ptr<Bitmap> bitmap_;
+};
+
+// A small picture as PNG bytes in memory.
+bool EncodePng(Image& image, std::string& bytes) {
+  bytes.clear();
+  CLSID png;
+  if (!GetEncoderClsid(L"image/png", &png)) return false;
+  IStream* stream = nullptr;
+  if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) return false;
+  bool ok = image.Save(stream, &png, nullptr) == Ok;
+  STATSTG stat{};
+  HGLOBAL memory = nullptr;
+  ok = ok && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) &&
+       SUCCEEDED(GetHGlobalFromStream(stream, &memory)) && memory &&
+       stat.cbSize.QuadPart <= GlobalSize(memory);
+  if (ok) {
+    if (const void* data = GlobalLock(memory)) {
+      bytes.assign(static_cast<const char*>(data), static_cast<size_t>(stat.cbSize.QuadPart));
+      GlobalUnlock(memory);
+    } else {
+      ok = false;
+    }
+  }
+  stream->Release();
+  return ok;
+}
+
+// The thumbnail size of a w x h picture: fitted into the canvas, rounded.
+void FitRounded(int w, int h, int& tw, int& th) {
+  const double s = std::min(double{CanvasWidth} / w, double{CanvasHeight} / h);
+  tw = std::max(1, static_cast<int>(std::lround(w * s)));
+  th = std::max(1, static_cast<int>(std::lround(h * s)));
+}
+
+// True when the preview's pixels outside the source rectangle are dark: the
+// black bars a camera puts around a picture of other proportions.
+bool BarsAreDark(Bitmap& preview, const Rect& source) {
+  const int w = static_cast<int>(preview.GetWidth());
+  const int h = static_cast<int>(preview.GetHeight());
+  long sum = 0;
+  long count = 0;
+  for (int y = 0; y < h; y += 2) {
+    for (int x = 0; x < w; x += 2) {
+      if (source.Contains(x, y)) continue;
+      Color c;
+      if (preview.GetPixel(x, y, &c) != Ok) return false;
+      const int light = (c.GetR() * 3 + c.GetG() * 6 + c.GetB()) / 10;
+      if (light > 48) return false;
+      sum += light;
+      ++count;
+    }
+  }
+  return count > 0 && sum / count < 24;
+}
+
+// The thumbnail drawn from a camera's preview. False when the preview does
+// not fit (too small, other proportions without black bars, unreadable).
+bool FromPreview(const std::string& bytes, int orientation, int w, int h, ThumbnailResult& result) {
+  CDecoded decoded(bytes);
+  Bitmap* preview = decoded.Get();
+  if (!preview) return false;
+  const RotateFlipType turn = UprightTurn(orientation);
+  if (turn != RotateNoneFlipNone && preview->RotateFlip(turn) != Ok) return false;
+  const int pw = static_cast<int>(preview->GetWidth());
+  const int ph = static_cast<int>(preview->GetHeight());
+  int tw;
+  int th;
+  FitRounded(w, h, tw, th);
+  Rect source(0, 0, pw, ph);
+  const double aspect = double{1} * w / h;
+  const double previewAspect = double{1} * pw / ph;
+  if (std::fabs(previewAspect / aspect - 1) > AspectTolerance) {
+    if (previewAspect < aspect) {
+      source.Height = static_cast<int>(std::lround(pw / aspect));
+      source.Y = (ph - source.Height) / 2;
+    } else {
+      source.Width = static_cast<int>(std::lround(ph * aspect));
+      source.X = (pw - source.Width) / 2;
+    }
+    if (!BarsAreDark(*preview, source)) return false;
+  }
+  if (source.Width < tw || source.Height < th) return false;
+
+  Bitmap content(tw, th, PixelFormat24bppRGB);
+  if (content.GetLastStatus() != Ok) return false;
+  {
+    Graphics graphics(&content);
+    ImageAttributes edges;  // mirrored edges keep the border from fading
+    if (graphics.GetLastStatus() != Ok || graphics.Clear(White) != Ok ||
+        graphics.SetInterpolationMode(InterpolationModeHighQualityBicubic) != Ok ||
+        graphics.SetPixelOffsetMode(PixelOffsetModeHalf) != Ok ||
+        edges.SetWrapMode(WrapModeTileFlipXY) != Ok ||
+        graphics.DrawImage(preview, Rect(0, 0, tw, th), source.X, source.Y, source.Width,
+                           source.Height, UnitPixel, &edges) != Ok) {
+      return false;
+    }
+  }
+  return EncodeThumbnailContent(content, (CanvasWidth - tw) / 2, (CanvasHeight - th) / 2, false,
+                                result.data);
+}
+
+}  // namespace
+
+std::string ReadFileHead(const std::string& path, size_t limit) {
+  std::string head;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return head;
+  head.resize(limit);
+  size_t got = 0;
+  while (got < limit) {
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(limit - got, 1 << 20));
+    if (!ReadFile(file, &head[got], want, &n, nullptr) || n == 0) break;
+    got += n;
+  }
+  CloseHandle(file);
+  head.resize(got);
+  return head;
+}
+
+RotateFlipType UprightTurn(int orientation) {
+  switch (orientation) {
+    case 2:
+      return RotateNoneFlipX;
+    case 3:
+      return Rotate180FlipNone;
+    case 4:
+      return RotateNoneFlipY;
+    case 5:
+      return Rotate90FlipX;
+    case 6:
+      return Rotate90FlipNone;
+    case 7:
+      return Rotate270FlipX;
+    case 8:
+      return Rotate270FlipNone;
+    default:
+      return RotateNoneFlipNone;
+  }
+}
+
+std::unique_ptr<Bitmap> FlattenOnWhite(Image& picture) {
+  const int w = static_cast<int>(picture.GetWidth());
+  const int h = static_cast<int>(picture.GetHeight());
+  std::unique_ptr<Bitmap> flat(new Bitmap(w, h, PixelFormat24bppRGB));
+  if (flat->GetLastStatus() != Ok) return nullptr;
+  Graphics graphics(flat.get());
+  if (graphics.GetLastStatus() != Ok || graphics.Clear(White) != Ok ||
+      graphics.DrawImage(&picture, Rect(0, 0, w, h)) != Ok) {
+    return nullptr;
+  }
+  return flat;
+}
+
+bool EncodeThumbnailContent(Bitmap& content, int x, int y, bool framed, ThumbnailData& data) {
+  ThumbnailData made;
+  made.x = x;
+  made.y = y;
+  made.width = static_cast<int>(content.GetWidth());
+  made.height = static_cast<int>(content.GetHeight());
+  made.framed = framed;
+  // Lossless: the list shows exactly the pixels that were made.
+  if (!EncodePng(content, made.png) || made.png.empty()) return false;
+  data = std::move(made);
+  return true;
+}
+
+void MakePictureThumbnail(const std::string& path, ThumbnailResult& result) {
+  result.readable = false;
+  result.width = 0;
+  result.height = 0;
+  result.data = ThumbnailData();
+  if (!EnsureGdiplus()) return;
+  try {
+    const std::string head = ReadFileHead(path, ExifHeadSize);
+    const int orientation = ReadJpegOrientation(head);
+    int w = 0;
+    int h = 0;
+    size_t offset;
+    size_t size;
+    // Cameras store a small preview: drawing from it spares decoding
+    // millions of pixels.
+    if (ReadPictureSize(head, w, h) && FindExifPreview(head, offset, size) &&
+        FromPreview(head.substr(offset, size), orientation, w, h, result)) {
+      result.readable = true;
+      result.width = w;
+      result.height = h;
+      return;
+    }
+
+    std::unique_ptr<Bitmap> picture = LoadGdiplusBitmap(path);
+    if (!picture) return;
+    const bool swapped = OrientationSwapsSides(orientation);
+    const int stored_w = static_cast<int>(picture->GetWidth());
+    const int stored_h = static_cast<int>(picture->GetHeight());
+    result.width = swapped ? stored_h : stored_w;
+    result.height = swapped ? stored_w : stored_h;
+    int tw;
+    int th;
+    FitRounded(result.width, result.height, tw, th);
+    // Asked for as the picture is stored, then the small image is turned.
+    std::unique_ptr<Image> thumb(
+        picture->GetThumbnailImage(swapped ? th : tw, swapped ? tw : th, nullptr, nullptr));
+    picture.reset();
+    if (!thumb || thumb->GetLastStatus() != Ok) return;
+    const RotateFlipType turn = UprightTurn(orientation);
+    if (turn != RotateNoneFlipNone && thumb->RotateFlip(turn) != Ok) return;
+    std::unique_ptr<Bitmap> content = FlattenOnWhite(*thumb);
+    if (!content) return;
+    const int dw = static_cast<int>(content->GetWidth());
+    const int dh = static_cast<int>(content->GetHeight());
+    result.readable = EncodeThumbnailContent(*content, (CanvasWidth - dw) / 2,
+                                             (CanvasHeight - dh) / 2, false, result.data);
+  } catch (const std::bad_alloc&) {
+    result.readable = false;  // a picture too large for memory: shown white
+    result.data = ThumbnailData();
+  }
+}
+
+CBitmap ThumbnailBitmap(const ThumbnailData& data) {
+  if (!EnsureGdiplus()) return CBitmap();
+  Bitmap canvas(CanvasWidth, CanvasHeight, PixelFormat24bppRGB);
+  if (canvas.GetLastStatus() != Ok) return CBitmap();
+  {
+    Graphics graphics(&canvas);
+    if (graphics.GetLastStatus() != Ok || graphics.Clear(White) != Ok) return CBitmap();
+    if (data.framed) {
+      Pen frame(FrameGrey, 1.0f);
+      graphics.DrawRectangle(&frame, 0, 0, CanvasWidth - 1, CanvasHeight - 1);
+    }
+    if (!data.png.empty()) {
+      CDecoded content(data.png);
+      if (!content.Get() ||
+          graphics.DrawImage(content.Get(), Rect(data.x, data.y, data.width, data.height)) != Ok) {
+        return CBitmap();
+      }
+    }
+  }
+  HBITMAP handle = nullptr;
+  if (canvas.GetHBITMAP(OpaqueBlack, &handle) != Ok) {
+    if (handle) DeleteObject(handle);
+    return CBitmap();
+  }
+  return CBitmap(handle);
+}
+
+}  // namespace quib

@@ -1,0 +1,291 @@
+// Large batches, measured side by side in one run:
+//  1. all thumbnails of COUNT camera JPEGs (4000 x 3000) made and shown,
+//     with and without EXIF previews, against the bare sequential GDI+ load
+//     and thumbnail loop on the same files;
+//  2. the longest wait of the window's messages while those files are added
+//     in one go, thumbnails in the background against thumbnails made inside
+//     AddFile (the list's old way);
+//  3. the list's operations at LIST_COUNT small pictures with peak memory and
+//     the GDI object count.
+//   batch_bench.exe FOLDER [COUNT] [LIST_COUNT]
+#include <windows.h>
+
+#include <commctrl.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/media_item.h"
+#include "app/media_list_ctrl.h"
+#include "app/thumbnail_maker.h"
+#include "app/thumbnail_scheduler.h"
+#include "framework/gdiplus.h"
+#include "tests/support/exif_builder.h"
+
+using namespace Gdiplus;
+
+namespace {
+
+double Now() {
+  static LARGE_INTEGER frequency{};
+  if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::string Jpeg(int w, int h, int seed) {
+  Bitmap bitmap(w, h, PixelFormat24bppRGB);
+  {
+    Graphics g(&bitmap);
+    LinearGradientBrush sky(Point(0, 0), Point(w, h), Color(255, 40 + seed % 100, 90, 200),
+                            Color(255, 240, 200, 60 + seed % 150));
+    g.FillRectangle(&sky, 0, 0, w, h);
+    SolidBrush sun(Color(255, 250, 250, 220));
+    g.FillEllipse(&sun, w / 5 + seed * 7 % (w / 2), h / 6, w / 4, w / 4);
+  }
+  std::string bytes;
+  EncodeJpeg(bitmap, 90, bytes);
+  return bytes;
+}
+
+void Write(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD n = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+  CloseHandle(file);
+}
+
+void BareThumbnail(const std::string& path) {
+  Bitmap picture(WidePath(path).c_str());
+  const UINT w = picture.GetWidth(), h = picture.GetHeight();
+  if (!w || !h) return;
+  const double s = std::min(104.0 / w, 78.0 / h);
+  std::unique_ptr<Image> thumb(picture.GetThumbnailImage(
+      static_cast<UINT>(w * s + 0.5), static_cast<UINT>(h * s + 0.5), nullptr, nullptr));
+}
+
+// Every thumbnail made by the workers and turned into a bitmap here, as the
+// list shows them.
+double Pool(const std::vector<std::string>& paths) {
+  HANDLE ready = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  const double t0 = Now();
+  quib::CThumbnailScheduler pool(
+      quib::CThumbnailScheduler::WorkersFor(std::thread::hardware_concurrency()),
+      [](const quib::ThumbnailJob& job, quib::ThumbnailResult& result) {
+        quib::MakePictureThumbnail(job.path, result);
+      },
+      [ready] { SetEvent(ready); });
+  for (size_t i = 0; i < paths.size(); ++i) pool.Push({i + 1, 0, paths[i]});
+  size_t shown = 0;
+  while (shown < paths.size()) {
+    WaitForSingleObject(ready, 1000);
+    for (const quib::ThumbnailResult& r : pool.TakeResults(64)) {
+      CBitmap bitmap = quib::ThumbnailBitmap(r.data);
+      ++shown;
+    }
+  }
+  const double t = Now() - t0;
+  CloseHandle(ready);
+  return t;
+}
+
+// A list view in a window of this thread, and a probe on another thread
+// that sends it a message every 10 ms and keeps the longest wait for the
+// answer.
+struct CProbe {
+  HWND window;
+  std::atomic<bool> stop{false};
+  std::atomic<long> longestUs{0};
+  std::atomic<bool> done{false};
+  std::thread thread;
+  explicit CProbe(HWND w) : window(w) {
+    thread = std::thread([this] {
+      while (!stop) {
+        const double t0 = Now();
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &answer);
+        const long us = static_cast<long>((Now() - t0) * 1e6);
+        if (us > longestUs) longestUs = us;
+        Sleep(10);
+      }
+      done = true;
+    });
+  }
+  // Stops the probe, answering its last message; the longest wait in ms.
+  double Finish(void (*pump)()) {
+    stop = true;
+    while (!done) {
+      pump();
+      Sleep(1);
+    }
+    thread.join();
+    return longestUs / 1000.0;
+  }
+};
+
+void Pump() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
+HWND MakeListWindow(HWND& parent) {
+  parent = CreateWindowExA(0, "STATIC", "host", WS_POPUP, 0, 0, 400, 400, nullptr, nullptr, nullptr,
+                           nullptr);
+  return CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON, 0, 0, 369, 288,
+                         parent, reinterpret_cast<HMENU>(1005), nullptr, nullptr);
+}
+
+// Adds the files in one go, then runs messages until every thumbnail is
+// shown. Returns the longest message wait in ms; seconds in total.
+double LongestWait(const std::vector<std::string>& paths, bool background, double& total) {
+  HWND parent = nullptr;
+  HWND view = MakeListWindow(parent);
+  double longest = 0;
+  {
+    CMediaListCtrl list;
+    list.Attach(view);
+    list.InitList();
+    list.MakeThumbnailsInBackground(background);
+    CProbe probe(parent);
+    Sleep(50);
+    const double t0 = Now();
+    for (const std::string& p : paths) list.AddFile(p);
+    while (list.PendingThumbnails() > 0 && Now() - t0 < 600) {
+      Pump();
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    total = Now() - t0;
+    longest = probe.Finish(Pump);
+    list.RemoveAll();
+  }
+  DestroyWindow(parent);
+  return longest;
+}
+
+struct CUse {
+  double peakMb;
+  DWORD gdi;
+};
+CUse Use() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return {counters.PeakPagefileUsage / (1024.0 * 1024.0),
+          GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    fprintf(stderr, "usage: batch_bench FOLDER [COUNT] [LIST_COUNT]\n");
+    return 2;
+  }
+  const std::string folder = argv[1];
+  const int count = argc > 2 ? atoi(argv[2]) : 100;
+  const int listCount = argc > 3 ? atoi(argv[3]) : 10000;
+  EnsureGdiplus();
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES};
+  InitCommonControlsEx(&icc);
+  CreateDirectoryA(folder.c_str(), nullptr);
+
+  fprintf(stderr, "writing %d + %d pictures of 4000 x 3000...\n", count, count);
+  const std::string plain = Jpeg(4000, 3000, 1);
+  quib_test::ExifSpec spec;
+  spec.pixelX = 4000;
+  spec.pixelY = 3000;
+  spec.preview = Jpeg(160, 120, 1);
+  const std::string withPreview =
+      quib_test::InsertAfterStart(plain, quib_test::BuildExifSegment(spec));
+  std::vector<std::string> previews, plains;
+  for (int i = 0; i < count; ++i) {
+    previews.push_back(folder + "\\exif" + std::to_string(i) + ".jpg");
+    Write(previews.back(), withPreview);
+    plains.push_back(folder + "\\plain" + std::to_string(i) + ".jpg");
+    Write(plains.back(), plain);
+  }
+  BareThumbnail(plains[0]);  // warm up the decoder
+
+  printf("cores %u, workers %d\n", std::thread::hardware_concurrency(),
+         quib::CThumbnailScheduler::WorkersFor(std::thread::hardware_concurrency()));
+  printf("%-40s %10s %10s %8s\n", "all thumbnails shown", "bare s", "ours s", "ratio");
+  for (int e = 1; e >= 0; --e) {
+    const std::vector<std::string>& paths = e ? previews : plains;
+    double t0 = Now();
+    for (const std::string& p : paths) BareThumbnail(p);
+    const double bare = Now() - t0;
+    const double ours = Pool(paths);
+    printf("%-40s %10.2f %10.2f %8.3f\n",
+           e ? "camera JPEGs with EXIF preview" : "camera JPEGs without preview", bare, ours,
+           ours / bare);
+  }
+
+  // Half with previews, as a day's outing from two cameras.
+  std::vector<std::string> mixed;
+  for (int i = 0; i < count; ++i) mixed.push_back(i % 2 ? previews[i] : plains[i]);
+  double totalNew = 0;
+  double totalOld = 0;
+  const double waitNew = LongestWait(mixed, true, totalNew);
+  const double waitOld = LongestWait(mixed, false, totalOld);
+  printf("%-40s %10s %10s\n", "adding in one go (half with preview)", "longest", "all shown");
+  printf("%-40s %8.0f ms %8.1f s\n", "thumbnails inside AddFile (old)", waitOld, totalOld);
+  printf("%-40s %8.0f ms %8.1f s\n", "thumbnails in the background", waitNew, totalNew);
+
+  // The list at thousands of small pictures.
+  fprintf(stderr, "writing %d small pictures...\n", listCount);
+  const std::string small = Jpeg(64, 48, 5);
+  std::vector<std::string> smalls;
+  for (int i = 0; i < listCount; ++i) {
+    smalls.push_back(folder + "\\s" + std::to_string(i) + ".jpg");
+    Write(smalls.back(), small);
+  }
+  const CUse before = Use();
+  HWND parent = nullptr;
+  HWND view = MakeListWindow(parent);
+  CMediaListCtrl list;
+  list.Attach(view);
+  list.InitList();
+  list.MakeThumbnailsInBackground(true);
+  printf("%-40s %10s %10s %8s\n", "list of small pictures", "seconds", "peak MB", "GDI");
+  auto row = [&](const std::string& what, double seconds) {
+    const CUse use = Use();
+    printf("%-40s %10.2f %10.1f %8lu\n", what.c_str(), seconds, use.peakMb,
+           static_cast<unsigned long>(use.gdi));
+    fflush(stdout);
+  };
+  row("(before)", 0);
+  double t0 = Now();
+  for (const std::string& p : smalls) list.AddFile(p);
+  row("add " + std::to_string(listCount) + " (entries there)", Now() - t0);
+  list.FinishThumbnails(600000);
+  row("add " + std::to_string(listCount) + " (thumbnails shown)", Now() - t0);
+  t0 = Now();
+  LVITEMA state{};
+  state.stateMask = LVIS_SELECTED;
+  state.state = LVIS_SELECTED;
+  SendMessageA(view, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+  row("select all", Now() - t0);
+  t0 = Now();
+  list.RemoveSelected();
+  row("remove all (selected)", Now() - t0);
+  for (const std::string& p : smalls) list.AddFile(p);
+  list.FinishThumbnails(600000);
+  t0 = Now();
+  // A run removes its uploaded entries from the last to the first; the
+  // first 500 removals of the full list are timed.
+  const int removals = std::min(500, list.GetItemCount());
+  for (int i = 0; i < removals; ++i) list.RemoveAt(list.GetItemCount() - 1);
+  const double removalSeconds = Now() - t0;
+  row("remove " + std::to_string(removals) + " one by one, last first", removalSeconds);
+  printf("%-40s %10.2f ms\n", "  per removal", removalSeconds * 1000 / std::max(1, removals));
+  list.RemoveAll();
+  (void)before;
+  DestroyWindow(parent);
+  return 0;
+}

@@ -1,0 +1,276 @@
+// The upload list with thumbnails made in the background, in a real list view
+// under Wine: entries appear at once, each finished thumbnail lands on its own
+// entry even when entries were removed, turned or edited meanwhile, and an
+// unreadable picture is told once for its batch.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "app/media_item.h"
+#include "app/media_list_ctrl.h"
+#include "tests/win/media/media_test_util.h"
+
+using namespace media_test;
+
+namespace {
+
+constexpr int WaitMs = 60000;
+
+// Answers the program's message boxes (with OK) and keeps their texts.
+class CBoxAnswerer {
+ public:
+  CBoxAnswerer() : thread_([this] { Watch(); }) {}
+  ~CBoxAnswerer() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::vector<std::string> Texts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_;
+  }
+
+ private:
+  static BOOL CALLBACK Visit(HWND window, LPARAM lp) {
+    auto* self = reinterpret_cast<CBoxAnswerer*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char cls[16] = {};
+    GetClassNameA(window, cls, sizeof cls);
+    HWND text = GetDlgItem(window, 0xFFFF);
+    if (pid != GetCurrentProcessId() || strcmp(cls, "#32770") != 0 || !text ||
+        !IsWindowVisible(window)) {
+      return TRUE;
+    }
+    char buffer[2048] = {};
+    GetWindowTextA(text, buffer, sizeof buffer);
+    {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->texts_.push_back(buffer);
+    }
+    PostMessageA(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+  }
+  void Watch() {
+    while (!stop_) {
+      EnumWindows(Visit, reinterpret_cast<LPARAM>(this));
+      Sleep(50);
+    }
+  }
+
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::string> texts_;
+  std::thread thread_;
+};
+
+class BatchListTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    tempBefore_ = NewTempFiles();
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&icc);
+    parent_ = CreateWindowExA(0, "STATIC", "host", WS_POPUP, 0, 0, 400, 400, nullptr, nullptr,
+                              nullptr, nullptr);
+    HWND view =
+        CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_SHOWSELALWAYS,
+                        0, 0, 369, 288, parent_, reinterpret_cast<HMENU>(1005), nullptr, nullptr);
+    ASSERT_TRUE(view);
+    list_.Attach(view);
+    list_.InitList();
+    list_.MakeThumbnailsInBackground(true);
+  }
+  void TearDown() override {
+    list_.RemoveAll();
+    list_.StopThumbnails();
+    DestroyWindow(parent_);
+    EXPECT_EQ(NewTempFiles(), tempBefore_) << "temporary copies left behind";
+  }
+
+  HWND View() const { return list_.GetSafeHwnd(); }
+  HIMAGELIST Images() const {
+    return reinterpret_cast<HIMAGELIST>(SendMessageA(View(), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+  }
+  CPixels Image(int index) const {
+    HDC screen = GetDC(nullptr);
+    CBitmap bitmap(CreateCompatibleBitmap(screen, 104, 78));
+    ReleaseDC(nullptr, screen);
+    {
+      CMemoryDC dc(nullptr);
+      CSelectObject select(dc.Get(), bitmap.Get());
+      ImageList_Draw(Images(), index, dc.Get(), 0, 0, ILD_NORMAL);
+    }
+    return ReadPixels(bitmap.Get());
+  }
+  std::string Caption(int index) const {
+    char text[256] = {};
+    LVITEMA item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = index;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(View(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    EXPECT_EQ(item.iImage, index);
+    return text;
+  }
+  void Select(int index) {
+    LVITEMA state{};
+    state.stateMask = LVIS_SELECTED;
+    state.state = 0;
+    SendMessageA(View(), LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                 reinterpret_cast<LPARAM>(&state));
+    state.state = LVIS_SELECTED;
+    SendMessageA(View(), LVM_SETITEMSTATE, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(&state));
+  }
+  // Runs the thread's messages until done() holds; false when it did not
+  // within the bound.
+  template <typename Done>
+  bool PumpUntil(Done done) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+      if (GetTickCount() - start > static_cast<DWORD>(WaitMs)) return false;
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+      Sleep(5);
+    }
+    return true;
+  }
+  // A picture in one colour with a red block at the top left: its thumbnail
+  // tells which file it was made from and which way up it is.
+  std::string Picture(const std::string& name, COLORREF fill) {
+    const std::string path = dir_.Path(name);
+    EXPECT_TRUE(WritePicture(path, 640, 480, "image/jpeg", fill));
+    return path;
+  }
+
+  // Every entry shows its item's thumbnail, made from the item's current
+  // file as the list would make it at once.
+  void ExpectThumbnailsOfTheirFiles() {
+    const auto& items = list_.GetItems();
+    ASSERT_EQ(ImageList_GetImageCount(Images()), static_cast<int>(items.size()));
+    for (size_t i = 0; i < items.size(); ++i) {
+      SCOPED_TRACE(items[i]->GetName());
+      EXPECT_EQ(Caption(static_cast<int>(i)), quib::ListCaption(items[i]->GetName()));
+      ASSERT_TRUE(items[i]->IsThumbnailReady());
+      const CPixels shown = Image(static_cast<int>(i));
+      EXPECT_TRUE(shown == ReadPixels(items[i]->GetThumbnail()));
+      if (items[i]->GetPath() == items[i]->GetSourcePath()) {
+        CMediaItem direct(items[i]->GetPath());
+        EXPECT_TRUE(shown == ReadPixels(direct.GetThumbnail()));
+      }
+    }
+  }
+
+  CTestDir dir_;
+  std::set<std::string> tempBefore_;
+  HWND parent_ = nullptr;
+  CMediaListCtrl list_;
+};
+
+const COLORREF Fills[] = {RGB(30, 60, 200), RGB(20, 160, 40), RGB(200, 200, 30), RGB(90, 20, 120),
+                          RGB(0, 150, 150), RGB(240, 120, 0), RGB(60, 60, 60),   RGB(150, 90, 60)};
+
+TEST_F(BatchListTest, EntriesAppearAtOnceAndEachThumbnailLandsOnItsOwnEntry) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 8; ++i) {
+    names.push_back("pic" + std::to_string(i) + ".jpg");
+    ASSERT_TRUE(list_.AddFile(Picture(names.back(), Fills[i])));
+  }
+  // Nothing is decoded on this thread: the entries are there with their
+  // captions and white placeholders, and the pixel size is read from the
+  // file's header when asked.
+  ASSERT_EQ(list_.GetItemCount(), 8);
+  CPixels white;
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(Caption(i), quib::ListCaption(names[static_cast<size_t>(i)]));
+    if (i == 0) white = Image(0);
+    EXPECT_TRUE(Image(i) == white);
+  }
+  EXPECT_EQ(white.At(52, 39), 0xFFFFFFu);
+  EXPECT_EQ(list_.GetItems()[3]->GetWidth(), 640);
+  EXPECT_EQ(list_.GetItems()[3]->GetHeight(), 480);
+
+  ASSERT_TRUE(PumpUntil([&] { return list_.PendingThumbnails() == 0; }))
+      << "thumbnails still pending: " << list_.PendingThumbnails();
+  ExpectThumbnailsOfTheirFiles();
+  // Distinct files, distinct thumbnails: none landed on a neighbour.
+  for (int i = 1; i < 8; ++i) EXPECT_FALSE(Image(i) == Image(i - 1));
+}
+
+TEST_F(BatchListTest, RemovalTurnAndEditOfPendingEntriesLandRight) {
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_TRUE(list_.AddFile(Picture("p" + std::to_string(i) + ".jpg", Fills[i])));
+  }
+  // All before a single finished thumbnail is taken on this thread.
+  ASSERT_TRUE(list_.RemoveAt(2));
+  Select(0);
+  list_.RotateSelected();
+  Select(4);  // p5 after the removal
+  ASSERT_TRUE(list_.RemoveSelected());
+  list_.GetItems()[3]->SetName("renamed.jpg");  // p4
+  list_.RefreshEntry(3);
+
+  ASSERT_TRUE(list_.FinishThumbnails(WaitMs)) << "pending: " << list_.PendingThumbnails();
+  const std::vector<std::string> expected = {"p0.jpg",      "p1.jpg", "p3.jpg",
+                                             "renamed.jpg", "p6.jpg", "p7.jpg"};
+  ASSERT_EQ(list_.GetItems().size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(list_.GetItems()[i]->GetName(), expected[i]);
+  }
+  ExpectThumbnailsOfTheirFiles();
+  // The turned picture shows framed and on its side (480 x 640 now), not
+  // the plain thumbnail that was on its way.
+  const CPixels turned = Image(0);
+  EXPECT_EQ(turned.At(0, 0), 0xDCDCDCu);
+  EXPECT_EQ(list_.GetItems()[0]->GetWidth(), 480);
+  EXPECT_EQ(list_.GetItems()[0]->GetHeight(), 640);
+  CMediaItem plain(list_.GetItems()[0]->GetSourcePath());
+  EXPECT_FALSE(turned == ReadPixels(plain.GetThumbnail()));
+}
+
+TEST_F(BatchListTest, UnreadablePicturesAreToldOncePerBatch) {
+  CBoxAnswerer boxes;
+  const std::string broken1 = dir_.Path("broken1.jpg");
+  const std::string broken2 = dir_.Path("broken2.png");
+  ASSERT_TRUE(WriteBytes(broken1, std::string("\xFF\xD8\xFF\xE0 not really a picture", 25)));
+  ASSERT_TRUE(WriteBytes(broken2, std::string(300, 'x')));
+  ASSERT_TRUE(list_.AddFile(broken1));
+  ASSERT_TRUE(list_.AddFile(Picture("good.jpg", Fills[1])));
+  ASSERT_TRUE(list_.AddFile(broken2));
+
+  ASSERT_TRUE(PumpUntil([&] { return list_.PendingThumbnails() == 0 && !boxes.Texts().empty(); }))
+      << "no message about the unreadable pictures";
+  // A second batch of good pictures only: no message for it.
+  ASSERT_TRUE(list_.AddFile(Picture("good2.jpg", Fills[2])));
+  ASSERT_TRUE(PumpUntil([&] { return list_.PendingThumbnails() == 0; }));
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  Sleep(300);  // lets the answerer see a box that should not be there
+
+  const std::vector<std::string> texts = boxes.Texts();
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_NE(texts[0].find("2 file(s)"), std::string::npos) << texts[0];
+  EXPECT_NE(texts[0].find(broken1), std::string::npos) << texts[0];
+  EXPECT_NE(texts[0].find(broken2), std::string::npos) << texts[0];
+  // The entries stay, with a white picture, and are still uploaded.
+  ASSERT_EQ(list_.GetItemCount(), 4);
+  EXPECT_EQ(list_.GetItems()[0]->GetWidth(), 0);
+  ExpectThumbnailsOfTheirFiles();
+}
+
+TEST_F(BatchListTest, ClosingWithThumbnailsPendingEndsAndLeavesNothing) {
+  for (int i = 0; i < 24; ++i) {
+    ASSERT_TRUE(list_.AddFile(Picture("c" + std::to_string(i) + ".jpg", Fills[i % 8])));
+  }
+  // Turned copies exist as temporary files until their items go.
+  Select(1);
+  list_.RotateSelected();
+  ASSERT_NE(list_.GetItems()[1]->GetPath(), list_.GetItems()[1]->GetSourcePath());
+  list_.StopThumbnails();
+  EXPECT_EQ(list_.PendingThumbnails(), 0u);
+  // TearDown checks that no temporary file is left.
+}
+
+}  // namespace
