@@ -29,9 +29,7 @@ constexpr UINT_PTR SubclassId = 1005;
 
 constexpr int IconSpacingX = 114;
 constexpr int IconSpacingY = 104;
-// The image list copies all its images whenever it grows: for thousands of
-// files it must grow in large steps.
-constexpr int ImageListGrowth = 256;
+constexpr int BlankImage = 0;
 
 bool IsAcceptedType(const std::string& type) {
   return type.compare(0, 6, "image/") == 0 || type.compare(0, 6, "video/") == 0 ||
@@ -45,13 +43,38 @@ CMediaListCtrl::CMediaListCtrl() = default;
 CMediaListCtrl::~CMediaListCtrl() {
   StopThumbnails();
   if (hwnd_ && IsWindow(hwnd_)) RemoveWindowSubclass(hwnd_, SubclassProc, SubclassId);
+  if (parent_ && IsWindow(parent_)) RemoveWindowSubclass(parent_, ParentProc, SubclassId);
   items_.clear();
   if (images_) ImageList_Destroy(images_);
 }
 
 void CMediaListCtrl::Attach(HWND list) {
   hwnd_ = list;
-  if (hwnd_) SetWindowSubclass(hwnd_, SubclassProc, SubclassId, reinterpret_cast<DWORD_PTR>(this));
+  if (!hwnd_) return;
+  SetWindowSubclass(hwnd_, SubclassProc, SubclassId, reinterpret_cast<DWORD_PTR>(this));
+  // The list asks its parent for the images of the entries it draws.
+  parent_ = GetParent(hwnd_);
+  if (parent_)
+    SetWindowSubclass(parent_, ParentProc, SubclassId, reinterpret_cast<DWORD_PTR>(this));
+}
+
+LRESULT CALLBACK CMediaListCtrl::ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                            DWORD_PTR self) {
+  auto* list = reinterpret_cast<CMediaListCtrl*>(self);
+  if (msg == WM_NOTIFY) {
+    auto* header = reinterpret_cast<NMHDR*>(lp);
+    // The item part is laid out alike in both character sets.
+    if (header->hwndFrom == list->hwnd_ &&
+        (header->code == LVN_GETDISPINFOA || header->code == LVN_GETDISPINFOW)) {
+      LVITEMA& item = reinterpret_cast<NMLVDISPINFOA*>(lp)->item;
+      if (item.mask & LVIF_IMAGE) item.iImage = list->ImageFor(item.iItem);
+      return 0;
+    }
+  } else if (msg == WM_NCDESTROY) {
+    RemoveWindowSubclass(hwnd, ParentProc, SubclassId);
+    list->parent_ = nullptr;
+  }
+  return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
 LRESULT CALLBACK CMediaListCtrl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
@@ -80,8 +103,17 @@ LRESULT CALLBACK CMediaListCtrl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LP
 
 void CMediaListCtrl::InitList() {
   if (!images_) {
-    images_ = ImageList_Create(CMediaItem::ThumbWidth, CMediaItem::ThumbHeight, ILC_COLOR24, 10,
-                               ImageListGrowth);
+    // All slots exist from the start: the image list never grows, shrinks
+    // or moves its images, whatever the number of entries.
+    images_ = ImageList_Create(CMediaItem::ThumbWidth, CMediaItem::ThumbHeight, ILC_COLOR24,
+                               ImageSlots + 1, 0);
+    if (images_ && ImageList_SetImageCount(images_, ImageSlots + 1)) {
+      MakeBlankImage();
+      slotOwners_.assign(ImageSlots + 1, 0);
+    } else if (images_) {
+      ImageList_Destroy(images_);
+      images_ = nullptr;
+    }
   }
   if (!hwnd_) return;
   // The list keeps its image list: the control must not destroy it.
@@ -126,8 +158,7 @@ bool CMediaListCtrl::AddFile(const std::string& path) {
   return true;
 }
 
-int CMediaListCtrl::AddBlankImage() {
-  // One white bitmap serves every placeholder: the image list copies it.
+void CMediaListCtrl::MakeBlankImage() {
   if (!blank_) {
     HDC screen = GetDC(nullptr);
     blank_.Reset(CreateCompatibleBitmap(screen, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight));
@@ -137,7 +168,39 @@ int CMediaListCtrl::AddBlankImage() {
     RECT all{0, 0, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight};
     FillRect(dc.Get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   }
-  return ImageList_Add(images_, blank_.Get(), nullptr);
+  ImageList_Replace(images_, BlankImage, blank_.Get(), nullptr);
+}
+
+int CMediaListCtrl::ImageFor(int index) {
+  if (!images_ || index < 0 || static_cast<size_t>(index) >= items_.size()) return BlankImage;
+  const CMediaItem& item = *items_[static_cast<size_t>(index)];
+  if (!item.IsThumbnailReady()) return BlankImage;
+  bool fresh = false;
+  const int slot = slots_.Acquire(item.GetId(), fresh);
+  if (!fresh) return slot;
+  const CBitmap thumbnail = item.GetThumbnail();
+  if (!thumbnail || !ImageList_Replace(images_, slot, thumbnail.Get(), nullptr)) {
+    FreeSlot(item.GetId());
+    return BlankImage;
+  }
+  const uint64_t before = slotOwners_[static_cast<size_t>(slot)];
+  slotOwners_[static_cast<size_t>(slot)] = item.GetId();
+  // The slot was taken from a picture shown long ago; should that entry
+  // still be on screen, it asks again (for another slot) when repainted.
+  if (before != 0 && before != item.GetId() && hwnd_) InvalidateRect(hwnd_, nullptr, FALSE);
+  return slot;
+}
+
+void CMediaListCtrl::FreeSlot(uint64_t id) {
+  const int slot = slots_.Find(id);
+  if (slot < 0) return;
+  slotOwners_[static_cast<size_t>(slot)] = 0;
+  slots_.Forget(id);
+}
+
+void CMediaListCtrl::ClearSlots() {
+  slots_.Clear();
+  std::fill(slotOwners_.begin(), slotOwners_.end(), 0);
 }
 
 bool CMediaListCtrl::TakeThumbnails(size_t max) {
@@ -150,9 +213,9 @@ bool CMediaListCtrl::TakeThumbnails(size_t max) {
     if (found == items_.end()) continue;  // its entry left the list
     CMediaItem& item = **found;
     const int index = static_cast<int>(found - items_.begin());
-    if (item.TakeThumbnail(result) && images_) {
-      const CBitmap thumbnail = item.GetThumbnail();
-      if (thumbnail) ImageList_Replace(images_, index, thumbnail.Get(), nullptr);
+    if (item.TakeThumbnail(result)) {
+      // The placeholder gives way: the entry asks for its image again.
+      FreeSlot(item.GetId());
       if (hwnd_) SendMessageA(hwnd_, LVM_REDRAWITEMS, static_cast<WPARAM>(index), index);
     }
     FinishPending(result.id, !result.readable, item.GetSourcePath());
@@ -216,27 +279,17 @@ void CMediaListCtrl::StopThumbnails() {
 
 void CMediaListCtrl::AddEntry(int index, const std::string& path) {
   const CMediaItem& item = *items_[static_cast<size_t>(index)];
-  int image = -1;
-  if (images_ && item.IsThumbnailReady()) {
-    if (const CBitmap thumbnail = item.GetThumbnail()) {
-      image = ImageList_Add(images_, thumbnail.Get(), nullptr);
-    }
-  }
-  if (image < 0 && !path.empty() && item.IsThumbnailReady()) {
+  if (!path.empty() && item.IsThumbnailReady() && !item.GetThumbnail()) {
+    // The entry shows the blank image; the item is still uploaded.
     const std::string text = "Adding '" + path + "' failed.";
     AppMessageBox(hwnd_ ? GetParent(hwnd_) : nullptr, text.c_str(), MB_ICONSTOP | MB_OK);
-  }
-  if (image < 0 && images_) {
-    // A blank image keeps image i belonging to entry i; the item is still
-    // uploaded. It is also the placeholder of a thumbnail on its way.
-    image = AddBlankImage();
   }
   if (!hwnd_) return;
   const std::string caption = quib::ListCaption(item.GetName());
   LVITEMA entry{};
   entry.mask = LVIF_TEXT | LVIF_IMAGE;
   entry.iItem = index;
-  entry.iImage = image;
+  entry.iImage = I_IMAGECALLBACK;
   entry.pszText = const_cast<char*>(caption.c_str());
   SendMessageA(hwnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&entry));
 }
@@ -254,20 +307,12 @@ bool CMediaListCtrl::RemoveOnOwnThread(int index) {
   if (index < 0 || static_cast<size_t>(index) >= items_.size()) return false;
   ForgetPending(*items_[static_cast<size_t>(index)]);
   ReportLater();
+  // Only the entry's slot is freed: no other image moves.
+  FreeSlot(items_[static_cast<size_t>(index)]->GetId());
   items_.erase(items_.begin() + index);
-  bool removed = images_ && ImageList_Remove(images_, index);
-  if (!hwnd_) return removed;
-  removed = SendMessageA(hwnd_, LVM_DELETEITEM, static_cast<WPARAM>(index), 0) && removed;
-  // The images after the removed one moved down: so do the entries' indices.
-  const int count = GetItemCount();
-  for (int i = index; i < count; ++i) {
-    LVITEMA entry{};
-    entry.mask = LVIF_IMAGE;
-    entry.iItem = i;
-    entry.iImage = i;
-    SendMessageA(hwnd_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&entry));
-  }
-  if (index < count) SendMessageA(hwnd_, LVM_ARRANGE, LVA_DEFAULT, 0);
+  if (!hwnd_) return true;
+  const bool removed = SendMessageA(hwnd_, LVM_DELETEITEM, static_cast<WPARAM>(index), 0) != 0;
+  if (index < GetItemCount()) SendMessageA(hwnd_, LVM_ARRANGE, LVA_DEFAULT, 0);
   return removed;
 }
 
@@ -289,11 +334,11 @@ bool CMediaListCtrl::RemoveSelected() {
   const bool all = selected.size() == items_.size();
   for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
     ForgetPending(*items_[static_cast<size_t>(*it)]);
+    // The slots of the remaining entries stay: no thumbnail is made again.
+    if (!all) FreeSlot(items_[static_cast<size_t>(*it)]->GetId());
     items_.erase(items_.begin() + *it);
-    // The images of the remaining entries stay: no thumbnail is made again.
-    if (images_ && !all) ImageList_Remove(images_, *it);
   }
-  if (images_ && all) ImageList_RemoveAll(images_);
+  if (all) ClearSlots();
   ReportLater();
   // Rebuild the entries, so they are laid out from the start again.
   if (!hwnd_) return true;
@@ -303,7 +348,7 @@ bool CMediaListCtrl::RemoveSelected() {
     LVITEMA entry{};
     entry.mask = LVIF_TEXT | LVIF_IMAGE;
     entry.iItem = static_cast<int>(i);
-    entry.iImage = static_cast<int>(i);
+    entry.iImage = I_IMAGECALLBACK;
     entry.pszText = const_cast<char*>(caption.c_str());
     SendMessageA(hwnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&entry));
   }
@@ -315,7 +360,7 @@ void CMediaListCtrl::RemoveAll() {
   for (const auto& item : items_) ForgetPending(*item);
   ReportLater();
   while (!items_.empty()) items_.pop_back();
-  if (images_) ImageList_RemoveAll(images_);
+  ClearSlots();
 }
 
 void CMediaListCtrl::RotateSelected() {
@@ -332,11 +377,8 @@ void CMediaListCtrl::RotateSelected() {
 void CMediaListCtrl::RefreshEntry(int index) {
   if (index < 0 || static_cast<size_t>(index) >= items_.size()) return;
   const CMediaItem& item = *items_[static_cast<size_t>(index)];
-  if (images_ && item.IsThumbnailReady()) {
-    if (const CBitmap thumbnail = item.GetThumbnail()) {
-      ImageList_Replace(images_, index, thumbnail.Get(), nullptr);
-    }
-  }
+  // Its slot is filled again from the current thumbnail when drawn.
+  FreeSlot(item.GetId());
   if (!hwnd_) return;
   const std::string caption = quib::ListCaption(item.GetName());
   LVITEMA entry{};

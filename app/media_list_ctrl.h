@@ -1,6 +1,8 @@
 // The upload list: the list view of the main window, the ordered collection
 // of media items it shows and the image list with their thumbnails. Entry i
-// shows image i and the caption of item i.
+// shows item i's thumbnail and caption. The image list holds a fixed number
+// of slots: an entry gets one when it is drawn, filled from its item's
+// compact thumbnail, and the picture shown longest ago gives its slot up.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "app/batch_tracker.h"
+#include "app/slot_cache.h"
 #include "framework/dialog.h"
 #include "framework/gdi.h"
 
@@ -29,12 +32,17 @@ class CMediaListCtrl : public IReflectedControl {
  public:
   using Items = std::vector<std::unique_ptr<CMediaItem>>;
 
+  // Image 0 is the blank placeholder; images 1 to ImageSlots show the
+  // thumbnails of the entries drawn last (a few screenfuls).
+  static constexpr int ImageSlots = 512;
+
   CMediaListCtrl();
   ~CMediaListCtrl() override;
   CMediaListCtrl(const CMediaListCtrl&) = delete;
   CMediaListCtrl& operator=(const CMediaListCtrl&) = delete;
 
-  // Binds the control of the parent dialog and takes its dropped files.
+  // Binds the control of the parent dialog and takes its dropped files and
+  // its requests for entry images.
   void Attach(HWND list);
   HWND GetSafeHwnd() const { return hwnd_; }
 
@@ -78,6 +86,8 @@ class CMediaListCtrl : public IReflectedControl {
  private:
   static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
                                        DWORD_PTR self);
+  static LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
+                                     DWORD_PTR self);
   void OnDropFiles(HDROP drop);
   bool RemoveOnOwnThread(int index);
   // Puts finished thumbnails on their entries, at most max of them; true
@@ -90,18 +100,26 @@ class CMediaListCtrl : public IReflectedControl {
   // One message per finished batch that had unreadable pictures.
   void ReportUnreadable();
   void OnThumbnailsReady();
-  // Adds a white image, for an entry whose thumbnail is not there.
-  int AddBlankImage();
-  // Adds an item's thumbnail as image index and its entry; keeps the image
-  // list in step with the collection even when the thumbnail is refused.
+  // Puts the white placeholder into image 0.
+  void MakeBlankImage();
+  // The image entry index shows now: its slot, filled when it had none, or
+  // the placeholder while its thumbnail is not there.
+  int ImageFor(int index);
+  // An entry left or its picture changed: its slot is free.
+  void FreeSlot(uint64_t id);
+  void ClearSlots();
+  // Adds item index's entry (its image is asked for when drawn).
   void AddEntry(int index, const std::string& path);
   std::vector<int> SelectedIndices() const;
   // Opens the details of item index; true when the user confirmed them.
   bool RunDetails(int index);
 
   HWND hwnd_ = nullptr;
+  HWND parent_ = nullptr;
   Items items_;
   HIMAGELIST images_ = nullptr;
+  CSlotCache slots_{1, ImageSlots};
+  std::vector<uint64_t> slotOwners_;  // item id per image, 0: none
   CBitmap blank_;
   bool background_ = false;
   std::unique_ptr<quib::CThumbnailScheduler> thumbs_;

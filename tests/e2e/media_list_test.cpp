@@ -97,7 +97,7 @@ class MediaList : public testing::Test {
     ASSERT_EQ(entries.size(), captions.size());
     for (size_t i = 0; i < entries.size(); ++i) {
       EXPECT_EQ(entries[i].text, captions[i]);
-      EXPECT_EQ(entries[i].image, static_cast<int>(i)) << captions[i];
+      EXPECT_GE(entries[i].image, 0) << captions[i];  // answered by the program
     }
   }
   // Drops files on the list as the shell does: a DROPFILES block that the

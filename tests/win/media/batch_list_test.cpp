@@ -103,15 +103,27 @@ class BatchListTest : public testing::Test {
     }
     return ReadPixels(bitmap.Get());
   }
+  // The image entry index shows, as the list draws it.
+  int ImageOf(int index) const {
+    LVITEMA item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = index;
+    SendMessageA(View(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    return item.iImage;
+  }
+  CPixels Shown(int index) const {
+    const int image = ImageOf(index);
+    EXPECT_GE(image, 0) << "entry " << index;
+    return Image(image);
+  }
   std::string Caption(int index) const {
     char text[256] = {};
     LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.mask = LVIF_TEXT;
     item.iItem = index;
     item.pszText = text;
     item.cchTextMax = sizeof text;
     SendMessageA(View(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    EXPECT_EQ(item.iImage, index);
     return text;
   }
   void Select(int index) {
@@ -149,12 +161,12 @@ class BatchListTest : public testing::Test {
   // file as the list would make it at once.
   void ExpectThumbnailsOfTheirFiles() {
     const auto& items = list_.GetItems();
-    ASSERT_EQ(ImageList_GetImageCount(Images()), static_cast<int>(items.size()));
+    ASSERT_EQ(ImageList_GetImageCount(Images()), CMediaListCtrl::ImageSlots + 1);
     for (size_t i = 0; i < items.size(); ++i) {
       SCOPED_TRACE(items[i]->GetName());
       EXPECT_EQ(Caption(static_cast<int>(i)), quib::ListCaption(items[i]->GetName()));
       ASSERT_TRUE(items[i]->IsThumbnailReady());
-      const CPixels shown = Image(static_cast<int>(i));
+      const CPixels shown = Shown(static_cast<int>(i));
       EXPECT_TRUE(shown == ReadPixels(items[i]->GetThumbnail()));
       if (items[i]->GetPath() == items[i]->GetSourcePath()) {
         CMediaItem direct(items[i]->GetPath());
@@ -185,8 +197,8 @@ TEST_F(BatchListTest, EntriesAppearAtOnceAndEachThumbnailLandsOnItsOwnEntry) {
   CPixels white;
   for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(Caption(i), quib::ListCaption(names[static_cast<size_t>(i)]));
-    if (i == 0) white = Image(0);
-    EXPECT_TRUE(Image(i) == white);
+    if (i == 0) white = Shown(0);
+    EXPECT_TRUE(Shown(i) == white);
   }
   EXPECT_EQ(white.At(52, 39), 0xFFFFFFu);
   EXPECT_EQ(list_.GetItems()[3]->GetWidth(), 640);
@@ -196,7 +208,7 @@ TEST_F(BatchListTest, EntriesAppearAtOnceAndEachThumbnailLandsOnItsOwnEntry) {
       << "thumbnails still pending: " << list_.PendingThumbnails();
   ExpectThumbnailsOfTheirFiles();
   // Distinct files, distinct thumbnails: none landed on a neighbour.
-  for (int i = 1; i < 8; ++i) EXPECT_FALSE(Image(i) == Image(i - 1));
+  for (int i = 1; i < 8; ++i) EXPECT_FALSE(Shown(i) == Shown(i - 1));
 }
 
 TEST_F(BatchListTest, RemovalTurnAndEditOfPendingEntriesLandRight) {
@@ -222,7 +234,7 @@ TEST_F(BatchListTest, RemovalTurnAndEditOfPendingEntriesLandRight) {
   ExpectThumbnailsOfTheirFiles();
   // The turned picture shows framed and on its side (480 x 640 now), not
   // the plain thumbnail that was on its way.
-  const CPixels turned = Image(0);
+  const CPixels turned = Shown(0);
   EXPECT_EQ(turned.At(0, 0), 0xDCDCDCu);
   EXPECT_EQ(list_.GetItems()[0]->GetWidth(), 480);
   EXPECT_EQ(list_.GetItems()[0]->GetHeight(), 640);

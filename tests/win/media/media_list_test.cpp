@@ -37,7 +37,8 @@ class MediaListTest : public testing::Test {
   }
   void TearDown() override {
     list_.RemoveAll();
-    EXPECT_EQ(ImageCount(), 0);
+    // The image list keeps its slots, however many entries came and went.
+    EXPECT_EQ(ImageCount(), CMediaListCtrl::ImageSlots + 1);
     DestroyWindow(parent_);
     for (const auto& file : userFiles_) {
       EXPECT_EQ(ReadBytes(file.first), file.second) << "user file changed: " << file.first;
@@ -91,6 +92,15 @@ class MediaListTest : public testing::Test {
     }
     return ReadPixels(bitmap.Get());
   }
+  // The picture entry index shows, as the list draws it.
+  CPixels Shown(int index) const {
+    LVITEMA item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = index;
+    SendMessageA(View(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    EXPECT_GE(item.iImage, 0) << "entry " << index;
+    return Image(item.iImage);
+  }
   void Select(int index, bool selected = true) {
     LVITEMA state{};
     state.stateMask = LVIS_SELECTED;
@@ -99,22 +109,20 @@ class MediaListTest : public testing::Test {
                  reinterpret_cast<LPARAM>(&state));
   }
 
-  // The invariant: the collection, the image list and the entries have the
-  // same length, and entry i shows image i (item i's thumbnail) and item i's
-  // shortened name.
+  // The invariant: the collection and the entries have the same length, and
+  // entry i shows item i's thumbnail and shortened name.
   void ExpectInStep(const std::vector<std::string>& names) {
     const auto& items = list_.GetItems();
     const std::vector<Entry> entries = Entries();
     ASSERT_EQ(items.size(), names.size());
     ASSERT_EQ(entries.size(), names.size());
-    ASSERT_EQ(ImageCount(), static_cast<int>(names.size()));
     EXPECT_EQ(list_.GetItemCount(), static_cast<int>(names.size()));
     for (size_t i = 0; i < names.size(); ++i) {
       SCOPED_TRACE(names[i]);
       EXPECT_EQ(items[i]->GetName(), names[i]);
       EXPECT_EQ(entries[i].caption, quib::ListCaption(names[i]));
-      EXPECT_EQ(entries[i].image, static_cast<int>(i));
-      EXPECT_TRUE(Image(static_cast<int>(i)) == ReadPixels(items[i]->GetThumbnail()));
+      EXPECT_GE(entries[i].image, 0);
+      EXPECT_TRUE(Image(entries[i].image) == ReadPixels(items[i]->GetThumbnail()));
     }
   }
 
@@ -206,7 +214,7 @@ TEST_F(MediaListTest, RotateSelectedTurnsOnlyTheSelection) {
   const std::string copy = list_.GetItems()[1]->GetPath();
   EXPECT_NE(copy, list_.GetItems()[1]->GetSourcePath());
   EXPECT_EQ(list_.GetItems()[1]->GetWidth(), 90);
-  EXPECT_EQ(ContentBox(Image(1)).top, 2);  // framed
+  EXPECT_EQ(ContentBox(Shown(1)).top, 2);  // framed
   EXPECT_EQ(list_.GetItems()[2]->GetPath(), list_.GetItems()[2]->GetSourcePath());
   list_.RemoveAll();
   EXPECT_FALSE(FileExists(copy));
@@ -421,6 +429,48 @@ TEST(MainWindowList, PlainASelectsNothing) {
   EXPECT_EQ(handed, TRUE);
   EXPECT_EQ(entries, 2);
   EXPECT_EQ(selected, 0);
+}
+
+// More entries than the image list has slots: the image list never grows
+// and no removal moves its images, yet every entry shows its own picture,
+// also after its slot went to entries drawn later.
+TEST_F(MediaListTest, MoreEntriesThanSlotsShowTheirOwnPicturesInAFixedImageList) {
+  const int count = CMediaListCtrl::ImageSlots + 88;
+  std::vector<std::string> names;
+  for (int i = 0; i < count; ++i) {
+    names.push_back("m" + std::to_string(i) + ".png");
+    const std::string path = dir_.Path(names.back());
+    ASSERT_TRUE(WriteBytes(
+        path, EncodePicture(24, 18, "image/png", RGB(i % 256, (i / 256) * 90, 255 - i % 256))));
+    ASSERT_TRUE(list_.AddFile(path));
+  }
+  ASSERT_EQ(ImageCount(), CMediaListCtrl::ImageSlots + 1);
+  // Each entry in turn, as scrolling through the list draws them.
+  auto expectEachShown = [&] {
+    const auto& items = list_.GetItems();
+    ASSERT_EQ(items.size(), names.size());
+    ASSERT_EQ(list_.GetItemCount(), static_cast<int>(names.size()));
+    for (size_t i = 0; i < items.size(); ++i) {
+      SCOPED_TRACE(names[i]);
+      ASSERT_EQ(items[i]->GetName(), names[i]);
+      ASSERT_TRUE(Shown(static_cast<int>(i)) == ReadPixels(items[i]->GetThumbnail()));
+    }
+  };
+  expectEachShown();
+  // The first entries gave their slots up: drawn again, they get theirs back.
+  expectEachShown();
+  EXPECT_EQ(ImageCount(), CMediaListCtrl::ImageSlots + 1);
+
+  // A run removes its uploaded entries one by one.
+  for (int i = 0; i < 40; ++i) {
+    const int index = i % 2 ? 0 : 100;
+    ASSERT_TRUE(list_.RemoveAt(index));
+    names.erase(names.begin() + index);
+  }
+  EXPECT_EQ(ImageCount(), CMediaListCtrl::ImageSlots + 1);
+  expectEachShown();
+  EXPECT_EQ(Entries()[0].caption, quib::ListCaption(names[0]));
+  EXPECT_EQ(Entries().back().caption, quib::ListCaption(names.back()));
 }
 
 }  // namespace
