@@ -364,14 +364,27 @@ void CMediaListCtrl::RemoveAll() {
 }
 
 void CMediaListCtrl::RotateSelected() {
+  int failed = 0;
   for (int i : SelectedIndices()) {
     CMediaItem& item = *items_[static_cast<size_t>(i)];
-    if (!item.Rotate()) continue;
+    if (!item.Rotate()) {
+      // Movies and audio files are not turned; a picture that could not be
+      // is kept exactly as it was.
+      if (!item.IsVideo() && !item.IsAudio()) ++failed;
+      continue;
+    }
     // The turned picture's thumbnail replaces the one on its way.
     ForgetPending(item);
     RefreshEntry(i);
   }
   ReportLater();
+  if (failed > 0) {
+    // Once for the whole selection, not a box per picture.
+    const std::string text = std::to_string(failed) +
+                             " picture(s) could not be turned (not enough memory or disk space, "
+                             "or the file cannot be read) and stay as they were.";
+    AppMessageBox(hwnd_ ? GetParent(hwnd_) : nullptr, text.c_str(), MB_ICONEXCLAMATION | MB_OK);
+  }
 }
 
 void CMediaListCtrl::RefreshEntry(int index) {

@@ -272,6 +272,34 @@ TEST_F(BatchListTest, UnreadablePicturesAreToldOncePerBatch) {
   ExpectThumbnailsOfTheirFiles();
 }
 
+// A picture that cannot be turned (memory, disk) stays as it was, the rest
+// of the selection turns, and the user hears of it once.
+TEST_F(BatchListTest, APictureThatCannotBeTurnedStaysAndIsToldOnce) {
+  CBoxAnswerer boxes;
+  ASSERT_TRUE(list_.AddFile(Picture("r0.jpg", Fills[0])));
+  ASSERT_TRUE(list_.AddFile(Picture("r1.jpg", Fills[1])));
+  ASSERT_TRUE(list_.FinishThumbnails(WaitMs)) << "pending: " << list_.PendingThumbnails();
+  const CPixels before = Shown(0);
+  LVITEMA all{};
+  all.stateMask = LVIS_SELECTED;
+  all.state = LVIS_SELECTED;
+  SendMessageA(View(), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&all));
+  quib::FailPictureStepForTest(1);  // the first picture's first step fails
+  list_.RotateSelected();
+  quib::FailPictureStepForTest(0);
+  ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); })) << "no message";
+  const CMediaItem& kept = *list_.GetItems()[0];
+  EXPECT_EQ(kept.GetPath(), kept.GetSourcePath());
+  EXPECT_EQ(kept.GetWidth(), 640);
+  EXPECT_TRUE(Shown(0) == before);
+  const CMediaItem& turned = *list_.GetItems()[1];
+  EXPECT_NE(turned.GetPath(), turned.GetSourcePath());
+  EXPECT_EQ(turned.GetWidth(), 480);
+  const std::vector<std::string> texts = boxes.Texts();
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].rfind("1 picture(s) could not be turned", 0), 0u) << texts[0];
+}
+
 TEST_F(BatchListTest, ClosingWithThumbnailsPendingEndsAndLeavesNothing) {
   for (int i = 0; i < 24; ++i) {
     ASSERT_TRUE(list_.AddFile(Picture("c" + std::to_string(i) + ".jpg", Fills[i % 8])));
