@@ -4,10 +4,6 @@
 // unreadable picture is told once for its batch.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
-#include <thread>
-
 #include "app/media_item.h"
 #include "app/media_list_ctrl.h"
 #include "tests/win/media/media_test_util.h"
@@ -17,53 +13,6 @@ using namespace media_test;
 namespace {
 
 constexpr int WaitMs = 60000;
-
-// Answers the program's message boxes (with OK) and keeps their texts.
-class CBoxAnswerer {
- public:
-  CBoxAnswerer() : thread_([this] { Watch(); }) {}
-  ~CBoxAnswerer() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::vector<std::string> Texts() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return texts_;
-  }
-
- private:
-  static BOOL CALLBACK Visit(HWND window, LPARAM lp) {
-    auto* self = reinterpret_cast<CBoxAnswerer*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char cls[16] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    HWND text = GetDlgItem(window, 0xFFFF);
-    if (pid != GetCurrentProcessId() || strcmp(cls, "#32770") != 0 || !text ||
-        !IsWindowVisible(window)) {
-      return TRUE;
-    }
-    char buffer[2048] = {};
-    GetWindowTextA(text, buffer, sizeof buffer);
-    {
-      std::lock_guard<std::mutex> lock(self->mutex_);
-      self->texts_.push_back(buffer);
-    }
-    PostMessageA(window, WM_COMMAND, IDOK, 0);
-    return TRUE;
-  }
-  void Watch() {
-    while (!stop_) {
-      EnumWindows(Visit, reinterpret_cast<LPARAM>(this));
-      Sleep(50);
-    }
-  }
-
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<std::string> texts_;
-  std::thread thread_;
-};
 
 class BatchListTest : public testing::Test {
  protected:
@@ -92,17 +41,7 @@ class BatchListTest : public testing::Test {
   HIMAGELIST Images() const {
     return reinterpret_cast<HIMAGELIST>(SendMessageA(View(), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
   }
-  CPixels Image(int index) const {
-    HDC screen = GetDC(nullptr);
-    CBitmap bitmap(CreateCompatibleBitmap(screen, 104, 78));
-    ReleaseDC(nullptr, screen);
-    {
-      CMemoryDC dc(nullptr);
-      CSelectObject select(dc.Get(), bitmap.Get());
-      ImageList_Draw(Images(), index, dc.Get(), 0, 0, ILD_NORMAL);
-    }
-    return ReadPixels(bitmap.Get());
-  }
+  CPixels Image(int index) const { return ImageListPixels(Images(), index); }
   std::string Caption(int index) const {
     char text[256] = {};
     LVITEMA item{};
