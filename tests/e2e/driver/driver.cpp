@@ -791,4 +791,27 @@ bool WriteMovie(const std::string& path, size_t size) {
   return WriteBytes(path, bytes);
 }
 
+namespace {
+const char kProfileKey[] = "Software\\BRAMWELD\\quib-uploader-net\\quibuploader";
+const char kSettingsKey[] = "Software\\BRAMWELD\\quib-uploader-net\\quibuploader\\Settings";
+}  // namespace
+
+void ClearProfile() {
+  RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
+}
+
+void StoreProfileString(const char* name, const std::string& value) {
+  RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, name, REG_SZ, value.c_str(),
+                  static_cast<DWORD>(value.size() + 1));
+}
+
+void StoreProfileInt(const char* name, DWORD value) {
+  RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value);
+}
+
+void StoreCredentials(const std::string& user, const std::string& password) {
+  StoreProfileString("Username", user);
+  StoreProfileString("Password", password);
+}
+
 }  // namespace e2e

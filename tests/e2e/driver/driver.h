@@ -154,4 +154,11 @@ std::string QuotePaths(const std::vector<std::string>& paths);
 // A movie file: the FLV signature, then filler; true on success.
 bool WriteMovie(const std::string& path, size_t size);
 
+// The program's settings in the registry (the current user's profile).
+void ClearProfile();
+void StoreProfileString(const char* name, const std::string& value);
+void StoreProfileInt(const char* name, DWORD value);
+// The stored user name and password.
+void StoreCredentials(const std::string& user, const std::string& password);
+
 }  // namespace e2e

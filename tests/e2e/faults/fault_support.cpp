@@ -8,27 +8,10 @@ namespace e2e {
 
 namespace {
 
-const char kProfileKey[] = "Software\\BRAMWELD\\quib-uploader-net\\quibuploader";
-const char kSettingsKey[] = "Software\\BRAMWELD\\quib-uploader-net\\quibuploader\\Settings";
 // The main window's answer to WM_USER.
 constexpr LRESULT kAliveAnswer = 0x534B0000;
 
 }  // namespace
-
-void ClearProfile() {
-  RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
-}
-
-void StoreCredentials(const std::string& user, const std::string& password) {
-  RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, "Username", REG_SZ, user.c_str(),
-                  static_cast<DWORD>(user.size() + 1));
-  RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, "Password", REG_SZ, password.c_str(),
-                  static_cast<DWORD>(password.size() + 1));
-}
-
-void StoreProfileInt(const char* name, DWORD value) {
-  RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value);
-}
 
 int TempCopies(const std::string& folder) {
   return CountTempFiles("NEW*.tmp", folder);

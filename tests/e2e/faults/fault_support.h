@@ -20,11 +20,6 @@
 
 namespace e2e {
 
-// The program's settings in the registry.
-void ClearProfile();
-void StoreCredentials(const std::string& user, const std::string& password);
-void StoreProfileInt(const char* name, DWORD value);
-
 // The program's temporary copies (NEW*.TMP) in a folder; the temp folder
 // when folder is empty.
 int TempCopies(const std::string& folder = std::string());

@@ -37,7 +37,6 @@ constexpr int kUpload = 1007;
 constexpr int kList = 1005;
 constexpr int kFolderNew = 1012, kNameEdit = 1008;
 constexpr int kResizeSmall = 1015;
-const char kProfileKey[] = "Software\\BRAMWELD\\quib-uploader-net\\quibuploader";
 const char kPassword[] = "soak pass";
 // How far memory may move after the warm-up runs and still count as flat:
 // what the heap commits and gives back in its own steps between two quiet
@@ -59,17 +58,6 @@ int Files() {
 }
 int Runs() {
   return EnvInt("QUIB_SOAK_RUNS", 4);
-}
-
-void SetProfileInt(const char* name, DWORD value) {
-  const std::string key = std::string(kProfileKey) + "\\Settings";
-  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_DWORD, &value, sizeof value);
-}
-
-void SetProfileString(const char* name, const std::string& value) {
-  const std::string key = std::string(kProfileKey) + "\\Settings";
-  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_SZ, value.c_str(),
-                  static_cast<DWORD>(value.size() + 1));
 }
 
 bool FileExists(const std::string& path) {
@@ -248,7 +236,7 @@ class Soak : public testing::TestWithParam<int> {
       return;
     }
     if (UploadServiceUrl().empty()) return;
-    RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
+    ClearProfile();
     bool ok = false;
     // Unique within the service's life, which may outlast one test program.
     s.user = "soak" + std::to_string(GetCurrentProcessId()) + "t" + std::to_string(GetTickCount());
@@ -259,9 +247,8 @@ class Soak : public testing::TestWithParam<int> {
     }
     // Stored credentials and the album prompt; shrinking left at its
     // defaults, so the first large picture asks.
-    SetProfileString("Username", s.user);
-    SetProfileString("Password", kPassword);
-    SetProfileInt("AskFolder", 1);
+    StoreCredentials(s.user, kPassword);
+    StoreProfileInt("AskFolder", 1);
 
     s.dir = MakeTempDir("soak");
     const int count = Files();
@@ -303,7 +290,7 @@ class Soak : public testing::TestWithParam<int> {
     s.program.reset();
     for (const SourceFile& f : s.files) DeleteFileA(f.path.c_str());
     if (!s.dir.empty()) RemoveDirectoryA(s.dir.c_str());
-    RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
+    ClearProfile();
     delete g_session;
     g_session = nullptr;
   }
@@ -438,7 +425,7 @@ TEST_P(Soak, Run) {
   // Run 1 answers the prompt with the small box; later runs set the box in
   // the settings, alternating.
   const int box = run == 1 || run % 2 == 1 ? 640 : 1024;
-  if (run > 1) SetProfileInt("ResizeImage", box == 640 ? 1 : 2);
+  if (run > 1) StoreProfileInt("ResizeImage", box == 640 ? 1 : 2);
   const int tempBefore = CountTempFiles("NEW*.TMP");
 
   RunRecord record;

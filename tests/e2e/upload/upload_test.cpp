@@ -38,25 +38,15 @@ constexpr int kLoginUser = 1008, kLoginPassword = 1009;
 constexpr int kFolderNew = 1012, kNameEdit = 1008;
 constexpr int kResizeMedium = 1016;
 constexpr int kTransferCancel = 1034, kTransferProgress = 1039;
-const char kProfileKey[] = "Software\\BRAMWELD\\quib-uploader-net\\quibuploader";
 
 // The service's data folder as Wine sees it.
 std::string ServiceData() {
   return ToWindowsPath(EnvVar("QUIB_UPLOAD_SERVICE_DATA"));
 }
 
-void ClearProfile() {
-  RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
-}
-
 void StoreCredentials(const std::string& user, const std::string& password, DWORD askFolder) {
-  const std::string key = std::string(kProfileKey) + "\\Settings";
-  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Username", REG_SZ, user.c_str(),
-                  static_cast<DWORD>(user.size() + 1));
-  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Password", REG_SZ, password.c_str(),
-                  static_cast<DWORD>(password.size() + 1));
-  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "AskFolder", REG_DWORD, &askFolder,
-                  sizeof askFolder);
+  e2e::StoreCredentials(user, password);
+  StoreProfileInt("AskFolder", askFolder);
 }
 
 // The program's temporary JPEG copies in the temp folder.
