@@ -18,13 +18,7 @@ class BatchListTest : public testing::Test {
  protected:
   void SetUp() override {
     tempBefore_ = NewTempFiles();
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&icc);
-    parent_ = CreateWindowExA(0, "STATIC", "host", WS_POPUP, 0, 0, 400, 400, nullptr, nullptr,
-                              nullptr, nullptr);
-    HWND view =
-        CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_SHOWSELALWAYS,
-                        0, 0, 369, 288, parent_, reinterpret_cast<HMENU>(1005), nullptr, nullptr);
+    HWND view = CreateHostedListView(0, &parent_);
     ASSERT_TRUE(view);
     list_.Attach(view);
     list_.InitList();

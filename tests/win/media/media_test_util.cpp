@@ -280,6 +280,16 @@ bool IsWhitish(unsigned rgb) {
   return (rgb >> 16 & 0xFF) >= 0xE0 && (rgb >> 8 & 0xFF) >= 0xE0 && (rgb & 0xFF) >= 0xE0;
 }
 
+HWND CreateHostedListView(DWORD exStyle, HWND* host) {
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES};
+  InitCommonControlsEx(&icc);
+  *host = CreateWindowExA(0, "STATIC", "host", WS_POPUP, 0, 0, 400, 400, nullptr, nullptr, nullptr,
+                          nullptr);
+  return CreateWindowExA(exStyle, WC_LISTVIEWA, "",
+                         WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_SHOWSELALWAYS, 0, 0, 369, 288,
+                         *host, reinterpret_cast<HMENU>(1005), nullptr, nullptr);
+}
+
 CPixels ImageListPixels(HIMAGELIST images, int index) {
   HDC screen = GetDC(nullptr);
   CBitmap bitmap(CreateCompatibleBitmap(screen, 104, 78));

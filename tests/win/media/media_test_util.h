@@ -80,6 +80,10 @@ std::string EncodeTransparentGif(int w, int h);
 std::string EncodeNoisy(int w, int h, const wchar_t* mime);
 bool IsWhitish(unsigned rgb);
 
+// A list view as the main window's upload list (icons, id 1005, 369 x 288)
+// on a hidden host window of its own; null when it cannot be made.
+HWND CreateHostedListView(DWORD exStyle, HWND* host);
+
 // Entry index of an image list, drawn at its 104 x 78 thumbnail size.
 CPixels ImageListPixels(HIMAGELIST images, int index);
 
