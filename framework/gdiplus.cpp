@@ -30,15 +30,6 @@ bool GetEncoderClsid(const wchar_t* mimeType, CLSID* clsid) {
   return false;
 }
 
-std::wstring WidePath(const std::string& path) {
-  if (path.empty()) return std::wstring();
-  const int n =
-      MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), &wide[0], n);
-  return wide;
-}
-
 std::unique_ptr<Gdiplus::Bitmap> LoadGdiplusBitmap(const std::string& path) {
   if (!EnsureGdiplus()) return nullptr;
   const std::wstring wide = WidePath(path);

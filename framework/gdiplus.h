@@ -17,6 +17,8 @@ using std::min;
 #include <memory>
 #include <string>
 
+#include "framework/long_path.h"  // WidePath for GDI+ file names
+
 // Starts GDI+ on first use (version 1, its background thread and external
 // codecs allowed); it stays started until the process ends, because items
 // and dialogs use it at any time. False when it cannot be started.
@@ -24,9 +26,6 @@ bool EnsureGdiplus();
 
 // The class id of the installed encoder whose media type is exactly mimeType.
 bool GetEncoderClsid(const wchar_t* mimeType, CLSID* clsid);
-
-// A path in the ANSI code page as UTF-16 for GDI+.
-std::wstring WidePath(const std::string& path);
 
 // Loads a picture file; nullptr when GDI+ cannot read it. The file stays
 // open as long as the bitmap lives.

@@ -2,24 +2,20 @@
 
 #include <windows.h>
 
-namespace quib {
-
-namespace {
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return std::wstring();
+std::wstring WidePath(const std::string& path) {
+  if (path.empty()) return std::wstring();
   const int n =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+      MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
   if (n <= 0) return std::wstring();
   std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), &wide[0], n);
   return wide;
 }
 
-}  // namespace
+namespace quib {
 
 std::wstring LongWidePath(const std::string& path) {
-  const std::wstring wide = Widen(path);
+  const std::wstring wide = WidePath(path);
   if (wide.empty() || wide.size() < MAX_PATH - 12) return wide;
   if (wide.compare(0, 4, L"\\\\?\\") == 0) return wide;
   const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);

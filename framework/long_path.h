@@ -1,8 +1,12 @@
-// File names of any length: the wide form of an ANSI path that the wide
-// file functions accept beyond MAX_PATH.
+// File names as the wide functions take them: an ANSI path in UTF-16, and
+// the form that the wide file functions accept beyond MAX_PATH.
 #pragma once
 
 #include <string>
+
+// A path (or any text) in the ANSI code page as UTF-16; empty when it does
+// not convert.
+std::wstring WidePath(const std::string& path);
 
 namespace quib {
 

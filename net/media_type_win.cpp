@@ -2,19 +2,10 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include "framework/long_path.h"
 #include "net/media_type.h"
 
 namespace {
-
-std::wstring AnsiToWide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int n =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-  return wide;
-}
 
 // Takes ownership of the string FindMimeFromData allocated.
 std::string TakeType(LPWSTR wide) {
@@ -32,7 +23,7 @@ std::string TakeType(LPWSTR wide) {
 class CUrlMonQuery : public quib::IMediaTypeQuery {
  public:
   bool QueryByName(const std::string& path, std::string& type) override {
-    const std::wstring url = AnsiToWide(path);
+    const std::wstring url = WidePath(path);
     LPWSTR out = nullptr;
     const HRESULT hr = FindMimeFromData(nullptr, url.c_str(), nullptr, 0, nullptr, 0, &out, 0);
     if (FAILED(hr) || !out) {

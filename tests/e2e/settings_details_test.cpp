@@ -134,30 +134,6 @@ bool FileExists(const std::string& path) {
 
 // --- the profile of the program ---------------------------------------------
 
-void ClearProfile() {
-  RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
-}
-
-HKEY OpenSettings() {
-  HKEY key = nullptr;
-  RegCreateKeyExA(HKEY_CURRENT_USER, (std::string(kProfileKey) + "\\Settings").c_str(), 0, nullptr,
-                  0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-  return key;
-}
-
-void StoreInt(const char* name, DWORD value) {
-  HKEY key = OpenSettings();
-  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
-  RegCloseKey(key);
-}
-
-void StoreString(const char* name, const std::string& value) {
-  HKEY key = OpenSettings();
-  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(key);
-}
-
 // "(none)" when the value is missing.
 std::string StoredString(const char* name) {
   char value[512] = {};
@@ -305,7 +281,7 @@ class SettingsAndDetails : public testing::Test {
 int SettingsAndDetails::counter_ = 0;
 
 TEST_F(SettingsAndDetails, SettingsShowsTheProfileAndOkStoresTheChoices) {
-  StoreInt("ResizeImage", 0);
+  StoreProfileInt("ResizeImage", 0);
   ASSERT_NO_FATAL_FAILURE(Start());
   HWND dlg = OpenSettings();
   ASSERT_TRUE(dlg) << "the settings button opened no dialog";
@@ -324,8 +300,8 @@ TEST_F(SettingsAndDetails, SettingsShowsTheProfileAndOkStoresTheChoices) {
   EXPECT_EQ(StoredString("Username"), "(none)");
 
   // A stored pair, the password cleared: the pair stays, the choices go in.
-  StoreString("Username", "alice");
-  StoreString("Password", "secret");
+  StoreProfileString("Username", "alice");
+  StoreProfileString("Password", "secret");
   dlg = OpenSettings();
   ASSERT_TRUE(dlg);
   EXPECT_EQ(GetText(GetDlgItem(dlg, kUser)), "alice");
@@ -465,10 +441,10 @@ TEST_F(SettingsAndDetails, RightClickEditsTheFirstSelectedEntry) {
   EXPECT_EQ(ReadListView(list)[1].text, "garden.png");
 
   // The next upload sends the edited texts, UTF-8 encoded, line breaks kept.
-  StoreString("Username", user_);
-  StoreString("Password", "right-pass");
-  StoreInt("AskFolder", 0);  // straight to the public inbox
-  StoreInt("AskResize", 0);  // and no question about the large picture
+  StoreProfileString("Username", user_);
+  StoreProfileString("Password", "right-pass");
+  StoreProfileInt("AskFolder", 0);  // straight to the public inbox
+  StoreProfileInt("AskResize", 0);  // and no question about the large picture
   PostClick(main_, kUpload);
   HWND box = WaitForBox(program_->Pid(), 60000);
   ASSERT_TRUE(box);

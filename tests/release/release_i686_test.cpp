@@ -14,7 +14,6 @@
 #include <commctrl.h>
 #include <objidl.h>
 #include <shlobj.h>
-#include <wininet.h>
 
 #include <map>
 #include <memory>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "tests/e2e/driver/driver.h"
+#include "tests/e2e/driver/service_hooks.h"
 
 using namespace e2e;
 
@@ -37,12 +37,6 @@ const char kShortcut[] = "\\quib\xAE-uploader.lnk";
 const char kUninstallKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\quib-uploader";
 const char kSettingsKey[] = "Software\\BRAMWELD\\quib-uploader-net\\quibuploader\\Settings";
-
-std::string Env(const char* name) {
-  char buffer[2048] = {};
-  const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
-}
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -218,51 +212,9 @@ class CChild {
   std::string output_text_;
 };
 
-// GET of a test hook of the album service; empty when it fails.
-std::string Get(const std::string& pathAndQuery) {
-  std::string body;
-  HINTERNET session = InternetOpenA("quib-release", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-  if (!session) return body;
-  HINTERNET url =
-      InternetOpenUrlA(session, (Env("QUIB_I686_SERVICE_URL") + pathAndQuery).c_str(), nullptr, 0,
-                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-  if (url) {
-    char buffer[4096];
-    DWORD got = 0;
-    while (InternetReadFile(url, buffer, sizeof buffer, &got) && got > 0) body.append(buffer, got);
-    InternetCloseHandle(url);
-  }
-  InternetCloseHandle(session);
-  return body;
-}
-
-// Rows of a TSV listing of the service as column name -> value.
-std::vector<std::map<std::string, std::string>> Tsv(const std::string& text) {
-  std::vector<std::vector<std::string>> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::vector<std::string> cells;
-    size_t c = start;
-    while (true) {
-      size_t tab = text.find('\t', c);
-      if (tab == std::string::npos || tab > end) tab = end;
-      cells.push_back(text.substr(c, tab - c));
-      if (tab == end) break;
-      c = tab + 1;
-    }
-    lines.push_back(cells);
-    start = end + 1;
-  }
-  std::vector<std::map<std::string, std::string>> rows;
-  for (size_t i = 1; i < lines.size(); ++i) {
-    std::map<std::string, std::string> row;
-    for (size_t j = 0; j < lines[0].size() && j < lines[i].size(); ++j)
-      row[lines[0][j]] = lines[i][j];
-    rows.push_back(row);
-  }
-  return rows;
+// The album service of scripts/test.d/after/95-release-i686.sh.
+std::string ServiceUrl() {
+  return EnvVar("QUIB_I686_SERVICE_URL");
 }
 
 int ListCount(HWND main) {
@@ -301,14 +253,14 @@ class ReleaseI686 : public testing::Test {
     CoUninitialize();
   }
   void SetUp() override {
-    if (Env("QUIB_SETUP_EXE").empty())
+    if (EnvVar("QUIB_SETUP_EXE").empty())
       GTEST_SKIP() << "run by scripts/test.d/after/95-release-i686.sh (QUIB_SETUP_EXE is not set)";
   }
   static std::string Installed(const std::string& name) { return InstallDir() + "\\" + name; }
 };
 
 TEST_F(ReleaseI686, SilentInstallIsPerUserWithShortcutsAndProgramsEntry) {
-  const std::string setup = ToWindowsPath(Env("QUIB_SETUP_EXE"));
+  const std::string setup = ToWindowsPath(EnvVar("QUIB_SETUP_EXE"));
   ASSERT_TRUE(Exists(setup)) << setup;
   ASSERT_FALSE(Exists(InstallDir())) << "installed before the test";
   auto installer = CChild::Start(setup, "/S");
@@ -319,7 +271,7 @@ TEST_F(ReleaseI686, SilentInstallIsPerUserWithShortcutsAndProgramsEntry) {
   EXPECT_EQ(code, 0u);
 
   // Exactly the files of the package, byte for byte.
-  const std::string stage = ToWindowsPath(Env("QUIB_PACKAGE_STAGE"));
+  const std::string stage = ToWindowsPath(EnvVar("QUIB_PACKAGE_STAGE"));
   for (const char* name :
        {"quibuploader.exe", "VXUSB.dll", "vxusb.h", "LICENSE.txt", "user-guide.html"}) {
     SCOPED_TRACE(name);
@@ -341,7 +293,7 @@ TEST_F(ReleaseI686, SilentInstallIsPerUserWithShortcutsAndProgramsEntry) {
   // The user's list of installed programs, and nothing machine-wide.
   EXPECT_EQ(RegString(HKEY_CURRENT_USER, kUninstallKey, "DisplayName"), "quib\xAE-uploader");
   EXPECT_EQ(RegString(HKEY_CURRENT_USER, kUninstallKey, "DisplayVersion"),
-            Env("QUIB_EXPECTED_VERSION"));
+            EnvVar("QUIB_EXPECTED_VERSION"));
   EXPECT_EQ(RegString(HKEY_CURRENT_USER, kUninstallKey, "Publisher"), "BRAMWELD");
   EXPECT_EQ(Lower(RegString(HKEY_CURRENT_USER, kUninstallKey, "UninstallString")),
             Lower("\"" + Installed("uninstall.exe") + "\""));
@@ -352,10 +304,10 @@ TEST_F(ReleaseI686, SilentInstallIsPerUserWithShortcutsAndProgramsEntry) {
     SCOPED_TRACE(name);
     VersionInfo info;
     ASSERT_TRUE(ReadVersion(Installed(name), &info));
-    EXPECT_EQ(info.fileVersion, Env("QUIB_EXPECTED_VERSION"));
-    EXPECT_EQ(info.productVersion, Env("QUIB_EXPECTED_VERSION"));
-    EXPECT_EQ(info.strings["FileVersion"], Env("QUIB_EXPECTED_VERSION"));
-    EXPECT_EQ(info.strings["ProductVersion"], Env("QUIB_EXPECTED_VERSION"));
+    EXPECT_EQ(info.fileVersion, EnvVar("QUIB_EXPECTED_VERSION"));
+    EXPECT_EQ(info.productVersion, EnvVar("QUIB_EXPECTED_VERSION"));
+    EXPECT_EQ(info.strings["FileVersion"], EnvVar("QUIB_EXPECTED_VERSION"));
+    EXPECT_EQ(info.strings["ProductVersion"], EnvVar("QUIB_EXPECTED_VERSION"));
     EXPECT_EQ(info.strings["CompanyName"], "BRAMWELD");
     EXPECT_FALSE(info.strings["ProductName"].empty());
   }
@@ -365,7 +317,7 @@ TEST_F(ReleaseI686, SilentInstallIsPerUserWithShortcutsAndProgramsEntry) {
 TEST_F(ReleaseI686, InstalledProgramStartsWithThePictureOfItsCommandLine) {
   ASSERT_TRUE(State().installed) << "the installation failed before";
   // The 32-bit DLL caller starts meanwhile: every 32-bit start is slow.
-  State().probe = CChild::Start(ToWindowsPath(Env("QUIB_VXUSB_PROBE")),
+  State().probe = CChild::Start(ToWindowsPath(EnvVar("QUIB_VXUSB_PROBE")),
                                 "\"" + Installed("VXUSB.dll") + "\"", true);
 
   RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\BRAMWELD");
@@ -388,7 +340,7 @@ TEST_F(ReleaseI686, InstalledProgramStartsWithThePictureOfItsCommandLine) {
 TEST_F(ReleaseI686, InstalledProgramUploadsThroughLoginAndAlbumDialogs) {
   ASSERT_TRUE(State().installed) << "the installation failed before";
   ASSERT_TRUE(State().main && IsWindow(State().main)) << "the program is not running";
-  const std::string user = Env("QUIB_I686_USER"), password = Env("QUIB_I686_PASSWORD");
+  const std::string user = EnvVar("QUIB_I686_USER"), password = EnvVar("QUIB_I686_PASSWORD");
   ASSERT_FALSE(user.empty());
   const std::string picture = State().picture, bytes = State().pictureBytes;
   const DWORD pid = State().program->Pid();
@@ -422,9 +374,9 @@ TEST_F(ReleaseI686, InstalledProgramUploadsThroughLoginAndAlbumDialogs) {
   Timed("upload through the dialogs", (GetTickCount() - uploadStart) / 1000);
 
   // At the service, in the account's album, byte for byte.
-  const auto albums = Tsv(Get("/test/albums?account=" + user));
+  const auto albums = Tsv(HttpGet(ServiceUrl() + "/test/albums?account=" + user));
   ASSERT_EQ(albums.size(), 1u);
-  const auto media = Tsv(Get("/test/media?account=" + user));
+  const auto media = Tsv(HttpGet(ServiceUrl() + "/test/media?account=" + user));
   ASSERT_EQ(media.size(), 1u);
   EXPECT_EQ(media[0].at("filename"), "release picture.jpg");
   EXPECT_EQ(media[0].at("dir_id"), albums[0].at("id"));
@@ -457,7 +409,7 @@ TEST_F(ReleaseI686, SecondStartFromSendToAddsTheFileToTheRunningWindow) {
 TEST_F(ReleaseI686, VxusbLoadsInA32BitProcessAndBehavesAsWithoutDevice) {
   ASSERT_TRUE(State().installed) << "the installation failed before";
   if (!State().probe)
-    State().probe = CChild::Start(ToWindowsPath(Env("QUIB_VXUSB_PROBE")),
+    State().probe = CChild::Start(ToWindowsPath(EnvVar("QUIB_VXUSB_PROBE")),
                                   "\"" + Installed("VXUSB.dll") + "\"", true);
   ASSERT_TRUE(State().probe) << "cannot start the 32-bit probe";
   DWORD code = 1;

@@ -665,8 +665,7 @@ ProcessFigures ReadProcessFigures(DWORD pid) {
 }
 
 bool SendFilesToProgram(HWND mainWindow, const std::vector<std::string>& paths, DWORD timeoutMs) {
-  std::string payload;
-  for (const std::string& p : paths) payload += (payload.empty() ? "\"" : " \"") + p + "\"";
+  std::string payload = QuotePaths(paths);
   COPYDATASTRUCT data{};
   data.dwData = 1018;
   data.cbData = static_cast<DWORD>(payload.size());
@@ -676,11 +675,16 @@ bool SendFilesToProgram(HWND mainWindow, const std::vector<std::string>& paths, 
                              SMTO_NORMAL, timeoutMs, &result) != 0;
 }
 
-int CountTempFiles(const char* pattern) {
-  char temp[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, temp);
+int CountTempFiles(const char* pattern, const std::string& folder) {
+  std::string where = folder;
+  if (where.empty()) {
+    char temp[MAX_PATH + 1] = {};
+    GetTempPathA(MAX_PATH, temp);
+    where = temp;
+  }
+  if (!where.empty() && where.back() != '\\') where += '\\';
   WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((std::string(temp) + pattern).c_str(), &data);
+  HANDLE find = FindFirstFileA((where + pattern).c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return 0;
   int count = 0;
   do ++count;
@@ -768,6 +772,46 @@ bool WriteGifPicture(const std::string& path, int width, int height, COLORREF co
   gif += '\0';
   gif += ';';
   return WriteBytes(path, gif);
+}
+
+std::string QuotePaths(const std::vector<std::string>& paths) {
+  std::string args;
+  for (const std::string& p : paths) args += (args.empty() ? "\"" : " \"") + p + "\"";
+  return args;
+}
+
+bool WriteMovie(const std::string& path, size_t size) {
+  std::string bytes("FLV\x01\x05\x00\x00\x00\x09", 9);
+  bytes.reserve(size);
+  unsigned v = 12345;
+  while (bytes.size() < size) {
+    v = v * 1103515245u + 12345u;
+    bytes += static_cast<char>(v >> 24);
+  }
+  return WriteBytes(path, bytes);
+}
+
+namespace {
+const char kProfileKey[] = "Software\\BRAMWELD\\quib-uploader-net\\quibuploader";
+const char kSettingsKey[] = "Software\\BRAMWELD\\quib-uploader-net\\quibuploader\\Settings";
+}  // namespace
+
+void ClearProfile() {
+  RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
+}
+
+void StoreProfileString(const char* name, const std::string& value) {
+  RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, name, REG_SZ, value.c_str(),
+                  static_cast<DWORD>(value.size() + 1));
+}
+
+void StoreProfileInt(const char* name, DWORD value) {
+  RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value);
+}
+
+void StoreCredentials(const std::string& user, const std::string& password) {
+  StoreProfileString("Username", user);
+  StoreProfileString("Password", password);
 }
 
 }  // namespace e2e

@@ -131,8 +131,9 @@ ProcessFigures ReadProcessFigures(DWORD pid);
 // WM_COPYDATA 1018 with the quoted paths; false when it was not taken.
 bool SendFilesToProgram(HWND mainWindow, const std::vector<std::string>& paths, DWORD timeoutMs);
 
-// Number of files matching a pattern ("NEW*.TMP") in the temp folder.
-int CountTempFiles(const char* pattern);
+// Number of files matching a pattern ("NEW*.TMP") in a folder; the temp
+// folder when folder is empty.
+int CountTempFiles(const char* pattern, const std::string& folder = std::string());
 
 // A picture decoded with GDI+: size, whether it is a JPEG, and the colour
 // at its centre.
@@ -146,5 +147,18 @@ bool ReadPicture(const std::string& path, PictureInfo* info);
 
 // A picture as WritePicture draws it, as a GIF (256-colour table).
 bool WriteGifPicture(const std::string& path, int width, int height, COLORREF color);
+
+// Paths as a command line: each in double quotes, separated by blanks.
+std::string QuotePaths(const std::vector<std::string>& paths);
+
+// A movie file: the FLV signature, then filler; true on success.
+bool WriteMovie(const std::string& path, size_t size);
+
+// The program's settings in the registry (the current user's profile).
+void ClearProfile();
+void StoreProfileString(const char* name, const std::string& value);
+void StoreProfileInt(const char* name, DWORD value);
+// The stored user name and password.
+void StoreCredentials(const std::string& user, const std::string& password);
 
 }  // namespace e2e

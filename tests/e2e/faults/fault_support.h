@@ -1,7 +1,8 @@
-// What the fault tests share: the stored settings, the album service's test
-// hooks, and a fixture that runs the real program with a list of files and
-// checks after each fault that it still runs, kept every file that did not
-// go up, left the user's files as they were and left no temporary copy.
+// What the fault tests share: the stored settings, and a fixture that runs
+// the real program with a list of files and checks after each fault that it
+// still runs, kept every file that did not go up, left the user's files as
+// they were and left no temporary copy. The album service's test hooks are
+// in the driver (service_hooks.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,33 +15,14 @@
 #include <vector>
 
 #include "tests/e2e/driver/driver.h"
+#include "tests/e2e/driver/service_hooks.h"
 #include "tests/e2e/faults/scripted_server.h"
 
 namespace e2e {
 
-std::string EnvVar(const char* name);
-
-// The program's settings in the registry.
-void ClearProfile();
-void StoreCredentials(const std::string& user, const std::string& password);
-void StoreProfileInt(const char* name, DWORD value);
-
 // The program's temporary copies (NEW*.TMP) in a folder; the temp folder
 // when folder is empty.
 int TempCopies(const std::string& folder = std::string());
-
-// A movie file: the FLV signature, then filler.
-bool WriteMovie(const std::string& path, size_t size);
-
-// The album service of scripts/test.d/20-upload-service.sh and its hooks.
-std::string UploadServiceUrl();
-std::string HttpGet(const std::string& url, bool* ok = nullptr);
-using TsvRow = std::map<std::string, std::string>;
-std::vector<TsvRow> Tsv(const std::string& text);
-// A new account, unique for this run; empty on failure.
-std::string NewAccount(const std::string& stem, const std::string& password);
-// What the account has stored, oldest first.
-std::vector<TsvRow> StoredMedia(const std::string& account);
 
 class CFaultTest : public testing::Test {
  protected:

@@ -15,7 +15,6 @@
 
 #include <commctrl.h>
 #include <psapi.h>
-#include <wininet.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -27,6 +26,7 @@
 #include <vector>
 
 #include "tests/e2e/driver/driver.h"
+#include "tests/e2e/driver/service_hooks.h"
 #include "tests/win/support/watchdog.h"
 
 using namespace e2e;
@@ -37,7 +37,6 @@ constexpr int kUpload = 1007;
 constexpr int kList = 1005;
 constexpr int kFolderNew = 1012, kNameEdit = 1008;
 constexpr int kResizeSmall = 1015;
-const char kProfileKey[] = "Software\\BRAMWELD\\quib-uploader-net\\quibuploader";
 const char kPassword[] = "soak pass";
 // How far memory may move after the warm-up runs and still count as flat:
 // what the heap commits and gives back in its own steps between two quiet
@@ -48,14 +47,8 @@ constexpr unsigned long long kFlatWorkingSet = 2ull << 20;
 // a few seconds on a loaded machine).
 constexpr DWORD kStallMs = 60000;
 
-std::string Env(const char* name) {
-  char buffer[2048] = {};
-  const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
-}
-
 int EnvInt(const char* name, int fallback) {
-  const std::string text = Env(name);
+  const std::string text = EnvVar(name);
   const int value = text.empty() ? fallback : atoi(text.c_str());
   return value > 0 ? value : fallback;
 }
@@ -67,75 +60,6 @@ int Runs() {
   return EnvInt("QUIB_SOAK_RUNS", 4);
 }
 
-std::string ServiceUrl() {
-  return Env("QUIB_UPLOAD_SERVICE_URL");
-}
-
-// GET of a test hook of the service; empty when it fails.
-std::string Get(const std::string& pathAndQuery, bool* ok = nullptr) {
-  std::string body;
-  bool good = false;
-  HINTERNET session = InternetOpenA("quib-soak", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-  if (session) {
-    HINTERNET url = InternetOpenUrlA(session, (ServiceUrl() + pathAndQuery).c_str(), nullptr, 0,
-                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (url) {
-      DWORD status = 0, size = sizeof status;
-      HttpQueryInfoA(url, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
-      char buffer[16384];
-      DWORD got = 0;
-      while (InternetReadFile(url, buffer, sizeof buffer, &got) && got > 0)
-        body.append(buffer, got);
-      good = status == 200;
-      InternetCloseHandle(url);
-    }
-    InternetCloseHandle(session);
-  }
-  if (ok) *ok = good;
-  return body;
-}
-
-using Row = std::map<std::string, std::string>;
-
-// A TSV listing with a header line as rows of column -> value.
-std::vector<Row> Tsv(const std::string& text) {
-  std::vector<std::vector<std::string>> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::vector<std::string> cells;
-    for (size_t c = start;;) {
-      size_t tab = text.find('\t', c);
-      if (tab == std::string::npos || tab > end) tab = end;
-      cells.push_back(text.substr(c, tab - c));
-      if (tab == end) break;
-      c = tab + 1;
-    }
-    lines.push_back(cells);
-    start = end + 1;
-  }
-  std::vector<Row> rows;
-  for (size_t i = 1; i < lines.size(); ++i) {
-    Row row;
-    for (size_t j = 0; j < lines[0].size() && j < lines[i].size(); ++j)
-      row[lines[0][j]] = lines[i][j];
-    rows.push_back(row);
-  }
-  return rows;
-}
-
-void SetProfileInt(const char* name, DWORD value) {
-  const std::string key = std::string(kProfileKey) + "\\Settings";
-  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_DWORD, &value, sizeof value);
-}
-
-void SetProfileString(const char* name, const std::string& value) {
-  const std::string key = std::string(kProfileKey) + "\\Settings";
-  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_SZ, value.c_str(),
-                  static_cast<DWORD>(value.size() + 1));
-}
-
 bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -143,7 +67,7 @@ bool FileExists(const std::string& path) {
 // Kills the service (as a crash would) and starts it again, through the
 // controller of scripts/test.d/20-upload-service.sh.
 bool RestartService(std::string* why) {
-  const std::string data = ToWindowsPath(Env("QUIB_UPLOAD_SERVICE_DATA"));
+  const std::string data = ToWindowsPath(EnvVar("QUIB_UPLOAD_SERVICE_DATA"));
   DeleteFileA((data + "\\stopped").c_str());
   if (!WriteBytes(data + "\\stop-request", "") ||
       !WaitUntil([&] { return FileExists(data + "\\stopped"); }, 15000)) {
@@ -307,25 +231,24 @@ class Soak : public testing::TestWithParam<int> {
   static void SetUpTestSuite() {
     g_session = new Session;
     Session& s = *g_session;
-    if (!Env("QUIB_UPLOAD_SERVICE_ERROR").empty()) {
-      s.setupError = Env("QUIB_UPLOAD_SERVICE_ERROR");
+    if (!EnvVar("QUIB_UPLOAD_SERVICE_ERROR").empty()) {
+      s.setupError = EnvVar("QUIB_UPLOAD_SERVICE_ERROR");
       return;
     }
-    if (ServiceUrl().empty()) return;
-    RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
+    if (UploadServiceUrl().empty()) return;
+    ClearProfile();
     bool ok = false;
     // Unique within the service's life, which may outlast one test program.
     s.user = "soak" + std::to_string(GetCurrentProcessId()) + "t" + std::to_string(GetTickCount());
-    Get("/test/account?name=" + s.user + "&password=soak%20pass", &ok);
+    HookGet("/test/account?name=" + s.user + "&password=soak%20pass", &ok);
     if (!ok) {
       s.setupError = "could not make the account " + s.user;
       return;
     }
     // Stored credentials and the album prompt; shrinking left at its
     // defaults, so the first large picture asks.
-    SetProfileString("Username", s.user);
-    SetProfileString("Password", kPassword);
-    SetProfileInt("AskFolder", 1);
+    StoreCredentials(s.user, kPassword);
+    StoreProfileInt("AskFolder", 1);
 
     s.dir = MakeTempDir("soak");
     const int count = Files();
@@ -367,15 +290,15 @@ class Soak : public testing::TestWithParam<int> {
     s.program.reset();
     for (const SourceFile& f : s.files) DeleteFileA(f.path.c_str());
     if (!s.dir.empty()) RemoveDirectoryA(s.dir.c_str());
-    RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
+    ClearProfile();
     delete g_session;
     g_session = nullptr;
   }
 
  protected:
   void SetUp() override {
-    if (!Env("QUIB_UPLOAD_SERVICE_ERROR").empty()) FAIL() << Env("QUIB_UPLOAD_SERVICE_ERROR");
-    if (ServiceUrl().empty()) GTEST_SKIP() << "QUIB_UPLOAD_SERVICE_URL is not set";
+    if (!EnvVar("QUIB_UPLOAD_SERVICE_ERROR").empty()) FAIL() << EnvVar("QUIB_UPLOAD_SERVICE_ERROR");
+    if (UploadServiceUrl().empty()) GTEST_SKIP() << "QUIB_UPLOAD_SERVICE_URL is not set";
     ASSERT_TRUE(g_session->setupError.empty()) << g_session->setupError;
     ASSERT_TRUE(g_session->program && !g_session->program->WaitExit(0)) << "the program is gone";
   }
@@ -398,12 +321,12 @@ class Soak : public testing::TestWithParam<int> {
 void Soak::CheckStoredFiles(int run, int box) {
   const std::string album = "Soak run " + std::to_string(run);
   std::string albumId;
-  for (const Row& a : Tsv(Get("/test/albums?account=" + S().user))) {
+  for (const TsvRow& a : StoredAlbums(S().user)) {
     if (a.count("name") && a.at("name") == album) albumId = a.at("id");
   }
   ASSERT_FALSE(albumId.empty()) << "no album " << album;
-  std::map<std::string, Row> stored;
-  for (const Row& m : Tsv(Get("/test/media?account=" + S().user))) {
+  std::map<std::string, TsvRow> stored;
+  for (const TsvRow& m : StoredMedia(S().user)) {
     if (m.count("dir_id") && m.at("dir_id") == albumId) {
       EXPECT_EQ(stored.count(m.at("filename")), 0u) << "twice: " << m.at("filename");
       stored[m.at("filename")] = m;
@@ -502,7 +425,7 @@ TEST_P(Soak, Run) {
   // Run 1 answers the prompt with the small box; later runs set the box in
   // the settings, alternating.
   const int box = run == 1 || run % 2 == 1 ? 640 : 1024;
-  if (run > 1) SetProfileInt("ResizeImage", box == 640 ? 1 : 2);
+  if (run > 1) StoreProfileInt("ResizeImage", box == 640 ? 1 : 2);
   const int tempBefore = CountTempFiles("NEW*.TMP");
 
   RunRecord record;

@@ -9,7 +9,6 @@
 
 #include <commctrl.h>
 #include <objidl.h>
-#include <wininet.h>
 
 #include <algorithm>
 namespace Gdiplus {
@@ -27,6 +26,7 @@ using std::min;
 #include <vector>
 
 #include "tests/e2e/driver/driver.h"
+#include "tests/e2e/driver/service_hooks.h"
 #include "tests/e2e/upload/scripted_service.h"
 
 using namespace e2e;
@@ -38,134 +38,20 @@ constexpr int kLoginUser = 1008, kLoginPassword = 1009;
 constexpr int kFolderNew = 1012, kNameEdit = 1008;
 constexpr int kResizeMedium = 1016;
 constexpr int kTransferCancel = 1034, kTransferProgress = 1039;
-const char kProfileKey[] = "Software\\BRAMWELD\\quib-uploader-net\\quibuploader";
 
-std::string Env(const char* name) {
-  char buffer[2048] = {};
-  const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
-}
-
-std::string ServiceUrl() {
-  return Env("QUIB_UPLOAD_SERVICE_URL");
-}
 // The service's data folder as Wine sees it.
 std::string ServiceData() {
-  return ToWindowsPath(Env("QUIB_UPLOAD_SERVICE_DATA"));
-}
-
-// GET of a test hook; empty when it fails.
-std::string Get(const std::string& pathAndQuery, bool* ok = nullptr) {
-  std::string body;
-  bool good = false;
-  HINTERNET session = InternetOpenA("quib-e2e", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-  if (session) {
-    HINTERNET url = InternetOpenUrlA(session, (ServiceUrl() + pathAndQuery).c_str(), nullptr, 0,
-                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (url) {
-      DWORD status = 0, size = sizeof status;
-      HttpQueryInfoA(url, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
-      char buffer[4096];
-      DWORD got = 0;
-      while (InternetReadFile(url, buffer, sizeof buffer, &got) && got > 0)
-        body.append(buffer, got);
-      good = status == 200;
-      InternetCloseHandle(url);
-    }
-    InternetCloseHandle(session);
-  }
-  if (ok) *ok = good;
-  return body;
-}
-
-// Rows of a TSV listing as column name -> value.
-std::vector<std::map<std::string, std::string>> Tsv(const std::string& text) {
-  std::vector<std::vector<std::string>> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::vector<std::string> cells;
-    size_t c = start;
-    while (true) {
-      size_t tab = text.find('\t', c);
-      if (tab == std::string::npos || tab > end) tab = end;
-      cells.push_back(text.substr(c, tab - c));
-      if (tab == end) break;
-      c = tab + 1;
-    }
-    lines.push_back(cells);
-    start = end + 1;
-  }
-  std::vector<std::map<std::string, std::string>> rows;
-  for (size_t i = 1; i < lines.size(); ++i) {
-    std::map<std::string, std::string> row;
-    for (size_t j = 0; j < lines[0].size() && j < lines[i].size(); ++j)
-      row[lines[0][j]] = lines[i][j];
-    rows.push_back(row);
-  }
-  return rows;
-}
-
-std::vector<std::map<std::string, std::string>> Media(const std::string& account) {
-  return Tsv(Get("/test/media?account=" + account));
-}
-
-std::string UrlEncode(const std::string& text) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
-// A new account of the service, unique for this run.
-std::string NewAccount(const std::string& stem, const std::string& password,
-                       const std::string& quota = "") {
-  static int counter = 0;
-  // Process ids repeat between runs of a kept Wine prefix; the time does not.
-  const std::string name = stem + std::to_string(GetCurrentProcessId()) + "x" +
-                           std::to_string(++counter) + "t" + std::to_string(GetTickCount());
-  bool ok = false;
-  Get("/test/account?name=" + name + "&password=" + UrlEncode(password) +
-          (quota.empty() ? "" : "&quota=" + quota),
-      &ok);
-  return ok ? name : std::string();
-}
-
-void ClearProfile() {
-  RegDeleteTreeA(HKEY_CURRENT_USER, kProfileKey);
+  return ToWindowsPath(EnvVar("QUIB_UPLOAD_SERVICE_DATA"));
 }
 
 void StoreCredentials(const std::string& user, const std::string& password, DWORD askFolder) {
-  const std::string key = std::string(kProfileKey) + "\\Settings";
-  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Username", REG_SZ, user.c_str(),
-                  static_cast<DWORD>(user.size() + 1));
-  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Password", REG_SZ, password.c_str(),
-                  static_cast<DWORD>(password.size() + 1));
-  RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "AskFolder", REG_DWORD, &askFolder,
-                  sizeof askFolder);
+  e2e::StoreCredentials(user, password);
+  StoreProfileInt("AskFolder", askFolder);
 }
 
 // The program's temporary JPEG copies in the temp folder.
 int TempCopies() {
-  char temp[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, temp);
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((std::string(temp) + "NEW*.tmp").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  int count = 0;
-  do ++count;
-  while (FindNextFileA(find, &data));
-  FindClose(find);
-  return count;
+  return CountTempFiles("NEW*.tmp");
 }
 
 bool PictureSize(const std::string& path, UINT* width, UINT* height, GUID* format) {
@@ -183,31 +69,13 @@ bool PictureSize(const std::string& path, UINT* width, UINT* height, GUID* forma
   return true;
 }
 
-std::string Quote(const std::vector<std::string>& paths) {
-  std::string args;
-  for (const std::string& p : paths) args += (args.empty() ? "\"" : " \"") + p + "\"";
-  return args;
-}
-
-// A movie: the FLV signature, then filler.
-bool WriteMovie(const std::string& path, size_t size) {
-  std::string bytes("FLV\x01\x05\x00\x00\x00\x09", 9);
-  bytes.reserve(size);
-  unsigned v = 12345;
-  while (bytes.size() < size) {
-    v = v * 1103515245u + 12345u;
-    bytes += static_cast<char>(v >> 24);
-  }
-  return WriteBytes(path, bytes);
-}
-
 class Upload : public testing::Test {
  protected:
   void SetUp() override {
-    const std::string error = Env("QUIB_UPLOAD_SERVICE_ERROR");
+    const std::string error = EnvVar("QUIB_UPLOAD_SERVICE_ERROR");
     if (!error.empty()) FAIL() << error;
     // Run by hand without scripts/test.d/20-upload-service.sh.
-    if (ServiceUrl().empty()) GTEST_SKIP() << "QUIB_UPLOAD_SERVICE_URL is not set";
+    if (UploadServiceUrl().empty()) GTEST_SKIP() << "QUIB_UPLOAD_SERVICE_URL is not set";
     ClearProfile();
     dir_ = MakeTempDir(testing::UnitTest::GetInstance()->current_test_info()->name());
     tempCopiesBefore_ = TempCopies();
@@ -217,14 +85,14 @@ class Upload : public testing::Test {
     ClearProfile();
     // A test that failed half-way must not leave the service stalling or
     // limited for the tests after it.
-    if (!ServiceUrl().empty()) {
-      Get("/test/stall?mode=off");
-      Get("/test/limits?max-upload=104857600");
+    if (!UploadServiceUrl().empty()) {
+      HookGet("/test/stall?mode=off");
+      HookGet("/test/limits?max-upload=104857600");
     }
   }
 
   void Start(const std::vector<std::string>& files) {
-    program_ = CProgram::Launch(Quote(files));
+    program_ = CProgram::Launch(QuotePaths(files));
     ASSERT_TRUE(program_);
     main_ = program_->WaitMainWindow();
     ASSERT_TRUE(main_);
@@ -277,7 +145,7 @@ class UploadScripted : public Upload {
     Upload::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_TRUE(stopped_) << "the album service did not step aside";
-    const std::string url = ServiceUrl();
+    const std::string url = UploadServiceUrl();
     const uint16_t port = static_cast<uint16_t>(std::atoi(url.c_str() + url.rfind(':') + 1));
     // Bounded by the minute that closed connections of the service hold the port.
     const bool listening = WaitUntil(
@@ -493,12 +361,12 @@ TEST_F(Upload, NewUserCreatesAnAlbumAndShrinksTheLargePicture) {
   SaveScreenshot(main_, "upload-list-after");
 
   // The service holds the four files in the new album.
-  const auto albums = Tsv(Get("/test/albums?account=" + user));
+  const auto albums = StoredAlbums(user);
   ASSERT_EQ(albums.size(), 1u);
   EXPECT_EQ(albums[0].at("name"), "Sommer \xC3\xA9t\xC3\xA9");
-  const auto media = Media(user);
+  const auto media = StoredMedia(user);
   ASSERT_EQ(media.size(), 4u);
-  std::map<std::string, std::map<std::string, std::string>> byName;
+  std::map<std::string, TsvRow> byName;
   for (const auto& m : media) {
     EXPECT_EQ(m.at("dir_id"), albums[0].at("id"));
     byName[m.at("filename")] = m;
@@ -537,7 +405,7 @@ TEST_F(Upload, WrongPasswordEndsTheRunAndKeepsTheList) {
   Answer("You need valid username and password to upload files.", "upload-wrong-password");
   EXPECT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, 10000));
   EXPECT_EQ(ListCaptions(List()).size(), 1u);
-  EXPECT_TRUE(Media(user).empty());
+  EXPECT_TRUE(StoredMedia(user).empty());
 }
 
 TEST_F(Upload, RefusedLoginPromptSendsNothing) {
@@ -592,8 +460,8 @@ TEST_F(Upload, ExistingAlbumNameIsRefused) {
     ASSERT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, 10000));
   }
   EXPECT_EQ(ListCaptions(List()), std::vector<std::string>{"b.jpg"});
-  EXPECT_EQ(Tsv(Get("/test/albums?account=" + user)).size(), 1u);
-  EXPECT_EQ(Media(user).size(), 1u);
+  EXPECT_EQ(StoredAlbums(user).size(), 1u);
+  EXPECT_EQ(StoredMedia(user).size(), 1u);
 }
 
 TEST_F(Upload, QuotaExhaustedStopsWithItsMessage) {
@@ -608,14 +476,14 @@ TEST_F(Upload, QuotaExhaustedStopsWithItsMessage) {
   Answer("There is not enough space left on the server.", "upload-no-space");
   EXPECT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, 10000));
   EXPECT_EQ(ListCaptions(List()).size(), 2u);
-  EXPECT_TRUE(Media(user).empty());
+  EXPECT_TRUE(StoredMedia(user).empty());
 }
 
 TEST_F(Upload, FileOverTheLimitIsSkipped) {
   const std::string user = NewAccount("limit", "pw");
   ASSERT_FALSE(user.empty());
   StoreCredentials(user, "pw", 0);
-  ASSERT_EQ(Get("/test/limits?max-upload=200000"), "ok\n");
+  ASSERT_EQ(HookGet("/test/limits?max-upload=200000"), "ok\n");
   const std::string a = File("first.jpg"), big = File("huge-movie.flv"), c = File("third.jpg");
   ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
   ASSERT_TRUE(WriteMovie(big, 600 * 1024));
@@ -624,10 +492,10 @@ TEST_F(Upload, FileOverTheLimitIsSkipped) {
   PostClick(main_, kUpload);
   Answer("'huge-movie.flv' is too big for upload.", "upload-too-big");
   Answer("2 file(s) successfully uploaded.", "upload-final-two");
-  Get("/test/limits?max-upload=104857600");
+  HookGet("/test/limits?max-upload=104857600");
   // The run counts as successful: the main window empties the list.
   EXPECT_TRUE(WaitUntil([&] { return ListCaptions(List()).empty(); }, 10000));
-  const auto media = Media(user);
+  const auto media = StoredMedia(user);
   ASSERT_EQ(media.size(), 2u);
   EXPECT_EQ(media[0].at("filename"), "third.jpg");
   EXPECT_EQ(media[1].at("filename"), "first.jpg");
@@ -647,7 +515,7 @@ TEST_F(Upload, CancelDuringALargeUploadKeepsTheRest) {
   HWND transfer = Dialog("Uploading...");
   ASSERT_TRUE(transfer);
   // sent.jpg arrives, then the large movie is under way.
-  ASSERT_TRUE(WaitUntil([&] { return Media(user).size() == 1; }, 60000));
+  ASSERT_TRUE(WaitUntil([&] { return StoredMedia(user).size() == 1; }, 60000));
   HWND bar = GetDlgItem(transfer, kTransferProgress);
   ASSERT_TRUE(WaitUntil([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) > 0; }, 60000));
   SaveScreenshot(transfer, "upload-large-in-flight");
@@ -657,7 +525,7 @@ TEST_F(Upload, CancelDuringALargeUploadKeepsTheRest) {
   // No final message after a cancel.
   EXPECT_EQ(WaitForMessageBox(Pid(), 1500), nullptr);
   EXPECT_EQ(ListCaptions(List()), (std::vector<std::string>{"keep.jpg", "large.flv"}));
-  const auto media = Media(user);
+  const auto media = StoredMedia(user);
   ASSERT_EQ(media.size(), 1u);
   EXPECT_EQ(media[0].at("filename"), "sent.jpg");
 }
@@ -668,7 +536,7 @@ TEST_F(Upload, CancelWhileTheServerStallsEndsPromptly) {
   StoreCredentials(user, "pw", 0);
   const std::string a = File("a.jpg");
   ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
-  ASSERT_EQ(Get("/test/stall?mode=before-answer"), "ok\n");
+  ASSERT_EQ(HookGet("/test/stall?mode=before-answer"), "ok\n");
   Start({a});
   PostClick(main_, kUpload);
   HWND transfer = Dialog("Uploading...");
@@ -689,7 +557,7 @@ TEST_F(Upload, CancelWhileTheServerStallsEndsPromptly) {
   PostClick(transfer, kTransferCancel);
   EXPECT_TRUE(WaitWindowGone(transfer, 10000));
   EXPECT_LT(GetTickCount() - start, 5000u);
-  Get("/test/stall?mode=off");
+  HookGet("/test/stall?mode=off");
   EXPECT_EQ(ListCaptions(List()).size(), 1u);
 }
 
@@ -699,7 +567,7 @@ TEST_F(Upload, EscapeWhileARequestRunsLeavesTheProgramUsable) {
   StoreCredentials(user, "pw", 0);
   const std::string a = File("a.jpg");
   ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
-  ASSERT_EQ(Get("/test/stall?mode=before-answer"), "ok\n");
+  ASSERT_EQ(HookGet("/test/stall?mode=before-answer"), "ok\n");
   Start({a});
   PostClick(main_, kUpload);
   HWND transfer = Dialog("Uploading...");
@@ -708,7 +576,7 @@ TEST_F(Upload, EscapeWhileARequestRunsLeavesTheProgramUsable) {
   // Esc is the dialog's cancel command.
   PostMessageA(transfer, WM_COMMAND, IDCANCEL, 0);
   EXPECT_TRUE(WaitWindowGone(transfer, 10000));
-  Get("/test/stall?mode=off");
+  HookGet("/test/stall?mode=off");
   // The program still answers and keeps the file.
   EXPECT_EQ(SendMessageA(main_, WM_USER, 0, 0), 0x534B0000);
   EXPECT_EQ(ListCaptions(List()).size(), 1u);
@@ -722,7 +590,7 @@ TEST_F(Upload, ServiceStoppedMidRun) {
   const std::string a = File("a.jpg"), b = File("b.jpg");
   ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
   ASSERT_TRUE(WritePicture(b, 100, 80, RGB(0, 200, 0)));
-  ASSERT_EQ(Get("/test/stall?mode=before-answer"), "ok\n");
+  ASSERT_EQ(HookGet("/test/stall?mode=before-answer"), "ok\n");
   Start({a, b});
   PostClick(main_, kUpload);
   HWND transfer = Dialog("Uploading...");
@@ -742,7 +610,7 @@ TEST_F(Upload, ServiceStoppedMidRun) {
       [&] { return GetFileAttributesA((data + "\\started").c_str()) != INVALID_FILE_ATTRIBUTES; },
       20000));
   bool ok = false;
-  Get("/test/stall?mode=off", &ok);
+  HookGet("/test/stall?mode=off", &ok);
   EXPECT_TRUE(ok);
 }
 
@@ -753,7 +621,7 @@ TEST_F(Upload, FilesArrivingDuringARunStayInTheList) {
   const std::string user = NewAccount("arrive", "pw");
   ASSERT_FALSE(user.empty());
   StoreCredentials(user, "pw", 1);
-  ASSERT_EQ(Get("/test/limits?max-upload=200000"), "ok\n");
+  ASSERT_EQ(HookGet("/test/limits?max-upload=200000"), "ok\n");
   const std::string a = File("first.jpg"), big = File("huge-movie.flv"), c = File("third.jpg"),
                     late = File("late.png");
   ASSERT_TRUE(WritePicture(a, 100, 80, RGB(200, 0, 0)));
@@ -766,7 +634,7 @@ TEST_F(Upload, FilesArrivingDuringARunStayInTheList) {
   ASSERT_TRUE(folder);
   // "Send To" while the album dialog waits: a second start forwards the file.
   DWORD code = 1;
-  ASSERT_TRUE(RunToExit(Quote({late}), 30000, &code));
+  ASSERT_TRUE(RunToExit(QuotePaths({late}), 30000, &code));
   EXPECT_EQ(code, 0u);
   ASSERT_TRUE(WaitUntil([&] { return ListCaptions(List()).size() == 4; }, 10000));
   PostClick(folder, kFolderNew);
@@ -776,7 +644,7 @@ TEST_F(Upload, FilesArrivingDuringARunStayInTheList) {
   PostClick(name, IDOK);
   Answer("'huge-movie.flv' is too big for upload.", "upload-arrival-too-big");
   Answer("2 file(s) successfully uploaded.", "upload-arrival-final");
-  Get("/test/limits?max-upload=104857600");
+  HookGet("/test/limits?max-upload=104857600");
   ASSERT_TRUE(WaitUntil([&] { return !FindTopWindow("Uploading...", Pid()); }, 10000));
 
   const std::vector<ListEntry> entries = ReadListView(List());
@@ -785,7 +653,7 @@ TEST_F(Upload, FilesArrivingDuringARunStayInTheList) {
   EXPECT_EQ(entries[0].text, "late.png");
   EXPECT_GE(entries[0].image, 0);
   // Its thumbnail is drawn: the list shows blue where the picture is.
-  const auto media = Media(user);
+  const auto media = StoredMedia(user);
   ASSERT_EQ(media.size(), 2u);
   EXPECT_EQ(media[0].at("filename"), "third.jpg");
   EXPECT_EQ(media[1].at("filename"), "first.jpg");
@@ -796,7 +664,7 @@ TEST_F(Upload, FilesArrivingDuringARunStayInTheList) {
   PostClick(folder, IDOK);
   Answer("1 file(s) successfully uploaded.", "upload-arrival-second-run");
   EXPECT_TRUE(WaitUntil([&] { return ListCaptions(List()).empty(); }, 10000));
-  EXPECT_EQ(Media(user).size(), 3u);
+  EXPECT_EQ(StoredMedia(user).size(), 3u);
 }
 
 }  // namespace

@@ -4,10 +4,6 @@
 // unreadable picture is told once for its batch.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
-#include <thread>
-
 #include "app/media_item.h"
 #include "app/media_list_ctrl.h"
 #include "tests/win/media/media_test_util.h"
@@ -18,64 +14,11 @@ namespace {
 
 constexpr int WaitMs = 60000;
 
-// Answers the program's message boxes (with OK) and keeps their texts.
-class CBoxAnswerer {
- public:
-  CBoxAnswerer() : thread_([this] { Watch(); }) {}
-  ~CBoxAnswerer() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::vector<std::string> Texts() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return texts_;
-  }
-
- private:
-  static BOOL CALLBACK Visit(HWND window, LPARAM lp) {
-    auto* self = reinterpret_cast<CBoxAnswerer*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char cls[16] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    HWND text = GetDlgItem(window, 0xFFFF);
-    if (pid != GetCurrentProcessId() || strcmp(cls, "#32770") != 0 || !text ||
-        !IsWindowVisible(window)) {
-      return TRUE;
-    }
-    char buffer[2048] = {};
-    GetWindowTextA(text, buffer, sizeof buffer);
-    {
-      std::lock_guard<std::mutex> lock(self->mutex_);
-      self->texts_.push_back(buffer);
-    }
-    PostMessageA(window, WM_COMMAND, IDOK, 0);
-    return TRUE;
-  }
-  void Watch() {
-    while (!stop_) {
-      EnumWindows(Visit, reinterpret_cast<LPARAM>(this));
-      Sleep(50);
-    }
-  }
-
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<std::string> texts_;
-  std::thread thread_;
-};
-
 class BatchListTest : public testing::Test {
  protected:
   void SetUp() override {
     tempBefore_ = NewTempFiles();
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&icc);
-    parent_ = CreateWindowExA(0, "STATIC", "host", WS_POPUP, 0, 0, 400, 400, nullptr, nullptr,
-                              nullptr, nullptr);
-    HWND view =
-        CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_SHOWSELALWAYS,
-                        0, 0, 369, 288, parent_, reinterpret_cast<HMENU>(1005), nullptr, nullptr);
+    HWND view = CreateHostedListView(0, &parent_);
     ASSERT_TRUE(view);
     list_.Attach(view);
     list_.InitList();
@@ -92,17 +35,7 @@ class BatchListTest : public testing::Test {
   HIMAGELIST Images() const {
     return reinterpret_cast<HIMAGELIST>(SendMessageA(View(), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
   }
-  CPixels Image(int index) const {
-    HDC screen = GetDC(nullptr);
-    CBitmap bitmap(CreateCompatibleBitmap(screen, 104, 78));
-    ReleaseDC(nullptr, screen);
-    {
-      CMemoryDC dc(nullptr);
-      CSelectObject select(dc.Get(), bitmap.Get());
-      ImageList_Draw(Images(), index, dc.Get(), 0, 0, ILD_NORMAL);
-    }
-    return ReadPixels(bitmap.Get());
-  }
+  CPixels Image(int index) const { return ImageListPixels(Images(), index); }
   // The image entry index shows, as the list draws it.
   int ImageOf(int index) const {
     LVITEMA item{};

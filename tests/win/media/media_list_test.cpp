@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <map>
-#include <mutex>
 #include <thread>
 
 #include "app/media_item.h"
@@ -24,13 +22,7 @@ class MediaListTest : public testing::Test {
  protected:
   void SetUp() override {
     tempBefore_ = NewTempFiles();
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&icc);
-    parent_ = CreateWindowExA(0, "STATIC", "host", WS_POPUP, 0, 0, 400, 400, nullptr, nullptr,
-                              nullptr, nullptr);
-    HWND view = CreateWindowExA(WS_EX_ACCEPTFILES, WC_LISTVIEWA, "",
-                                WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_SHOWSELALWAYS, 0, 0, 369,
-                                288, parent_, reinterpret_cast<HMENU>(1005), nullptr, nullptr);
+    HWND view = CreateHostedListView(WS_EX_ACCEPTFILES, &parent_);
     ASSERT_TRUE(view);
     list_.Attach(view);
     list_.InitList();
@@ -81,17 +73,7 @@ class MediaListTest : public testing::Test {
     }
     return entries;
   }
-  CPixels Image(int index) const {
-    HDC screen = GetDC(nullptr);
-    CBitmap bitmap(CreateCompatibleBitmap(screen, 104, 78));
-    ReleaseDC(nullptr, screen);
-    {
-      CMemoryDC dc(nullptr);
-      CSelectObject select(dc.Get(), bitmap.Get());
-      ImageList_Draw(Images(), index, dc.Get(), 0, 0, ILD_NORMAL);
-    }
-    return ReadPixels(bitmap.Get());
-  }
+  CPixels Image(int index) const { return ImageListPixels(Images(), index); }
   // The picture entry index shows, as the list draws it.
   CPixels Shown(int index) const {
     LVITEMA item{};
@@ -264,55 +246,6 @@ TEST_F(MediaListTest, RightClickWithoutSelectionOpensNothing) {
   ExpectInStep({"only.png"});
 }
 
-// Message boxes of this process, answered and written down while it runs,
-// so a box that should not come cannot block the test.
-class CBoxWatcher {
- public:
-  CBoxWatcher() : thread_([this] { Watch(); }) {}
-  ~CBoxWatcher() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::vector<std::string> Texts() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return texts_;
-  }
-
- private:
-  void Watch() {
-    while (!stop_) {
-      EnumWindows(
-          [](HWND window, LPARAM lp) -> BOOL {
-            auto* self = reinterpret_cast<CBoxWatcher*>(lp);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            char cls[16] = {};
-            GetClassNameA(window, cls, sizeof cls);
-            HWND text = GetDlgItem(window, 0xFFFF);
-            if (pid != GetCurrentProcessId() || strcmp(cls, "#32770") != 0 || !text ||
-                !IsWindowVisible(window)) {
-              return TRUE;
-            }
-            char buffer[1024] = {};
-            GetWindowTextA(text, buffer, sizeof buffer);
-            {
-              std::lock_guard<std::mutex> lock(self->mutex_);
-              self->texts_.push_back(buffer);
-            }
-            PostMessageA(window, WM_COMMAND, IDOK, 0);
-            return TRUE;
-          },
-          reinterpret_cast<LPARAM>(this));
-      Sleep(100);
-    }
-  }
-
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<std::string> texts_;
-  std::thread thread_;
-};
-
 // A file whose path is longer than MAX_PATH, written with the wide file
 // functions; removed with its folders.
 class CLongPathFile {
@@ -359,7 +292,7 @@ TEST_F(MediaListTest, DroppedPathsLongerThanMaxPathArriveWhole) {
   CLongPathFile deep(dir_.Path("long"), "beach at dawn.png", bytes);
   ASSERT_TRUE(deep.Written());
   ASSERT_GT(deep.Path().size(), 300u);
-  CBoxWatcher boxes;
+  CBoxAnswerer boxes;
   Drop({Picture("short.png", RGB(200, 0, 0)), deep.Path(), UserFile("notes.txt", "text")});
   ExpectInStep({"short.png", "beach at dawn.png"});
   ASSERT_EQ(list_.GetItems().size(), 2u);
@@ -371,7 +304,7 @@ TEST_F(MediaListTest, DroppedPathsLongerThanMaxPathArriveWhole) {
 // A name that looks like media is not enough: the file must exist and be
 // readable now. Refusals are silent.
 TEST_F(MediaListTest, RefusesWhatCannotBeReadWhateverItsName) {
-  CBoxWatcher boxes;
+  CBoxAnswerer boxes;
   EXPECT_FALSE(list_.AddFile(dir_.Path("missing.jpg")));
   const std::string folder = dir_.Path("folder.jpg");
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));

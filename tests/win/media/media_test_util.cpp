@@ -1,5 +1,6 @@
 #include "tests/win/media/media_test_util.h"
 
+#include <cstring>
 #include <memory>
 
 using namespace Gdiplus;
@@ -277,6 +278,56 @@ std::string EncodeNoisy(int w, int h, const wchar_t* mime) {
 
 bool IsWhitish(unsigned rgb) {
   return (rgb >> 16 & 0xFF) >= 0xE0 && (rgb >> 8 & 0xFF) >= 0xE0 && (rgb & 0xFF) >= 0xE0;
+}
+
+HWND CreateHostedListView(DWORD exStyle, HWND* host) {
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES};
+  InitCommonControlsEx(&icc);
+  *host = CreateWindowExA(0, "STATIC", "host", WS_POPUP, 0, 0, 400, 400, nullptr, nullptr, nullptr,
+                          nullptr);
+  return CreateWindowExA(exStyle, WC_LISTVIEWA, "",
+                         WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_SHOWSELALWAYS, 0, 0, 369, 288,
+                         *host, reinterpret_cast<HMENU>(1005), nullptr, nullptr);
+}
+
+CPixels ImageListPixels(HIMAGELIST images, int index) {
+  HDC screen = GetDC(nullptr);
+  CBitmap bitmap(CreateCompatibleBitmap(screen, 104, 78));
+  ReleaseDC(nullptr, screen);
+  {
+    CMemoryDC dc(nullptr);
+    CSelectObject select(dc.Get(), bitmap.Get());
+    ImageList_Draw(images, index, dc.Get(), 0, 0, ILD_NORMAL);
+  }
+  return ReadPixels(bitmap.Get());
+}
+
+BOOL CALLBACK CBoxAnswerer::Visit(HWND window, LPARAM lp) {
+  auto* self = reinterpret_cast<CBoxAnswerer*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  char cls[16] = {};
+  GetClassNameA(window, cls, sizeof cls);
+  HWND text = GetDlgItem(window, 0xFFFF);
+  if (pid != GetCurrentProcessId() || strcmp(cls, "#32770") != 0 || !text ||
+      !IsWindowVisible(window)) {
+    return TRUE;
+  }
+  char buffer[2048] = {};
+  GetWindowTextA(text, buffer, sizeof buffer);
+  {
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    self->texts_.push_back(buffer);
+  }
+  PostMessageA(window, WM_COMMAND, IDOK, 0);
+  return TRUE;
+}
+
+void CBoxAnswerer::Watch() {
+  while (!stop_) {
+    EnumWindows(Visit, reinterpret_cast<LPARAM>(this));
+    Sleep(50);
+  }
 }
 
 }  // namespace media_test

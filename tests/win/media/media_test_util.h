@@ -1,11 +1,16 @@
-// Pictures, folders and pixel checks shared by the media item and upload
-// list tests.
+// Pictures, folders, pixel checks and a message box answerer shared by the
+// media item and upload list tests.
 #pragma once
 
 #include <windows.h>
 
+#include <commctrl.h>
+
+#include <atomic>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/gdi.h"
@@ -74,5 +79,38 @@ std::string EncodeTransparentGif(int w, int h);
 // a large JPEG.
 std::string EncodeNoisy(int w, int h, const wchar_t* mime);
 bool IsWhitish(unsigned rgb);
+
+// A list view as the main window's upload list (icons, id 1005, 369 x 288)
+// on a hidden host window of its own; null when it cannot be made.
+HWND CreateHostedListView(DWORD exStyle, HWND* host);
+
+// Entry index of an image list, drawn at its 104 x 78 thumbnail size.
+CPixels ImageListPixels(HIMAGELIST images, int index);
+
+// Message boxes of this process, answered with OK and written down while it
+// runs, so a box that should not come cannot block the test.
+class CBoxAnswerer {
+ public:
+  CBoxAnswerer() : thread_([this] { Watch(); }) {}
+  ~CBoxAnswerer() {
+    stop_ = true;
+    thread_.join();
+  }
+  CBoxAnswerer(const CBoxAnswerer&) = delete;
+  CBoxAnswerer& operator=(const CBoxAnswerer&) = delete;
+  std::vector<std::string> Texts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_;
+  }
+
+ private:
+  static BOOL CALLBACK Visit(HWND window, LPARAM lp);
+  void Watch();
+
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::string> texts_;
+  std::thread thread_;
+};
 
 }  // namespace media_test
