@@ -8,6 +8,8 @@
 #include <system_error>
 #include <thread>
 
+#include "net/http_port.h"
+
 namespace quib {
 
 struct CThumbnailScheduler::CShared {
@@ -59,7 +61,9 @@ void CThumbnailScheduler::Push(ThumbnailJob job) {
       // object (Stop gave up waiting) still finds it.
       std::shared_ptr<CShared> shared = shared_;
       try {
-        std::thread([shared] {
+        // A system thread: a detached std::thread of the MinGW runtime may
+        // never run, which would leave its thumbnails pending for ever.
+        StartDetachedThread([shared] {
           std::unique_lock<std::mutex> lock(shared->lock);
           while (!shared->stopping) {
             if (shared->waiting.empty()) {
@@ -87,7 +91,7 @@ void CThumbnailScheduler::Push(ThumbnailJob job) {
           }
           --shared->liveWorkers;
           shared->workerGone.notify_all();
-        }).detach();
+        });
         ++shared_->liveWorkers;
       } catch (const std::system_error&) {
         // Fewer workers: the ones that started do the work.
