@@ -72,6 +72,7 @@ class CMediaListCtrl : public IReflectedControl {
   bool RemoveAt(int index);
   bool RemoveSelected();
   void RemoveAll();
+  void SelectAll();
   void RotateSelected();
   // Shows item index's current thumbnail and name again (after its details
   // were edited).
@@ -84,6 +85,8 @@ class CMediaListCtrl : public IReflectedControl {
   bool OnReflectedNotify(NMHDR* header, LRESULT* result) override;
 
  private:
+  class CQuietScope;
+
   static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
                                        DWORD_PTR self);
   static LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
@@ -100,6 +103,15 @@ class CMediaListCtrl : public IReflectedControl {
   // One message per finished batch that had unreadable pictures.
   void ReportUnreadable();
   void OnThumbnailsReady();
+  // Many entries change at once: the list view neither repaints nor
+  // recomputes its layout and scroll bars for each change, only once when
+  // the last scope ends (under Wine each of those is a round trip to the
+  // display: 10,000 visible inserts took a minute).
+  void BeginQuiet();
+  void EndQuiet();
+  // Files are being added: quiet until the adding code returns to the
+  // message loop.
+  void QuietWhileAdding();
   // Puts the white placeholder into image 0.
   void MakeBlankImage();
   // The image entry index shows now: its slot, filled when it had none, or
@@ -127,4 +139,6 @@ class CMediaListCtrl : public IReflectedControl {
   uint64_t openBatch_ = 0;                          // the batch files are being added to, 0: none
   std::unordered_map<uint64_t, uint64_t> pending_;  // item id -> its batch
   bool reporting_ = false;
+  int quiet_ = 0;  // scopes open
+  bool adding_ = false;
 };

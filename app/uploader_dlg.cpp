@@ -250,13 +250,7 @@ bool CUploaderDlg::OnNotify(NMHDR* header, LRESULT* result) {
       } else if (key->wVKey == 'A' && GetKeyState(VK_CONTROL) < 0) {
         // Only Ctrl+A: the flags carry the key's scan code on Windows, and
         // the plain A key's has bit 0x10 set.
-        for (int i = list_.GetItemCount() - 1; i >= 0; --i) {
-          LVITEMA item{};
-          item.stateMask = LVIS_SELECTED;
-          item.state = LVIS_SELECTED;
-          SendMessageA(list_.GetSafeHwnd(), LVM_SETITEMSTATE, static_cast<WPARAM>(i),
-                       reinterpret_cast<LPARAM>(&item));
-        }
+        list_.SelectAll();
       }
       *result = 0;
       return true;
@@ -440,10 +434,15 @@ void CUploaderDlg::OpenWebPage(const char* url) {
 }
 
 void CUploaderDlg::UpdateButtons() {
+  // Comes for every entry added or selected: only a change reaches the
+  // buttons.
+  const auto enable = [](HWND button, bool on) {
+    if (button && (IsWindowEnabled(button) != FALSE) != on) EnableWindow(button, on);
+  };
   const bool selected = list_.GetSelectedCount() > 0;
-  EnableWindow(remove_.GetSafeHwnd(), selected);
-  EnableWindow(rotate_.GetSafeHwnd(), selected);
-  EnableWindow(upload_.GetSafeHwnd(), list_.GetItemCount() > 0);
+  enable(remove_.GetSafeHwnd(), selected);
+  enable(rotate_.GetSafeHwnd(), selected);
+  enable(upload_.GetSafeHwnd(), list_.GetItemCount() > 0);
 }
 
 CAboutDlg::CAboutDlg(HWND parent) : CDialog(IDD_ABOUT, parent) {}
