@@ -17,6 +17,9 @@ constexpr int CanvasHeight = 78;
 // An EXIF preview whose proportions differ from the picture's by more than
 // this is letterboxed (or squeezed).
 constexpr double AspectTolerance = 0.02;
+// A thumbnail kept as PNG when that takes at most this, else as JPEG.
+constexpr size_t LosslessBudget = 4096;
+constexpr long ThumbnailJpegQuality = 95;
 const Color White(255, 255, 255, 255);
 const Color FrameGrey(255, 220, 220, 220);
 const Color OpaqueBlack(255, 0, 0, 0);
@@ -54,31 +57,6 @@ class CDecoded {
   IStream* stream_ = nullptr;
   std::unique_ptr<Bitmap> bitmap_;
 };
-
-// A small picture as PNG bytes in memory.
-bool EncodePng(Image& image, std::string& bytes) {
-  bytes.clear();
-  CLSID png;
-  if (!GetEncoderClsid(L"image/png", &png)) return false;
-  IStream* stream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) return false;
-  bool ok = image.Save(stream, &png, nullptr) == Ok;
-  STATSTG stat{};
-  HGLOBAL memory = nullptr;
-  ok = ok && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) &&
-       SUCCEEDED(GetHGlobalFromStream(stream, &memory)) && memory &&
-       stat.cbSize.QuadPart <= GlobalSize(memory);
-  if (ok) {
-    if (const void* data = GlobalLock(memory)) {
-      bytes.assign(static_cast<const char*>(data), static_cast<size_t>(stat.cbSize.QuadPart));
-      GlobalUnlock(memory);
-    } else {
-      ok = false;
-    }
-  }
-  stream->Release();
-  return ok;
-}
 
 // The thumbnail size of a w x h picture: fitted into the canvas, rounded.
 void FitRounded(int w, int h, int& tw, int& th) {
@@ -215,8 +193,19 @@ bool EncodeThumbnailContent(Bitmap& content, int x, int y, bool framed, Thumbnai
   made.width = static_cast<int>(content.GetWidth());
   made.height = static_cast<int>(content.GetHeight());
   made.framed = framed;
-  // Lossless: the list shows exactly the pixels that were made.
-  if (!EncodePng(content, made.png) || made.png.empty()) return false;
+  // Drawings, logos and flat colours stay exact as PNG. A photograph's PNG
+  // takes 15 KB, ten times its JPEG of high quality, which no eye tells
+  // from it at this size: ten thousand entries must fit in memory.
+  if (EncodeImage(content, L"image/png", nullptr, made.bytes) != Ok || made.bytes.empty()) {
+    return false;
+  }
+  if (made.bytes.size() > LosslessBudget) {
+    std::string jpeg;
+    if (EncodeJpeg(content, ThumbnailJpegQuality, jpeg) == Ok && !jpeg.empty() &&
+        jpeg.size() < made.bytes.size()) {
+      made.bytes = std::move(jpeg);
+    }
+  }
   data = std::move(made);
   return true;
 }
@@ -284,8 +273,8 @@ CBitmap ThumbnailBitmap(const ThumbnailData& data) {
       Pen frame(FrameGrey, 1.0f);
       graphics.DrawRectangle(&frame, 0, 0, CanvasWidth - 1, CanvasHeight - 1);
     }
-    if (!data.png.empty()) {
-      CDecoded content(data.png);
+    if (!data.bytes.empty()) {
+      CDecoded content(data.bytes);
       if (!content.Get() ||
           graphics.DrawImage(content.Get(), Rect(data.x, data.y, data.width, data.height)) != Ok) {
         return CBitmap();

@@ -16,16 +16,17 @@
 namespace quib {
 
 // A thumbnail as an item keeps it: where the picture sits on the white
-// 104 x 78 canvas, the picture at that size as PNG bytes, and whether the
-// light grey frame of a turned picture is drawn around it. A few KB, so
-// thousands of items fit in memory; the bitmap is made when it is shown.
+// 104 x 78 canvas, the picture at that size (PNG, or JPEG of high quality
+// where PNG would be large), and whether the light grey frame of a turned
+// picture is drawn around it. A few KB, so ten thousand items fit in memory;
+// the bitmap is made when it is shown.
 struct ThumbnailData {
   int x = 0;
   int y = 0;
   int width = 0;
   int height = 0;
   bool framed = false;
-  std::string png;  // empty: the plain white canvas
+  std::string bytes;  // empty: the plain white canvas
 };
 
 struct ThumbnailJob {

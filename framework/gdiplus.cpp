@@ -54,21 +54,16 @@ bool SaveJpeg(Gdiplus::Image& image, const std::string& path, long quality) {
   return image.Save(wide.c_str(), &jpeg, &params) == Gdiplus::Ok;
 }
 
-Gdiplus::Status EncodeJpeg(Gdiplus::Image& image, long quality, std::string& bytes) {
+Gdiplus::Status EncodeImage(Gdiplus::Image& image, const wchar_t* mime,
+                            const Gdiplus::EncoderParameters* params, std::string& bytes) {
   bytes.clear();
-  CLSID jpeg;
-  if (!GetEncoderClsid(L"image/jpeg", &jpeg)) return Gdiplus::UnknownImageFormat;
-  Gdiplus::EncoderParameters params;
-  params.Count = 1;
-  params.Parameter[0].Guid = Gdiplus::EncoderQuality;
-  params.Parameter[0].Type = Gdiplus::EncoderParameterValueTypeLong;
-  params.Parameter[0].NumberOfValues = 1;
-  params.Parameter[0].Value = &quality;
+  CLSID encoder;
+  if (!GetEncoderClsid(mime, &encoder)) return Gdiplus::UnknownImageFormat;
   IStream* stream = nullptr;
   if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) {
     return Gdiplus::OutOfMemory;
   }
-  Gdiplus::Status status = image.Save(stream, &jpeg, &params);
+  Gdiplus::Status status = image.Save(stream, &encoder, params);
   STATSTG stat{};
   if (status == Gdiplus::Ok && FAILED(stream->Stat(&stat, STATFLAG_NONAME))) {
     status = Gdiplus::Win32Error;
@@ -89,4 +84,14 @@ Gdiplus::Status EncodeJpeg(Gdiplus::Image& image, long quality, std::string& byt
   }
   stream->Release();
   return status;
+}
+
+Gdiplus::Status EncodeJpeg(Gdiplus::Image& image, long quality, std::string& bytes) {
+  Gdiplus::EncoderParameters params;
+  params.Count = 1;
+  params.Parameter[0].Guid = Gdiplus::EncoderQuality;
+  params.Parameter[0].Type = Gdiplus::EncoderParameterValueTypeLong;
+  params.Parameter[0].NumberOfValues = 1;
+  params.Parameter[0].Value = &quality;
+  return EncodeImage(image, L"image/jpeg", &params, bytes);
 }

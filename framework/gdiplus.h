@@ -34,6 +34,9 @@ std::unique_ptr<Gdiplus::Bitmap> LoadGdiplusBitmap(const std::string& path);
 // Saves an image as JPEG with the given quality (0 to 100).
 bool SaveJpeg(Gdiplus::Image& image, const std::string& path, long quality);
 
-// Encodes an image as JPEG (quality 0 to 100) into memory; the encoder's
-// status (Ok unless every byte was encoded).
+// Encodes an image into memory with the encoder of a media type
+// ("image/png"); the encoder's status (Ok unless every byte was encoded).
+Gdiplus::Status EncodeImage(Gdiplus::Image& image, const wchar_t* mime,
+                            const Gdiplus::EncoderParameters* params, std::string& bytes);
+// Encodes an image as JPEG (quality 0 to 100) into memory.
 Gdiplus::Status EncodeJpeg(Gdiplus::Image& image, long quality, std::string& bytes);

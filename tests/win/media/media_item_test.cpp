@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <memory>
 
 #include "app/exif.h"
+#include "app/thumbnail_maker.h"
+#include "framework/gdiplus.h"
 #include "res/resource.h"
 #include "tests/support/exif_builder.h"
 #include "tests/win/media/media_test_util.h"
@@ -94,6 +98,82 @@ TEST_F(MediaItemTest, ThumbnailsAreFittedRoundedAndCentredOnWhite) {
     EXPECT_TRUE(IsReddish(thumb.At(c.box.left + 3, c.box.top + 3)));
     EXPECT_TRUE(IsBluish(thumb.At(c.box.right - 4, c.box.bottom - 4)));
   }
+}
+
+// How far a kept thumbnail's pixels are from the thumbnail GDI+ makes of
+// the file, drawn on white: the largest and the mean difference of a
+// colour channel.
+void CompareWithExact(const std::string& path, const quib::ThumbnailData& kept, int& worst,
+                      int& mean) {
+  using namespace Gdiplus;
+  Bitmap picture(WidePath(path).c_str());
+  std::unique_ptr<Image> exact(picture.GetThumbnailImage(104, 78, nullptr, nullptr));
+  ASSERT_TRUE(exact);
+  Bitmap canvas(104, 78, PixelFormat24bppRGB);
+  {
+    Graphics g(&canvas);
+    g.Clear(Color(255, 255, 255, 255));
+    g.DrawImage(exact.get(), Rect(0, 0, 104, 78));
+  }
+  HBITMAP handle = nullptr;
+  ASSERT_EQ(canvas.GetHBITMAP(Color(255, 0, 0, 0), &handle), Ok);
+  const CPixels want = ReadPixels(CBitmap(handle));
+  const CPixels got = ReadPixels(quib::ThumbnailBitmap(kept));
+  ASSERT_EQ(got.width, want.width);
+  ASSERT_EQ(got.height, want.height);
+  long total = 0;
+  worst = 0;
+  for (int y = 0; y < got.height; ++y) {
+    for (int x = 0; x < got.width; ++x) {
+      for (int shift = 0; shift <= 16; shift += 8) {
+        const int d = std::abs(static_cast<int>((got.At(x, y) >> shift) & 0xFF) -
+                               static_cast<int>((want.At(x, y) >> shift) & 0xFF));
+        total += d;
+        worst = std::max(worst, d);
+      }
+    }
+  }
+  mean = static_cast<int>(total / (got.width * got.height * 3));
+}
+
+// The list keeps a compact copy of every thumbnail: ten thousand entries
+// must fit in memory, and the copy must still show the picture as GDI+
+// made it; drawings and flat colours exactly.
+TEST_F(MediaItemTest, KeptThumbnailsAreSmallAndShowThePicture) {
+  using namespace Gdiplus;
+  // Smooth shades with the noise of a JPEG, as photographs have; small, so
+  // enlarged to fill the whole box.
+  Bitmap photo(64, 48, PixelFormat24bppRGB);
+  {
+    Graphics g(&photo);
+    LinearGradientBrush sky(Point(0, 0), Point(64, 48), Color(255, 70, 90, 200),
+                            Color(255, 240, 200, 120));
+    g.FillRectangle(&sky, 0, 0, 64, 48);
+    SolidBrush sun(Color(255, 250, 250, 220));
+    g.FillEllipse(&sun, 30, 8, 16, 16);
+  }
+  std::string jpeg;
+  ASSERT_EQ(EncodeJpeg(photo, 90, jpeg), Ok);
+  const std::string shot = UserFile("small.jpg", jpeg);
+  const std::string drawing = UserPicture("drawing.bmp", 80, 60, "image/bmp");
+
+  quib::ThumbnailResult kept;
+  quib::MakePictureThumbnail(shot, kept);
+  ASSERT_TRUE(kept.readable);
+  // Lossless copies of photographs took 15 KB each, 150 MB for ten
+  // thousand.
+  EXPECT_LE(kept.data.bytes.size(), 4096u);
+  int worst = 0;
+  int mean = 0;
+  CompareWithExact(shot, kept.data, worst, mean);
+  EXPECT_LE(worst, 24) << "no pixel of the kept copy may stand out";
+  EXPECT_LE(mean, 2) << "mean difference per channel";
+
+  quib::MakePictureThumbnail(drawing, kept);
+  ASSERT_TRUE(kept.readable);
+  EXPECT_LE(kept.data.bytes.size(), 4096u);
+  CompareWithExact(drawing, kept.data, worst, mean);
+  EXPECT_EQ(worst, 0) << "a drawing keeps its exact colours";
 }
 
 TEST_F(MediaItemTest, RotationWritesAChainOfCopiesAndCleansUp) {
