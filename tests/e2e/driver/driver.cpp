@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/gdi_table.h"
+
 namespace e2e {
 
 const char kMainTitle[] = "quib\xAE-uploader";
@@ -488,7 +490,6 @@ namespace e2e {
 
 namespace {
 
-using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
 using NtQuerySystemInformationFn = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
 
 template <typename Fn>
@@ -534,57 +535,6 @@ long CountSystemHandles(DWORD pid) {
     if (table->entries[i].pid == pid) ++count;
   }
   return count;
-}
-
-// Used slots of the GDI handle table that the process's PEB points at, and
-// how many of each object type. Wine keeps one such table per process.
-long CountGdiTableEntries(HANDLE process, std::map<int, long>* byType) {
-#ifdef _WIN64
-  struct BasicInformation {
-    PVOID exitStatus;
-    PVOID pebBaseAddress;
-    PVOID reserved[4];
-  };
-  struct Entry {
-    UINT64 object;
-    USHORT owner;
-    USHORT count;
-    USHORT unique;
-    UCHAR type;
-    UCHAR flags;
-    UINT64 user;
-  };
-  constexpr size_t PebGdiSharedHandleTable = 0xF8;
-  constexpr size_t GdiMaxHandles = 0x10000;
-  auto query = NtdllFunction<NtQueryInformationProcessFn>("NtQueryInformationProcess");
-  BasicInformation basic{};
-  ULONG length = 0;
-  if (!query || query(process, 0, &basic, sizeof basic, &length) != 0) return -1;
-  UINT64 table = 0;
-  SIZE_T got = 0;
-  if (!ReadProcessMemory(process,
-                         static_cast<char*>(basic.pebBaseAddress) + PebGdiSharedHandleTable, &table,
-                         sizeof table, &got) ||
-      !table) {
-    return -1;
-  }
-  std::vector<Entry> entries(GdiMaxHandles);
-  if (!ReadProcessMemory(process, reinterpret_cast<void*>(table), entries.data(),
-                         entries.size() * sizeof(Entry), &got)) {
-    return -1;
-  }
-  long count = 0;
-  for (size_t i = 0; i < got / sizeof(Entry); ++i) {
-    if (entries[i].type == 0) continue;
-    ++count;
-    ++(*byType)[entries[i].type];
-  }
-  return count;
-#else
-  (void)process;
-  (void)byType;
-  return -1;
-#endif
 }
 
 // Committed private memory, region by region.
@@ -642,7 +592,7 @@ ProcessFigures ReadProcessFigures(DWORD pid) {
     figures.gdiObjects = static_cast<long>(gdi);
     figures.how += ", GDI objects: GetGuiResources";
   } else {
-    figures.gdiObjects = CountGdiTableEntries(process, &figures.gdiByType);
+    figures.gdiObjects = quib_test::CountGdiTableEntries(process, &figures.gdiByType);
     figures.how += ", GDI objects: GDI handle table";
   }
   WindowCount windows{pid, 0};
