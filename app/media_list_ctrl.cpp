@@ -55,34 +55,57 @@ CMediaListCtrl::CMediaListCtrl() = default;
 
 CMediaListCtrl::~CMediaListCtrl() {
   StopThumbnails();
-  if (hwnd_ && IsWindow(hwnd_)) RemoveWindowSubclass(hwnd_, SubclassProc, SubclassId);
+  Detach();
   if (parent_ && IsWindow(parent_)) RemoveWindowSubclass(parent_, ParentProc, SubclassId);
   items_.clear();
   if (images_) ImageList_Destroy(images_);
 }
 
-void CMediaListCtrl::Attach(HWND list) {
+void CMediaListCtrl::Attach(HWND list, bool parentReflects) {
   hwnd_ = list;
   if (!hwnd_) return;
-  SetWindowSubclass(hwnd_, SubclassProc, SubclassId, reinterpret_cast<DWORD_PTR>(this));
+  // Our procedure stands in front of the list view's own and finds this
+  // object in the window's user data: that costs nothing per message. The
+  // common controls' subclassing looks up a window property for every
+  // message, a round trip to the server under Wine, which made selecting
+  // ten thousand entries take seconds.
+  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  listProc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListProc)));
+  if (parentReflects) return;
   // The list asks its parent for the images of the entries it draws.
   parent_ = GetParent(hwnd_);
   if (parent_)
     SetWindowSubclass(parent_, ParentProc, SubclassId, reinterpret_cast<DWORD_PTR>(this));
 }
 
+void CMediaListCtrl::Detach() {
+  if (!hwnd_ || !listProc_ || !IsWindow(hwnd_)) return;
+  if (GetWindowLongPtrW(hwnd_, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(ListProc)) {
+    SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(listProc_));
+  }
+  // Should another procedure stand in front of ours now, ours stays in the
+  // chain and passes every message on.
+  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+  listProc_ = nullptr;
+}
+
+bool CMediaListCtrl::OnGetDispInfo(NMHDR* header) {
+  // The item part is laid out alike in both character sets.
+  if (header->hwndFrom != hwnd_ ||
+      (header->code != LVN_GETDISPINFOA && header->code != LVN_GETDISPINFOW)) {
+    return false;
+  }
+  LVITEMA& item = reinterpret_cast<NMLVDISPINFOA*>(header)->item;
+  if (item.mask & LVIF_IMAGE) item.iImage = ImageFor(item.iItem);
+  return true;
+}
+
 LRESULT CALLBACK CMediaListCtrl::ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
                                             DWORD_PTR self) {
   auto* list = reinterpret_cast<CMediaListCtrl*>(self);
   if (msg == WM_NOTIFY) {
-    auto* header = reinterpret_cast<NMHDR*>(lp);
-    // The item part is laid out alike in both character sets.
-    if (header->hwndFrom == list->hwnd_ &&
-        (header->code == LVN_GETDISPINFOA || header->code == LVN_GETDISPINFOW)) {
-      LVITEMA& item = reinterpret_cast<NMLVDISPINFOA*>(lp)->item;
-      if (item.mask & LVIF_IMAGE) item.iImage = list->ImageFor(item.iItem);
-      return 0;
-    }
+    if (list->OnGetDispInfo(reinterpret_cast<NMHDR*>(lp))) return 0;
   } else if (msg == WM_NCDESTROY) {
     RemoveWindowSubclass(hwnd, ParentProc, SubclassId);
     list->parent_ = nullptr;
@@ -90,9 +113,13 @@ LRESULT CALLBACK CMediaListCtrl::ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
   return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
-LRESULT CALLBACK CMediaListCtrl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
-                                              DWORD_PTR self) {
-  auto* list = reinterpret_cast<CMediaListCtrl*>(self);
+LRESULT CALLBACK CMediaListCtrl::ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* list = reinterpret_cast<CMediaListCtrl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!list || !list->listProc_) {
+    // Detached while another procedure stood in front of ours.
+    return CallWindowProcW(reinterpret_cast<WNDPROC>(GetClassLongPtrW(hwnd, GCLP_WNDPROC)), hwnd,
+                           msg, wp, lp);
+  }
   switch (msg) {
     case WM_DROPFILES:
       list->OnDropFiles(reinterpret_cast<HDROP>(wp));
@@ -113,11 +140,13 @@ LRESULT CALLBACK CMediaListCtrl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LP
       if (list->openBatch_ == static_cast<uint64_t>(lp)) list->openBatch_ = 0;
       list->ReportUnreadable();
       return 0;
-    case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, SubclassProc, SubclassId);
-      break;
+    case WM_NCDESTROY: {
+      const WNDPROC own = list->listProc_;
+      list->Detach();
+      return CallWindowProcW(own, hwnd, msg, wp, lp);
+    }
   }
-  return DefSubclassProc(hwnd, msg, wp, lp);
+  return CallWindowProcW(list->listProc_, hwnd, msg, wp, lp);
 }
 
 void CMediaListCtrl::InitList() {
@@ -486,6 +515,10 @@ void CMediaListCtrl::OnDropFiles(HDROP drop) {
 }
 
 bool CMediaListCtrl::OnReflectedNotify(NMHDR* header, LRESULT* result) {
+  if (OnGetDispInfo(header)) {
+    *result = 0;
+    return true;
+  }
   if (header->code != static_cast<UINT>(NM_RCLICK)) return false;
   *result = 0;
   const std::vector<int> selected = SelectedIndices();

@@ -42,8 +42,10 @@ class CMediaListCtrl : public IReflectedControl {
   CMediaListCtrl& operator=(const CMediaListCtrl&) = delete;
 
   // Binds the control of the parent dialog and takes its dropped files and
-  // its requests for entry images.
-  void Attach(HWND list);
+  // its requests for entry images. A parent that passes the list's
+  // notifications to OnReflectedNotify (the program's dialogs do) needs
+  // nothing more; any other parent is hooked.
+  void Attach(HWND list, bool parentReflects = false);
   HWND GetSafeHwnd() const { return hwnd_; }
 
   void InitList();
@@ -81,14 +83,17 @@ class CMediaListCtrl : public IReflectedControl {
   int GetItemCount() const;
   int GetSelectedCount() const;
 
-  // Right click on the list (reflected from the parent).
+  // Right click on the list and requests for entry images (reflected from
+  // the parent).
   bool OnReflectedNotify(NMHDR* header, LRESULT* result) override;
 
  private:
   class CQuietScope;
 
-  static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
-                                       DWORD_PTR self);
+  static LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  void Detach();
+  // An entry's image asked for; true when header was that request.
+  bool OnGetDispInfo(NMHDR* header);
   static LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
                                      DWORD_PTR self);
   void OnDropFiles(HDROP drop);
@@ -127,7 +132,8 @@ class CMediaListCtrl : public IReflectedControl {
   bool RunDetails(int index);
 
   HWND hwnd_ = nullptr;
-  HWND parent_ = nullptr;
+  WNDPROC listProc_ = nullptr;  // the list view's own, behind ListProc
+  HWND parent_ = nullptr;       // hooked parent
   Items items_;
   HIMAGELIST images_ = nullptr;
   CSlotCache slots_{1, ImageSlots};

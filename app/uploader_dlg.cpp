@@ -142,7 +142,7 @@ BOOL CUploaderDlg::OnInitDialog() {
   help_.Bind(*this, IDC_MAIN_HELP);
   web_.Bind(*this, IDC_MAIN_WEB);
 
-  list_.Attach(GetDlgItem(IDC_MAIN_LIST));
+  list_.Attach(GetDlgItem(IDC_MAIN_LIST), true);
   RegisterReflected(IDC_MAIN_LIST, &list_);
 
   if (HMENU menu = GetSystemMenu(GetSafeHwnd(), FALSE)) {

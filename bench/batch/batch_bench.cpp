@@ -136,25 +136,46 @@ void Pump() {
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
-HWND MakeListWindow(HWND& parent) {
+// The list's host passes the list's notifications on, as the program's
+// dialog does.
+LRESULT CALLBACK HostProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NOTIFY) {
+    auto* list = reinterpret_cast<CMediaListCtrl*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    LRESULT result = 0;
+    if (list && list->OnReflectedNotify(reinterpret_cast<NMHDR*>(lp), &result)) return result;
+  }
+  return DefWindowProcA(window, msg, wp, lp);
+}
+
+HWND MakeListWindow(HWND& parent, CMediaListCtrl& list) {
+  static ATOM host = 0;
+  if (!host) {
+    WNDCLASSA type{};
+    type.lpfnWndProc = HostProc;
+    type.lpszClassName = "batch-bench-host";
+    type.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    host = RegisterClassA(&type);
+  }
   // Shown, as the program's list is: a hidden list view skips much of its
   // work.
-  parent = CreateWindowExA(0, "STATIC", "host", WS_POPUP | WS_VISIBLE, 0, 0, 400, 400, nullptr,
-                           nullptr, nullptr, nullptr);
-  return CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON, 0, 0, 369, 288,
-                         parent, reinterpret_cast<HMENU>(1005), nullptr, nullptr);
+  parent = CreateWindowExA(0, "batch-bench-host", "host", WS_POPUP | WS_VISIBLE, 0, 0, 400, 400,
+                           nullptr, nullptr, nullptr, nullptr);
+  SetWindowLongPtrA(parent, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&list));
+  HWND view = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON, 0, 0, 369, 288,
+                              parent, reinterpret_cast<HMENU>(1005), nullptr, nullptr);
+  list.Attach(view, true);
+  list.InitList();
+  return view;
 }
 
 // Adds the files in one go, then runs messages until every thumbnail is
 // shown. Returns the longest message wait in ms; seconds in total.
 double LongestWait(const std::vector<std::string>& paths, bool background, double& total) {
   HWND parent = nullptr;
-  HWND view = MakeListWindow(parent);
   double longest = 0;
   {
     CMediaListCtrl list;
-    list.Attach(view);
-    list.InitList();
+    MakeListWindow(parent, list);
     list.MakeThumbnailsInBackground(background);
     CProbe probe(parent);
     Sleep(50);
@@ -172,18 +193,17 @@ double LongestWait(const std::vector<std::string>& paths, bool background, doubl
   return longest;
 }
 
-struct CUse {
-  double privateMb;
-  long gdi;
-};
-// Private memory now and GDI objects. GetGuiResources answers nothing under
-// Wine: the objects are then counted in the GDI handle table.
-CUse Use() {
+double PrivateMb() {
   PROCESS_MEMORY_COUNTERS counters{};
   GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-  long gdi = static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
-  if (gdi == 0) gdi = quib_test::CountGdiTableEntries(GetCurrentProcess(), nullptr);
-  return {counters.PagefileUsage / (1024.0 * 1024.0), gdi};
+  return counters.PagefileUsage / (1024.0 * 1024.0);
+}
+
+// GDI objects of this process. GetGuiResources answers nothing under Wine:
+// the objects are then counted in the GDI handle table.
+long GdiObjects() {
+  const long gdi = static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
+  return gdi > 0 ? gdi : quib_test::CountGdiTableEntries(GetCurrentProcess(), nullptr);
 }
 
 }  // namespace
@@ -262,26 +282,24 @@ int main(int argc, char** argv) {
     printf("%-40s %10zu bytes\n", "compact thumbnail of one small picture", one.data.bytes.size());
   }
   HWND parent = nullptr;
-  HWND view = MakeListWindow(parent);
   CMediaListCtrl list;
-  list.Attach(view);
-  list.InitList();
+  HWND view = MakeListWindow(parent, list);
   list.MakeThumbnailsInBackground(true);
   // Memory is sampled while the list works too, for its highest figure.
   std::atomic<bool> sampling{true};
   std::atomic<long> highestKb{0};
   std::thread sampler([&] {
     while (sampling) {
-      highestKb = std::max<long>(highestKb, static_cast<long>(Use().privateMb * 1024));
+      highestKb = std::max<long>(highestKb, static_cast<long>(PrivateMb() * 1024));
       Sleep(20);
     }
   });
   printf("%-40s %10s %10s %10s %8s\n", "list of small pictures", "seconds", "MB now", "MB highest",
          "GDI");
   auto row = [&](const std::string& what, double seconds) {
-    const CUse use = Use();
-    printf("%-40s %10.2f %10.1f %10.1f %8ld\n", what.c_str(), seconds, use.privateMb,
-           std::max<double>(use.privateMb, highestKb / 1024.0), use.gdi);
+    const double now = PrivateMb();
+    printf("%-40s %10.2f %10.1f %10.1f %8ld\n", what.c_str(), seconds, now,
+           std::max<double>(now, highestKb / 1024.0), GdiObjects());
     fflush(stdout);
   };
   row("(before)", 0);
