@@ -13,6 +13,7 @@
 
 #include "app/media_item.h"
 #include "app/media_list_ctrl.h"
+#include "bench/bench_pictures.h"
 #include "framework/gdiplus.h"
 #include "net/media_type.h"
 #include "tests/support/exif_builder.h"
@@ -21,57 +22,10 @@ using namespace Gdiplus;
 
 namespace {
 
-double Now() {
-  static LARGE_INTEGER frequency{};
-  if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-std::string Jpeg(int w, int h, int seed) {
-  Bitmap bitmap(w, h, PixelFormat24bppRGB);
-  {
-    Graphics g(&bitmap);
-    LinearGradientBrush sky(Point(0, 0), Point(w, h), Color(255, 40 + seed % 100, 90, 200),
-                            Color(255, 240, 200, 60 + seed % 150));
-    g.FillRectangle(&sky, 0, 0, w, h);
-    SolidBrush sun(Color(255, 250, 250, 220));
-    g.FillEllipse(&sun, w / 5 + seed * 7 % (w / 2), h / 6, w / 4, w / 4);
-  }
-  char name[MAX_PATH] = {};
-  char folder[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, folder);
-  GetTempFileNameA(folder, "bch", 0, name);
-  SaveJpeg(bitmap, name, 90);
-  std::string bytes;
-  HANDLE file = CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  LARGE_INTEGER size{};
-  GetFileSizeEx(file, &size);
-  bytes.resize(static_cast<size_t>(size.QuadPart));
-  DWORD n = 0;
-  ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &n, nullptr);
-  CloseHandle(file);
-  DeleteFileA(name);
-  return bytes;
-}
-
-void Write(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD n = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
-  CloseHandle(file);
-}
-
-// What any thumbnail list must do: decode the file and ask for the thumbnail.
-void BareThumbnail(const std::string& path) {
-  const std::wstring wide = WidePath(path);
-  Bitmap picture(wide.c_str());
-  const UINT w = picture.GetWidth(), h = picture.GetHeight();
-  const double s = std::min(104.0 / w, 78.0 / h);
-  std::unique_ptr<Image> thumb(picture.GetThumbnailImage(
-      static_cast<UINT>(w * s + 0.5), static_cast<UINT>(h * s + 0.5), nullptr, nullptr));
-}
+using bench::BareThumbnail;
+using bench::Jpeg;
+using bench::Now;
+using bench::Write;
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
