@@ -26,6 +26,15 @@ struct CThumbnailScheduler::CShared {
   int liveWorkers = 0;  // threads started and not yet ended
   bool started = false;
   bool stopping = false;
+
+  // Makes one job's thumbnail (without the lock held).
+  ThumbnailResult Make(const ThumbnailJob& job) const {
+    ThumbnailResult result;
+    result.id = job.id;
+    result.version = job.version;
+    maker(job, result);
+    return result;
+  }
 };
 
 namespace {
@@ -74,10 +83,7 @@ void CThumbnailScheduler::Push(ThumbnailJob job) {
             shared->waiting.pop_front();
             ++shared->running;
             lock.unlock();
-            ThumbnailResult result;
-            result.id = job.id;
-            result.version = job.version;
-            shared->maker(job, result);
+            ThumbnailResult result = shared->Make(job);
             lock.lock();
             --shared->running;
             if (shared->stopping) break;
@@ -103,10 +109,7 @@ void CThumbnailScheduler::Push(ThumbnailJob job) {
       ThumbnailJob own = std::move(shared_->waiting.back());
       shared_->waiting.pop_back();
       guard.unlock();
-      ThumbnailResult result;
-      result.id = own.id;
-      result.version = own.version;
-      shared_->maker(own, result);
+      ThumbnailResult result = shared_->Make(own);
       guard.lock();
       shared_->done.push_back(std::move(result));
       guard.unlock();
