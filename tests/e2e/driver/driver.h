@@ -162,3 +162,17 @@ void StoreProfileInt(const char* name, DWORD value);
 void StoreCredentials(const std::string& user, const std::string& password);
 
 }  // namespace e2e
+
+namespace e2e {
+
+// Drops files on a window of another process as the shell does: a DROPFILES
+// block placed in that process's memory (the window releases it with
+// DragFinish), sent as WM_DROPFILES. False when it could not be placed or
+// the window did not answer within the time.
+bool DropFiles(HWND target, const std::vector<std::string>& files, DWORD timeoutMs);
+
+// The rectangle of entry i's picture (LVIR_ICON) in the list view's client
+// coordinates; false when the list does not answer.
+bool ListIconRect(HWND list, int index, RECT* rect);
+
+}  // namespace e2e
