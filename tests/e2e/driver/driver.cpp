@@ -866,4 +866,39 @@ bool ListIconRect(HWND list, int index, RECT* rect) {
   return ok;
 }
 
+bool ReadListEntry(HWND list, int index, ListEntry* entry) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  HANDLE process =
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return false;
+  constexpr SIZE_T kTextSize = 1024;
+  bool ok = false;
+  void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + kTextSize,
+                                MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (remote) {
+    char* remoteText = static_cast<char*>(remote) + sizeof(LVITEMA);
+    LVITEMA item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
+    item.iItem = index;
+    item.stateMask = LVIS_SELECTED;
+    item.pszText = remoteText;
+    item.cchTextMax = kTextSize;
+    SIZE_T done = 0;
+    char text[kTextSize] = {};
+    ok = WriteProcessMemory(process, remote, &item, sizeof item, &done) &&
+         SendTimed(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote)) != 0 &&
+         ReadProcessMemory(process, remote, &item, sizeof item, &done) &&
+         ReadProcessMemory(process, remoteText, text, kTextSize - 1, &done);
+    if (ok) {
+      entry->text = text;
+      entry->image = item.iImage;
+      entry->selected = (item.state & LVIS_SELECTED) != 0;
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(process);
+  return ok;
+}
+
 }  // namespace e2e

@@ -175,4 +175,8 @@ bool DropFiles(HWND target, const std::vector<std::string>& files, DWORD timeout
 // coordinates; false when the list does not answer.
 bool ListIconRect(HWND list, int index, RECT* rect);
 
+// Reads entry i of a list view of another process (as ReadListView does,
+// for one entry of a long list); false when the list does not answer.
+bool ReadListEntry(HWND list, int index, ListEntry* entry);
+
 }  // namespace e2e
