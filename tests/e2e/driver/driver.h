@@ -121,8 +121,9 @@ struct ProcessFigures {
   unsigned long long privateBytes = 0;
   std::string how;  // which readings were used
   // GDI objects by the type code of Wine's handle table (empty when
-  // GetGuiResources answered), e.g. 0x01 DC, 0x04 region, 0x05 bitmap,
-  // 0x0a font.
+  // GetGuiResources answered), e.g. 0x01 DC, 0x04 region, 0x09 bitmap,
+  // 0x0a font, 0x10 brush (a bitmap made by CreateDIBSection or
+  // CreateCompatibleBitmap counts as 0x09).
   std::map<int, long> gdiByType;
 };
 ProcessFigures ReadProcessFigures(DWORD pid);
