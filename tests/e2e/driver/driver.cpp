@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <psapi.h>
+#include <shlobj.h>
 #include <objidl.h>
 // objidl.h first: GDI+ needs it and the lean Windows headers leave it out.
 #include <gdiplus.h>
@@ -762,6 +763,92 @@ void StoreProfileInt(const char* name, DWORD value) {
 void StoreCredentials(const std::string& user, const std::string& password) {
   StoreProfileString("Username", user);
   StoreProfileString("Password", password);
+}
+
+}  // namespace e2e
+
+namespace e2e {
+
+bool DropFiles(HWND target, const std::vector<std::string>& files, DWORD timeoutMs) {
+  std::string block(sizeof(DROPFILES), '\0');
+  DROPFILES header{};
+  header.pFiles = sizeof(DROPFILES);
+  memcpy(&block[0], &header, sizeof header);
+  for (const std::string& f : files) block += f + '\0';
+  block += '\0';
+  DWORD pid = 0;
+  GetWindowThreadProcessId(target, &pid);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return false;
+  void* remote =
+      VirtualAllocEx(process, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  bool sent = false;
+  if (remote && WriteProcessMemory(process, remote, block.data(), block.size(), nullptr)) {
+    DWORD_PTR result = 0;
+    sent = SendMessageTimeoutA(target, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0,
+                               SMTO_NORMAL, timeoutMs, &result) != 0;
+  }
+  // Not freed: the receiver owns the block once the message is sent.
+  CloseHandle(process);
+  return sent;
+}
+
+bool ListIconRect(HWND list, int index, RECT* rect) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  HANDLE process =
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return false;
+  bool ok = false;
+  void* remote =
+      VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (remote) {
+    RECT r{};
+    r.left = LVIR_ICON;
+    SIZE_T done = 0;
+    WriteProcessMemory(process, remote, &r, sizeof r, &done);
+    ok = SendTimed(list, LVM_GETITEMRECT, static_cast<WPARAM>(index),
+                   reinterpret_cast<LPARAM>(remote)) != 0 &&
+         ReadProcessMemory(process, remote, rect, sizeof *rect, &done) && done == sizeof *rect;
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(process);
+  return ok;
+}
+
+bool ReadListEntry(HWND list, int index, ListEntry* entry) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  HANDLE process =
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return false;
+  constexpr SIZE_T kTextSize = 1024;
+  bool ok = false;
+  void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + kTextSize,
+                                MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (remote) {
+    char* remoteText = static_cast<char*>(remote) + sizeof(LVITEMA);
+    LVITEMA item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
+    item.iItem = index;
+    item.stateMask = LVIS_SELECTED;
+    item.pszText = remoteText;
+    item.cchTextMax = kTextSize;
+    SIZE_T done = 0;
+    char text[kTextSize] = {};
+    ok = WriteProcessMemory(process, remote, &item, sizeof item, &done) &&
+         SendTimed(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote)) != 0 &&
+         ReadProcessMemory(process, remote, &item, sizeof item, &done) &&
+         ReadProcessMemory(process, remoteText, text, kTextSize - 1, &done);
+    if (ok) {
+      entry->text = text;
+      entry->image = item.iImage;
+      entry->selected = (item.state & LVIS_SELECTED) != 0;
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(process);
+  return ok;
 }
 
 }  // namespace e2e

@@ -121,8 +121,9 @@ struct ProcessFigures {
   unsigned long long privateBytes = 0;
   std::string how;  // which readings were used
   // GDI objects by the type code of Wine's handle table (empty when
-  // GetGuiResources answered), e.g. 0x01 DC, 0x04 region, 0x05 bitmap,
-  // 0x0a font.
+  // GetGuiResources answered), e.g. 0x01 DC, 0x04 region, 0x09 bitmap,
+  // 0x0a font, 0x10 brush (a bitmap made by CreateDIBSection or
+  // CreateCompatibleBitmap counts as 0x09).
   std::map<int, long> gdiByType;
 };
 ProcessFigures ReadProcessFigures(DWORD pid);
@@ -160,5 +161,23 @@ void StoreProfileString(const char* name, const std::string& value);
 void StoreProfileInt(const char* name, DWORD value);
 // The stored user name and password.
 void StoreCredentials(const std::string& user, const std::string& password);
+
+}  // namespace e2e
+
+namespace e2e {
+
+// Drops files on a window of another process as the shell does: a DROPFILES
+// block placed in that process's memory (the window releases it with
+// DragFinish), sent as WM_DROPFILES. False when it could not be placed or
+// the window did not answer within the time.
+bool DropFiles(HWND target, const std::vector<std::string>& files, DWORD timeoutMs);
+
+// The rectangle of entry i's picture (LVIR_ICON) in the list view's client
+// coordinates; false when the list does not answer.
+bool ListIconRect(HWND list, int index, RECT* rect);
+
+// Reads entry i of a list view of another process (as ReadListView does,
+// for one entry of a long list); false when the list does not answer.
+bool ReadListEntry(HWND list, int index, ListEntry* entry);
 
 }  // namespace e2e
