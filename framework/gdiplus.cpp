@@ -41,15 +41,25 @@ std::unique_ptr<Gdiplus::Bitmap> LoadGdiplusBitmap(const std::string& path) {
   return bitmap;
 }
 
-bool SaveJpeg(Gdiplus::Image& image, const std::string& path, long quality) {
-  CLSID jpeg;
-  if (!GetEncoderClsid(L"image/jpeg", &jpeg)) return false;
+namespace {
+
+// The JPEG encoder's quality parameter; points at quality.
+Gdiplus::EncoderParameters JpegQuality(long& quality) {
   Gdiplus::EncoderParameters params;
   params.Count = 1;
   params.Parameter[0].Guid = Gdiplus::EncoderQuality;
   params.Parameter[0].Type = Gdiplus::EncoderParameterValueTypeLong;
   params.Parameter[0].NumberOfValues = 1;
   params.Parameter[0].Value = &quality;
+  return params;
+}
+
+}  // namespace
+
+bool SaveJpeg(Gdiplus::Image& image, const std::string& path, long quality) {
+  CLSID jpeg;
+  if (!GetEncoderClsid(L"image/jpeg", &jpeg)) return false;
+  const Gdiplus::EncoderParameters params = JpegQuality(quality);
   const std::wstring wide = WidePath(path);
   return image.Save(wide.c_str(), &jpeg, &params) == Gdiplus::Ok;
 }
@@ -87,11 +97,6 @@ Gdiplus::Status EncodeImage(Gdiplus::Image& image, const wchar_t* mime,
 }
 
 Gdiplus::Status EncodeJpeg(Gdiplus::Image& image, long quality, std::string& bytes) {
-  Gdiplus::EncoderParameters params;
-  params.Count = 1;
-  params.Parameter[0].Guid = Gdiplus::EncoderQuality;
-  params.Parameter[0].Type = Gdiplus::EncoderParameterValueTypeLong;
-  params.Parameter[0].NumberOfValues = 1;
-  params.Parameter[0].Value = &quality;
+  const Gdiplus::EncoderParameters params = JpegQuality(quality);
   return EncodeImage(image, L"image/jpeg", &params, bytes);
 }

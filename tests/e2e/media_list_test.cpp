@@ -100,24 +100,8 @@ class MediaList : public testing::Test {
       EXPECT_GE(entries[i].image, 0) << captions[i];  // answered by the program
     }
   }
-  // Drops files on the list as the shell does: a DROPFILES block that the
-  // list reads and releases, placed in the program's memory.
-  void Drop(const std::vector<std::string>& files) {
-    std::string block(sizeof(DROPFILES), '\0');
-    DROPFILES header{};
-    header.pFiles = sizeof(DROPFILES);
-    memcpy(&block[0], &header, sizeof header);
-    for (const std::string& f : files) block += f + '\0';
-    block += '\0';
-    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, program_->Pid());
-    ASSERT_TRUE(process);
-    void* remote =
-        VirtualAllocEx(process, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    ASSERT_TRUE(remote);
-    ASSERT_TRUE(WriteProcessMemory(process, remote, block.data(), block.size(), nullptr));
-    SendMessageA(list_, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
-    CloseHandle(process);
-  }
+  // Drops files on the list as the shell does.
+  void Drop(const std::vector<std::string>& files) { ASSERT_TRUE(DropFiles(list_, files, 30000)); }
 
   std::string dir_;
   std::map<std::string, std::string> userFiles_;
@@ -218,15 +202,7 @@ TEST_F(MediaList, CtrlASelectsAll) {
   PostMessageA(list_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 250));
   PostMessageA(list_, WM_LBUTTONUP, 0, MAKELPARAM(300, 250));
   Sleep(500);
-  INPUT keys[4] = {};
-  const WORD order[4][2] = {
-      {VK_CONTROL, 0}, {'A', 0}, {'A', KEYEVENTF_KEYUP}, {VK_CONTROL, KEYEVENTF_KEYUP}};
-  for (int i = 0; i < 4; ++i) {
-    keys[i].type = INPUT_KEYBOARD;
-    keys[i].ki.wVk = order[i][0];
-    keys[i].ki.dwFlags = order[i][1];
-  }
-  SendInput(4, keys, sizeof(INPUT));
+  TypeCtrlKey('A');
   EXPECT_TRUE(WaitUntil(
       [&] {
         int selected = 0;

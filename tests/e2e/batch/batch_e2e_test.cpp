@@ -231,12 +231,7 @@ TEST(BatchE2e, WindowAnswersAndEveryThumbnailLandsOnItsEntry) {
   EXPECT_GE(checked, 6) << "too few entries on screen to check";
   EXPECT_EQ(WaitForMessageBox(program->Pid(), 0), nullptr) << "every picture is readable";
 
-  program->Close();
-  EXPECT_TRUE(program->WaitExit(10000));
-  EXPECT_EQ(CountTempFiles("NEW*.TMP"), tempBefore) << "temporary copies left behind";
-  ClearProfile();
-  RemoveTree(dir);
-  printf("test took %lu ms\n", static_cast<unsigned long>(GetTickCount() - testStart));
+  EndTest(*program, tempBefore, dir, testStart);
 }
 
 }  // namespace

@@ -169,16 +169,8 @@ TEST(BatchMany, TenThousandEntriesKeepFewGdiObjects) {
   PostMessageA(list, WM_LBUTTONUP, 0, MAKELPARAM(40, 40));
   ASSERT_TRUE(
       WaitUntil([&] { return SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == 1; }, 10000));
-  INPUT keys[4] = {};
-  const WORD order[4][2] = {
-      {VK_CONTROL, 0}, {'A', 0}, {'A', KEYEVENTF_KEYUP}, {VK_CONTROL, KEYEVENTF_KEYUP}};
-  for (int i = 0; i < 4; ++i) {
-    keys[i].type = INPUT_KEYBOARD;
-    keys[i].ki.wVk = order[i][0];
-    keys[i].ki.dwFlags = order[i][1];
-  }
   const DWORD selectStart = GetTickCount();
-  SendInput(4, keys, sizeof(INPUT));
+  TypeCtrlKey('A');
   ASSERT_TRUE(
       WaitUntil([&] { return SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == kFiles; }, 60000))
       << "selected: " << SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0);

@@ -1,6 +1,9 @@
 #include "tests/e2e/batch/batch_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "tests/e2e/driver/driver.h"
@@ -17,22 +20,6 @@ void StartGdiplus() {
 }
 
 namespace {
-
-bool JpegEncoder(CLSID* clsid) {
-  UINT count = 0, size = 0;
-  Gdiplus::GetImageEncodersSize(&count, &size);
-  if (!size) return false;
-  std::vector<BYTE> buffer(size);
-  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
-  Gdiplus::GetImageEncoders(count, size, codecs);
-  for (UINT i = 0; i < count; ++i) {
-    if (wcscmp(codecs[i].MimeType, L"image/jpeg") == 0) {
-      *clsid = codecs[i].Clsid;
-      return true;
-    }
-  }
-  return false;
-}
 
 Gdiplus::Color Plus(COLORREF c) {
   return Gdiplus::Color(GetRValue(c), GetGValue(c), GetBValue(c));
@@ -55,7 +42,7 @@ bool WriteSplitJpeg(const std::string& path, int width, int height, COLORREF lef
     graphics.FillRectangle(&b, width / 2, 0, width - width / 2, height);
   }
   CLSID clsid{};
-  if (!JpegEncoder(&clsid)) return false;
+  if (!e2e::ImageEncoder(L"image/jpeg", &clsid)) return false;
   const std::wstring wide(path.begin(), path.end());
   return bitmap.Save(wide.c_str(), &clsid, nullptr) == Gdiplus::Ok;
 }
@@ -168,6 +155,15 @@ bool IconInShot(HWND list, int index, RECT* area) {
   OffsetRect(&icon, origin.x - window.left, origin.y - window.top);
   *area = icon;
   return true;
+}
+
+void EndTest(e2e::CProgram& program, int tempBefore, const std::string& dir, DWORD testStart) {
+  program.Close();
+  EXPECT_TRUE(program.WaitExit(10000));
+  EXPECT_EQ(e2e::CountTempFiles("NEW*.TMP"), tempBefore) << "temporary copies left behind";
+  e2e::ClearProfile();
+  RemoveTree(dir);
+  printf("test took %lu ms\n", static_cast<unsigned long>(GetTickCount() - testStart));
 }
 
 }  // namespace batch

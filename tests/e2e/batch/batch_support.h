@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "framework/gdiplus.h"
+#include "tests/e2e/driver/driver.h"
 
 namespace batch {
 
@@ -38,6 +39,11 @@ std::string CameraBytes(const std::string& jpeg, int width, int height, int orie
 
 // Deletes a folder and everything below it.
 void RemoveTree(const std::string& dir);
+
+// Ends a test: closes the program, checks that no temporary copy is left
+// beyond the tempBefore there were at its start, clears the stored profile,
+// deletes the test's folder and prints how long the test took.
+void EndTest(e2e::CProgram& program, int tempBefore, const std::string& dir, DWORD testStart);
 
 // Asks a window every 20 ms (WM_NULL, bounded at 10 s per message) on a
 // thread of its own, and keeps the longest wait.

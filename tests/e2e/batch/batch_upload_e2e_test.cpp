@@ -198,12 +198,7 @@ TEST(BatchUpload, RunStartedBeforeTheThumbnailsUploadsEveryFileWithItsSize) {
     }
   }
 
-  program->Close();
-  EXPECT_TRUE(program->WaitExit(10000));
-  EXPECT_EQ(CountTempFiles("NEW*.TMP"), tempBefore) << "temporary copies left behind";
-  ClearProfile();
-  RemoveTree(dir);
-  printf("test took %lu ms\n", static_cast<unsigned long>(GetTickCount() - testStart));
+  EndTest(*program, tempBefore, dir, testStart);
 }
 
 }  // namespace

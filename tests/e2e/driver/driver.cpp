@@ -87,7 +87,7 @@ void StartGdiplus() {
   }
 }
 
-bool EncoderFor(const WCHAR* mime, CLSID* clsid) {
+bool ImageEncoderOf(const WCHAR* mime, CLSID* clsid) {
   UINT count = 0, size = 0;
   Gdiplus::GetImageEncodersSize(&count, &size);
   if (!size) return false;
@@ -124,7 +124,7 @@ bool SaveBitmap(Gdiplus::Bitmap& bitmap, const std::string& path) {
     mime = L"image/gif";
   }
   CLSID clsid{};
-  if (!EncoderFor(mime, &clsid)) return false;
+  if (!ImageEncoderOf(mime, &clsid)) return false;
   return bitmap.Save(Wide(path).c_str(), &clsid, nullptr) == Gdiplus::Ok;
 }
 
@@ -849,6 +849,26 @@ bool ReadListEntry(HWND list, int index, ListEntry* entry) {
   }
   CloseHandle(process);
   return ok;
+}
+
+}  // namespace e2e
+
+namespace e2e {
+
+bool ImageEncoder(const WCHAR* mime, CLSID* clsid) {
+  return ImageEncoderOf(mime, clsid);
+}
+
+void TypeCtrlKey(WORD key) {
+  INPUT keys[4] = {};
+  const WORD order[4][2] = {
+      {VK_CONTROL, 0}, {key, 0}, {key, KEYEVENTF_KEYUP}, {VK_CONTROL, KEYEVENTF_KEYUP}};
+  for (int i = 0; i < 4; ++i) {
+    keys[i].type = INPUT_KEYBOARD;
+    keys[i].ki.wVk = order[i][0];
+    keys[i].ki.dwFlags = order[i][1];
+  }
+  SendInput(4, keys, sizeof(INPUT));
 }
 
 }  // namespace e2e

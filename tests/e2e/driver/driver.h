@@ -180,4 +180,10 @@ bool ListIconRect(HWND list, int index, RECT* rect);
 // for one entry of a long list); false when the list does not answer.
 bool ReadListEntry(HWND list, int index, ListEntry* entry);
 
+// The GDI+ encoder of a media type ("image/jpeg"); false when there is none.
+bool ImageEncoder(const WCHAR* mime, CLSID* clsid);
+
+// Ctrl and key typed on the keyboard (to the foreground window's focus).
+void TypeCtrlKey(WORD key);
+
 }  // namespace e2e
