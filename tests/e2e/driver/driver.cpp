@@ -341,41 +341,70 @@ SIZE WindowSize(HWND window) {
   return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
+namespace {
+
+// An LVITEMA and its text buffer in the list's process, for LVM_GETITEMA.
+class CRemoteEntry {
+ public:
+  explicit CRemoteEntry(HWND list) : list_(list) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(list, &pid);
+    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process_) {
+      remote_ = VirtualAllocEx(process_, nullptr, sizeof(LVITEMA) + kTextSize,
+                               MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    }
+  }
+  ~CRemoteEntry() {
+    if (remote_) VirtualFreeEx(process_, remote_, 0, MEM_RELEASE);
+    if (process_) CloseHandle(process_);
+  }
+  CRemoteEntry(const CRemoteEntry&) = delete;
+  CRemoteEntry& operator=(const CRemoteEntry&) = delete;
+
+  bool Ready() const { return remote_ != nullptr; }
+  bool Read(int index, ListEntry* entry) const {
+    if (!remote_) return false;
+    char* remoteText = static_cast<char*>(remote_) + sizeof(LVITEMA);
+    LVITEMA item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
+    item.iItem = index;
+    item.stateMask = LVIS_SELECTED;
+    item.pszText = remoteText;
+    item.cchTextMax = kTextSize;
+    SIZE_T done = 0;
+    char text[kTextSize] = {};
+    const bool ok = WriteProcessMemory(process_, remote_, &item, sizeof item, &done) &&
+                    SendTimed(list_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote_)) != 0 &&
+                    ReadProcessMemory(process_, remote_, &item, sizeof item, &done) &&
+                    ReadProcessMemory(process_, remoteText, text, kTextSize - 1, &done);
+    if (ok) {
+      entry->text = text;
+      entry->image = item.iImage;
+      entry->selected = (item.state & LVIS_SELECTED) != 0;
+    }
+    return ok;
+  }
+
+ private:
+  static constexpr SIZE_T kTextSize = 1024;
+  HWND list_;
+  HANDLE process_ = nullptr;
+  void* remote_ = nullptr;
+};
+
+}  // namespace
+
 std::vector<ListEntry> ReadListView(HWND list) {
   std::vector<ListEntry> entries;
-  DWORD pid = 0;
-  GetWindowThreadProcessId(list, &pid);
-  HANDLE process =
-      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-  if (!process) return entries;
-  constexpr SIZE_T kTextSize = 1024;
-  void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + kTextSize,
-                                MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  if (remote) {
-    char* remoteText = static_cast<char*>(remote) + sizeof(LVITEMA);
-    const int count = static_cast<int>(SendTimed(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-      LVITEMA item{};
-      item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
-      item.iItem = i;
-      item.stateMask = LVIS_SELECTED;
-      item.pszText = remoteText;
-      item.cchTextMax = kTextSize;
-      SIZE_T done = 0;
-      WriteProcessMemory(process, remote, &item, sizeof item, &done);
-      SendTimed(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote));
-      ReadProcessMemory(process, remote, &item, sizeof item, &done);
-      char text[kTextSize] = {};
-      ReadProcessMemory(process, remoteText, text, kTextSize - 1, &done);
-      ListEntry entry;
-      entry.text = text;
-      entry.image = item.iImage;
-      entry.selected = (item.state & LVIS_SELECTED) != 0;
-      entries.push_back(entry);
-    }
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  const CRemoteEntry remote(list);
+  if (!remote.Ready()) return entries;
+  const int count = static_cast<int>(SendTimed(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    ListEntry entry;
+    remote.Read(i, &entry);
+    entries.push_back(entry);
   }
-  CloseHandle(process);
   return entries;
 }
 
@@ -817,38 +846,7 @@ bool ListIconRect(HWND list, int index, RECT* rect) {
 }
 
 bool ReadListEntry(HWND list, int index, ListEntry* entry) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(list, &pid);
-  HANDLE process =
-      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-  if (!process) return false;
-  constexpr SIZE_T kTextSize = 1024;
-  bool ok = false;
-  void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + kTextSize,
-                                MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  if (remote) {
-    char* remoteText = static_cast<char*>(remote) + sizeof(LVITEMA);
-    LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
-    item.iItem = index;
-    item.stateMask = LVIS_SELECTED;
-    item.pszText = remoteText;
-    item.cchTextMax = kTextSize;
-    SIZE_T done = 0;
-    char text[kTextSize] = {};
-    ok = WriteProcessMemory(process, remote, &item, sizeof item, &done) &&
-         SendTimed(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote)) != 0 &&
-         ReadProcessMemory(process, remote, &item, sizeof item, &done) &&
-         ReadProcessMemory(process, remoteText, text, kTextSize - 1, &done);
-    if (ok) {
-      entry->text = text;
-      entry->image = item.iImage;
-      entry->selected = (item.state & LVIS_SELECTED) != 0;
-    }
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-  }
-  CloseHandle(process);
-  return ok;
+  return CRemoteEntry(list).Read(index, entry);
 }
 
 }  // namespace e2e
