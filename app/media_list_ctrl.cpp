@@ -321,14 +321,31 @@ void CMediaListCtrl::OnThumbnailsReady() {
 }
 
 void CMediaListCtrl::ReportUnreadable() {
-  // A box's own message loop may bring the next report: it waits its turn.
-  if (reporting_) return;
+  // A box's own message loop may bring the next report: it waits its turn,
+  // and is shown when the box before it has closed.
+  if (reporting_ || holdReports_) return;
   reporting_ = true;
-  for (const std::vector<std::string>& names : batches_.TakeReports()) {
-    const std::string text = CBatchTracker::Message(names);
+  for (;;) {
+    for (const std::vector<std::string>& names : batches_.TakeReports()) {
+      heldReports_.push_back(CBatchTracker::Message(names));
+    }
+    if (heldReports_.empty() || holdReports_) break;
+    const std::string text = heldReports_.front();
+    heldReports_.erase(heldReports_.begin());
     AppMessageBox(hwnd_ ? GetParent(hwnd_) : nullptr, text.c_str(), MB_ICONSTOP | MB_OK);
   }
   reporting_ = false;
+}
+
+void CMediaListCtrl::Report(const std::string& text) {
+  heldReports_.push_back(text);
+  ReportUnreadable();
+}
+
+void CMediaListCtrl::HoldReports(bool hold) {
+  holdReports_ = hold;
+  // What waited is shown from the message loop, after the caller is done.
+  if (!hold && hwnd_) PostMessageA(hwnd_, MsgThumbnailsReady, 0, 0);
 }
 
 bool CMediaListCtrl::FinishThumbnails(int timeoutMs) {
@@ -352,8 +369,7 @@ void CMediaListCtrl::AddEntry(int index, const std::string& path) {
   const CMediaItem& item = *items_[static_cast<size_t>(index)];
   if (!path.empty() && item.IsThumbnailReady() && !item.GetThumbnail()) {
     // The entry shows the blank image; the item is still uploaded.
-    const std::string text = "Adding '" + path + "' failed.";
-    AppMessageBox(hwnd_ ? GetParent(hwnd_) : nullptr, text.c_str(), MB_ICONSTOP | MB_OK);
+    Report("Adding '" + path + "' failed.");
   }
   if (!hwnd_) return;
   const std::string caption = quib::ListCaption(item.GetName());

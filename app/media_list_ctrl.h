@@ -79,6 +79,11 @@ class CMediaListCtrl : public IReflectedControl {
   // Shows item index's current thumbnail and name again (after its details
   // were edited).
   void RefreshEntry(int index);
+  // While an upload run is open the main window is disabled under the run's
+  // window: a message box of ours owned by it would let the run's end enable
+  // it again while the box is still open. Reports made meanwhile wait and
+  // are shown once the hold ends (from the message loop).
+  void HoldReports(bool hold);
 
   int GetItemCount() const;
   int GetSelectedCount() const;
@@ -105,8 +110,11 @@ class CMediaListCtrl : public IReflectedControl {
   void FinishPending(uint64_t id, bool unreadable, const std::string& path);
   void ForgetPending(const CMediaItem& item);
   void ReportLater();
-  // One message per finished batch that had unreadable pictures.
+  // One message per finished batch that had unreadable pictures, and the
+  // reports held during a run.
   void ReportUnreadable();
+  // Shows a stop message now, or keeps it for later while reports are held.
+  void Report(const std::string& text);
   void OnThumbnailsReady();
   // Many entries change at once: the list view neither repaints nor
   // recomputes its layout and scroll bars for each change, only once when
@@ -145,6 +153,8 @@ class CMediaListCtrl : public IReflectedControl {
   uint64_t openBatch_ = 0;                          // the batch files are being added to, 0: none
   std::unordered_map<uint64_t, uint64_t> pending_;  // item id -> its batch
   bool reporting_ = false;
+  bool holdReports_ = false;
+  std::vector<std::string> heldReports_;
   int quiet_ = 0;  // scopes open
   bool adding_ = false;
 };

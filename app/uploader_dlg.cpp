@@ -199,10 +199,12 @@ bool CUploaderDlg::OnCommand(WORD id, WORD code, HWND control) {
       OnAddFiles();
       return true;
     case IDC_MAIN_REMOVE:
+      if (running_) return true;
       list_.RemoveSelected();
       UpdateButtons();
       return true;
     case IDC_MAIN_ROTATE:
+      if (running_) return true;
       list_.RotateSelected();
       return true;
     case IDC_MAIN_UPLOAD:
@@ -244,7 +246,7 @@ bool CUploaderDlg::OnNotify(NMHDR* header, LRESULT* result) {
       return true;
     case LVN_KEYDOWN: {
       const auto* key = reinterpret_cast<const NMLVKEYDOWN*>(header);
-      if (key->wVKey == VK_DELETE) {
+      if (key->wVKey == VK_DELETE && !running_) {
         list_.RemoveSelected();
         UpdateButtons();
       } else if (key->wVKey == 'A' && GetKeyState(VK_CONTROL) < 0) {
@@ -288,7 +290,8 @@ bool CUploaderDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
       *result = PRESENCE_REPLY;
       return true;
     case WM_CLOSE:
-      if (ConfirmDiscard()) EndDialog(0);
+      // During a run its own window is the one to close.
+      if (!running_ && ConfirmDiscard()) EndDialog(0);
       *result = 0;
       return true;
     case WM_QUERYENDSESSION:
@@ -410,6 +413,11 @@ void CUploaderDlg::OnUpload() {
     AppMessageBox(GetSafeHwnd(), "No pictures or movies to upload.", MB_OK | MB_ICONEXCLAMATION);
     return;
   }
+  // The run points at the list's items until RunUpload returns: no second
+  // run and no removal meanwhile, even if something enables this window.
+  if (running_) return;
+  running_ = true;
+  list_.HoldReports(true);
   {
     CTransferDialog transfer(GetSafeHwnd());
     if (transfer.RunUpload(list_) == IDOK) {
@@ -426,6 +434,8 @@ void CUploaderDlg::OnUpload() {
       }
     }
   }
+  running_ = false;
+  list_.HoldReports(false);
   UpdateButtons();
 }
 

@@ -45,6 +45,7 @@ class CUploaderDlg : public CDialog {
   CSkinButton add_, remove_, rotate_, upload_, settings_, help_, web_;
   CMediaListCtrl list_;
   HACCEL accelerators_ = nullptr;
+  bool running_ = false;  // an upload run is open
 };
 
 // The about box.

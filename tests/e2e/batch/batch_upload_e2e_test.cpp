@@ -201,4 +201,81 @@ TEST(BatchUpload, RunStartedBeforeTheThumbnailsUploadsEveryFileWithItsSize) {
   EndTest(*program, tempBefore, dir, testStart);
 }
 
+// The report of an unreadable picture that comes while a run is open waits
+// for the run's end: the main window stays disabled under the run's window
+// until the run has returned, nothing of the list can be removed meanwhile,
+// and a cancelled run writes nothing more.
+TEST(BatchUpload, AReportDuringARunWaitsAndTheMainWindowStaysDisabled) {
+  const std::string error = EnvVar("QUIB_UPLOAD_SERVICE_ERROR");
+  if (!error.empty()) FAIL() << error;
+  if (UploadServiceUrl().empty()) GTEST_SKIP() << "QUIB_UPLOAD_SERVICE_URL is not set";
+  StartGdiplus();
+  const DWORD testStart = GetTickCount();
+  const int tempBefore = CountTempFiles("NEW*.TMP");
+  const std::string user = NewAccount("hold", "pass");
+  ASSERT_FALSE(user.empty());
+  ClearProfile();
+  StoreCredentials(user, "pass");
+  // No prompt: public album, every large picture shrunk into a temporary copy.
+  StoreProfileInt("AskFolder", 0);
+  StoreProfileInt("AskResize", 0);
+  StoreProfileInt("ResizeImage", 1);
+
+  const std::string dir = MakeTempDir("h");
+  std::vector<std::string> paths{dir + "\\damaged.jpg"};
+  // A JPEG's first bytes, then nothing a decoder can use.
+  ASSERT_TRUE(WriteBytes(paths[0], std::string("\xFF\xD8\xFF\xE0", 4) + std::string(4000, 'x')));
+  ASSERT_TRUE(WritePicture(dir + "\\big.jpg", 4000, 3000, kRed));
+  const std::string big = ReadBytes(dir + "\\big.jpg");
+  for (int i = 0; i < 10; ++i) {
+    paths.push_back(dir + "\\c" + std::to_string(i) + ".jpg");
+    ASSERT_TRUE(WriteBytes(paths.back(), big));
+  }
+  DeleteFileA((dir + "\\big.jpg").c_str());
+  // The first file's answer never comes while the thumbnails are made.
+  ASSERT_EQ(HookGet("/test/stall?mode=before-answer"), "ok\n");
+
+  std::unique_ptr<CProgram> program = CProgram::Launch(QuotePaths(paths));
+  ASSERT_TRUE(program);
+  HWND main = program->WaitMainWindow();
+  ASSERT_TRUE(main);
+  HWND list = GetDlgItem(main, kList);
+  const int count = static_cast<int>(paths.size());
+  ASSERT_TRUE(
+      WaitUntil([&] { return SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == count; }, 30000));
+  PostClick(main, kUpload);
+  HWND transfer = WaitForWindow("Uploading...", program->Pid(), 60000);
+  ASSERT_TRUE(transfer);
+  // Every thumbnail but the damaged one's is made while the run waits.
+  EXPECT_TRUE(WaitUntil([&] { return Placeholders(list) <= 1; }, 120000));
+  EXPECT_EQ(WaitForMessageBox(program->Pid(), 0), nullptr) << "a box came during the run";
+  EXPECT_FALSE(IsWindowEnabled(main));
+  // Remove, as a click would send it, while the run points at the entries.
+  SelectListEntry(list, 0, true);
+  PostCommand(main, 1003);
+  SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_NORMAL, 10000, nullptr);
+  EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), count) << "removed during the run";
+
+  // Esc on the run's window; the report comes once the run has returned.
+  PostCommand(transfer, IDCANCEL);
+  EXPECT_TRUE(WaitWindowGone(transfer, 10000)) << "the run did not return";
+  const int tempAfterCancel = CountTempFiles("NEW*.TMP");
+  HWND box = WaitForMessageBox(program->Pid(), 30000);
+  ASSERT_TRUE(box) << "the unreadable picture was not reported";
+  EXPECT_NE(MessageBoxText(box).find("damaged.jpg"), std::string::npos) << MessageBoxText(box);
+  EXPECT_EQ(GetWindow(box, GW_OWNER), main);
+  EXPECT_FALSE(IsWindowEnabled(main)) << "enabled under its own box";
+  PostClick(box, IDOK);
+  EXPECT_TRUE(WaitWindowGone(box, 10000));
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(main) != FALSE; }, 10000));
+  ASSERT_EQ(HookGet("/test/stall?mode=off"), "ok\n");
+  // The stalled answer is let go; the run has ended and sends nothing more.
+  SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_NORMAL, 10000, nullptr);
+  EXPECT_EQ(CountTempFiles("NEW*.TMP"), tempAfterCancel) << "written after the cancel";
+  EXPECT_LE(StoredMedia(user).size(), 1u);
+  EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), count);
+
+  EndTest(*program, tempBefore, dir, testStart);
+}
+
 }  // namespace
