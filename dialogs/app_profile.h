@@ -12,7 +12,7 @@ class CAppProfile final : public IProfile {
   void WriteString(const char* section, const char* name, const std::string& value) override;
   // Protected with the Windows data protection of the current user.
   bool GetProtectedString(const char* section, const char* name, std::string& value) override;
-  void WriteProtectedString(const char* section, const char* name,
+  bool WriteProtectedString(const char* section, const char* name,
                             const std::string& value) override;
 };
 

@@ -66,20 +66,21 @@ bool CAppProfile::GetProtectedString(const char* section, const char* name, std:
   return true;
 }
 
-void CAppProfile::WriteProtectedString(const char* section, const char* name,
+bool CAppProfile::WriteProtectedString(const char* section, const char* name,
                                        const std::string& value) {
   CWinApp* app = AfxGetApp();
-  if (!app) return;
+  if (!app) return false;
   DATA_BLOB in = BlobOf(value);
   CProtectedBlob out;
   // Never falls back to clear text: a value that cannot be protected is not
-  // stored, and the old one stays.
+  // stored.
   if (!CryptProtectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
                         &out.blob)) {
-    return;
+    return false;
   }
-  app->WriteProfileBinary(
-      section, name, std::string(reinterpret_cast<const char*>(out.blob.pbData), out.blob.cbData));
+  return app->WriteProfileBinary(
+             section, name,
+             std::string(reinterpret_cast<const char*>(out.blob.pbData), out.blob.cbData)) != FALSE;
 }
 
 IProfile& GetAppProfile() {

@@ -33,7 +33,10 @@ void CLoginDlg::OnOK() {
   // Stored exactly as typed (the password protected for this Windows user); a
   // confirmed login always asks for the album next.
   profile_.WriteString(ProfileSectionSettings, ProfileUsername, username);
-  WritePassword(profile_, password);
+  const bool stored = WritePassword(profile_, password);
   profile_.WriteInt(ProfileSectionSettings, ProfileAskFolder, 1);
+  username_ = username;
+  password_ = password;
+  if (!stored) AppMessageBox(GetSafeHwnd(), kTextPasswordNotStoredForRun, MB_OK | MB_ICONSTOP);
   CDialog::OnOK();
 }

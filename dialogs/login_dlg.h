@@ -2,6 +2,8 @@
 // credentials, and stores what the user confirmed.
 #pragma once
 
+#include <string>
+
 #include "dialogs/app_profile.h"
 #include "framework/dialog.h"
 
@@ -9,10 +11,16 @@ class CLoginDlg : public CDialog {
  public:
   explicit CLoginDlg(HWND parent, IProfile& profile = GetAppProfile());
 
+  // What was confirmed with OK; empty otherwise.
+  const std::string& GetUsername() const { return username_; }
+  const std::string& GetPassword() const { return password_; }
+
  protected:
   BOOL OnInitDialog() override;
   void OnOK() override;
 
  private:
   IProfile& profile_;
+  std::string username_;
+  std::string password_;
 };

@@ -31,12 +31,14 @@ bool CMemoryProfile::GetProtectedString(const char* section, const char* name, s
   return true;
 }
 
-void CMemoryProfile::WriteProtectedString(const char* section, const char* name,
+bool CMemoryProfile::WriteProtectedString(const char* section, const char* name,
                                           const std::string& value) {
+  if (failProtected_) return false;
   ints_.erase({section, name});
   strings_.erase({section, name});
   protected_[{section, name}] = value;
   ++writes_;
+  return true;
 }
 
 bool CMemoryProfile::Has(const char* section, const char* name) const {

@@ -17,12 +17,14 @@ class CMemoryProfile final : public IProfile {
   void WriteString(const char* section, const char* name, const std::string& value) override;
   // Kept apart from the strings (in clear: only its type matters here).
   bool GetProtectedString(const char* section, const char* name, std::string& value) override;
-  void WriteProtectedString(const char* section, const char* name,
+  bool WriteProtectedString(const char* section, const char* name,
                             const std::string& value) override;
 
   bool Has(const char* section, const char* name) const;
   // Number of writes so far, of either kind.
   int WriteCount() const { return writes_; }
+  // Protected writes fail from now on, as when the system cannot protect.
+  void FailProtectedWrites(bool fail) { failProtected_ = fail; }
 
  private:
   using Key = std::pair<std::string, std::string>;
@@ -30,4 +32,5 @@ class CMemoryProfile final : public IProfile {
   std::map<Key, std::string> strings_;
   std::map<Key, std::string> protected_;
   int writes_ = 0;
+  bool failProtected_ = false;
 };

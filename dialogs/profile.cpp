@@ -13,8 +13,11 @@ std::string ReadPassword(IProfile& profile) {
   return profile.GetString(ProfileSectionSettings, ProfilePassword);
 }
 
-void WritePassword(IProfile& profile, const std::string& password) {
-  profile.WriteProtectedString(ProfileSectionSettings, ProfilePassword, password);
+bool WritePassword(IProfile& profile, const std::string& password) {
+  if (profile.WriteProtectedString(ProfileSectionSettings, ProfilePassword, password)) return true;
+  // Never in clear text: an empty value, so the next upload asks.
+  profile.WriteString(ProfileSectionSettings, ProfilePassword, std::string());
+  return false;
 }
 
 bool ReadAskFolder(IProfile& profile) {

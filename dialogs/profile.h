@@ -55,17 +55,28 @@ class IProfile {
   // machine's data).
   virtual bool GetProtectedString(const char* section, const char* name, std::string& value) = 0;
   // Replaces the value (of any type) with the protected text. When the text
-  // cannot be protected nothing is written.
-  virtual void WriteProtectedString(const char* section, const char* name,
+  // cannot be protected nothing is written and the result is false.
+  virtual bool WriteProtectedString(const char* section, const char* name,
                                     const std::string& value) = 0;
 };
+
+// What the login and settings dialogs say when the password could not be
+// stored protected.
+inline constexpr char kTextPasswordNotStoredForRun[] =
+    "The password could not be stored safely on this computer. It is used for this upload only; "
+    "you will be asked for it again next time.";
+inline constexpr char kTextPasswordNotStoredForLater[] =
+    "The password could not be stored safely on this computer. You will be asked for it when you "
+    "upload.";
 
 // Typed readers with the defaults filled in.
 std::string ReadUsername(IProfile& profile);
 // The protected password, or the plain text an earlier version stored.
 std::string ReadPassword(IProfile& profile);
-// Stores the password protected, replacing a plain-text value.
-void WritePassword(IProfile& profile, const std::string& password);
+// Stores the password protected, replacing a plain-text value. False when it
+// could not be protected: then no password stays stored (an older one would
+// no longer belong to the user name), and the caller tells the user.
+bool WritePassword(IProfile& profile, const std::string& password);
 // True when the album selection dialog is to be shown (any nonzero value).
 bool ReadAskFolder(IProfile& profile);
 int ReadAskResize(IProfile& profile);

@@ -168,9 +168,10 @@ void CSettingsDlg::OnOK() {
   const std::string username = GetDlgItemText(IDC_SETTINGS_USERNAME);
   const std::string password = GetDlgItemText(IDC_SETTINGS_PASSWORD);
   // Only a complete pair replaces the stored one; an empty field keeps both.
+  bool passwordStored = true;
   if (!username.empty() && !password.empty()) {
     profile_.WriteString(ProfileSectionSettings, ProfileUsername, username);
-    WritePassword(profile_, password);
+    passwordStored = WritePassword(profile_, password);
   }
   switch (GetCheckedRadioButton(IDC_SETTINGS_ASK_FOLDER, IDC_SETTINGS_PUBLIC_INBOX)) {
     case IDC_SETTINGS_ASK_FOLDER:
@@ -194,6 +195,9 @@ void CSettingsDlg::OnOK() {
       break;
     default:
       break;
+  }
+  if (!passwordStored) {
+    AppMessageBox(GetSafeHwnd(), kTextPasswordNotStoredForLater, MB_OK | MB_ICONSTOP);
   }
   CDialog::OnOK();
 }

@@ -185,9 +185,12 @@ class CTransferDialog::CPromptsPort : public IRunPrompts {
  public:
   explicit CPromptsPort(CTransferDialog& dialog) : dialog_(dialog) {}
 
-  int AskLogin() override {
+  int AskLogin(std::string& username, std::string& password) override {
     CLoginDlg login(dialog_.PromptOwner());
-    return static_cast<int>(login.DoModal());
+    const int result = static_cast<int>(login.DoModal());
+    username = login.GetUsername();
+    password = login.GetPassword();
+    return result;
   }
   bool IsClosing() override { return dialog_.IsClosing(); }
   std::unique_ptr<IAlbumPrompt> CreateAlbumPrompt() override {

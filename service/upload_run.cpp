@@ -48,15 +48,12 @@ int CUploadRun::StartLogIn() {
   std::string username = ReadUsername(profile_);
   std::string password = ReadPassword(profile_);
   if (username.empty() || password.empty()) {
-    const int answer = prompts_.AskLogin();
+    const int answer = prompts_.AskLogin(username, password);
     if (prompts_.IsClosing()) return -1;
-    if (answer != RunModalOk) {
+    if (answer != RunModalOk || username.empty() || password.empty()) {
       prompts_.ShowMessage(kTextBadLogin, RunMessageStop);
       return -1;
     }
-    // The login dialog has just stored both.
-    username = ReadUsername(profile_);
-    password = ReadPassword(profile_);
   }
   SetStatusText(kStatusLogIn);
   client_.LogIn(QUIB_LOGIN_URL, AnsiToUtf8(username), AnsiToUtf8(password), AnsiToUtf8(kLanguage),

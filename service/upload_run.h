@@ -98,8 +98,10 @@ class IAlbumPrompt {
 class IRunPrompts {
  public:
   virtual ~IRunPrompts() = default;
-  // The login dialog; it stores the credentials on OK (1).
-  virtual int AskLogin() = 0;
+  // The login dialog; it stores the credentials on OK (1) and hands back
+  // what was typed, which the run uses even when the password could not be
+  // stored.
+  virtual int AskLogin(std::string& username, std::string& password) = 0;
   virtual std::unique_ptr<IAlbumPrompt> CreateAlbumPrompt() = 0;
   // The new album name dialog; name receives the text typed on OK (1).
   virtual int AskAlbumName(std::string& name) = 0;

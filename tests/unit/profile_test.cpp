@@ -176,6 +176,12 @@ TEST(ProfileReaders, PasswordIsProtectedAndAnOldPlainTextStillReads) {
   EXPECT_EQ(value, "n3w");
   // The plain text is gone, not kept beside it.
   EXPECT_EQ(profile.GetString(ProfileSectionSettings, ProfilePassword), "");
+  // A password that cannot be protected is refused, and the one stored
+  // before does not stay beside the new user name.
+  profile.FailProtectedWrites(true);
+  EXPECT_FALSE(WritePassword(profile, "n3wer"));
+  EXPECT_EQ(ReadPassword(profile), "");
+  profile.FailProtectedWrites(false);
   // Only the password is protected; the user name stays a plain string.
   profile.WriteString(ProfileSectionSettings, ProfileUsername, "anna");
   EXPECT_FALSE(profile.GetProtectedString(ProfileSectionSettings, ProfileUsername, value));

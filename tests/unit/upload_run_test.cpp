@@ -146,13 +146,16 @@ class FakePrompts : public IRunPrompts {
   std::string closeAt;
   bool closing = false;
 
-  int AskLogin() override {
+  // Like the login dialog: stores what was typed and hands it back.
+  int AskLogin(std::string& username, std::string& password) override {
     CloseIf("Login");
     log_.push_back("LoginDialog -> " + std::to_string(loginResult));
     if (loginResult == 1) {
       profile_.WriteString(ProfileSectionSettings, ProfileUsername, loginUser);
-      profile_.WriteString(ProfileSectionSettings, ProfilePassword, loginPassword);
+      WritePassword(profile_, loginPassword);
       profile_.WriteInt(ProfileSectionSettings, ProfileAskFolder, 1);
+      username = loginUser;
+      password = loginPassword;
     }
     return loginResult;
   }
@@ -499,6 +502,17 @@ TEST_F(UploadRunTest, MissingCredentialsAskFirst) {
   // Confirming the login dialog asks for the album again.
   run.OnLogInDone(0);
   EXPECT_EQ(log.back(), "DirList");
+
+  // A password the system cannot protect is not stored, yet this run logs
+  // in with it; the next run asks again.
+  log.clear();
+  profile.WriteString(ProfileSectionSettings, ProfileUsername, "");
+  profile.FailProtectedWrites(true);
+  CUploadRun second(state, client, items, prompts, profile);
+  ASSERT_EQ(second.StartLogIn(), 0);
+  EXPECT_EQ(log,
+            (Log{"LoginDialog -> 1", "Status LogIn", "LogIn " QUIB_LOGIN_URL " bob pw DE 1.0"}));
+  EXPECT_EQ(ReadPassword(profile), "");
 }
 
 TEST_F(UploadRunTest, RefusedLoginPromptEndsBeforeAnyRequest) {

@@ -3,6 +3,7 @@
 
 #include "dialogs/app_profile.h"
 #include "dialogs/login_dlg.h"
+#include "dialogs/memory_profile.h"
 #include "res/resource.h"
 #include "tests/win/dialogs/dialog_harness.h"
 
@@ -124,6 +125,41 @@ TEST_F(LoginDialog, EscapeCancelsAndBlanksCountAsFilled) {
             IDOK);
   EXPECT_EQ(ReadUsername(GetAppProfile()), "   ");
   EXPECT_EQ(ReadPassword(GetAppProfile()), " p w ");
+}
+
+// When the system cannot protect the password, the user is told, and the
+// dialog still hands over what was typed for the run that asked.
+TEST_F(LoginDialog, APasswordThatCannotBeProtectedIsToldAndHandedOver) {
+  CMemoryProfile profile;
+  profile.WriteString(ProfileSectionSettings, ProfilePassword, "old");
+  profile.FailProtectedWrites(true);
+  std::string username, password;
+  const INT_PTR result = RunDialog(
+      [&](HWND owner) {
+        CLoginDlg dialog(owner, profile);
+        const INT_PTR r = dialog.DoModal();
+        username = dialog.GetUsername();
+        password = dialog.GetPassword();
+        return r;
+      },
+      [] {
+        HWND dlg = WaitDialog("Login data");
+        ASSERT_TRUE(dlg);
+        Type(dlg, IDC_LOGIN_USERNAME, "alice");
+        Type(dlg, IDC_LOGIN_PASSWORD, "s3cret");
+        Click(dlg, IDOK);
+        HWND box = WaitMessageBox(dlg);
+        ASSERT_TRUE(box);
+        EXPECT_EQ(MessageBoxText(box), kTextPasswordNotStoredForRun);
+        EXPECT_TRUE(AnswerMessageBox(box));
+        EXPECT_TRUE(WaitGone(dlg));
+      });
+  EXPECT_EQ(result, IDOK);
+  EXPECT_EQ(username, "alice");
+  EXPECT_EQ(password, "s3cret");
+  EXPECT_EQ(ReadUsername(profile), "alice");
+  // The old password does not stay beside the new name.
+  EXPECT_EQ(ReadPassword(profile), "");
 }
 
 }  // namespace

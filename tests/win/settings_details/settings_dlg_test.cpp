@@ -11,6 +11,7 @@
 #include <string>
 
 #include "dialogs/app_profile.h"
+#include "dialogs/memory_profile.h"
 #include "dialogs/settings_dlg.h"
 #include "net/http_upload.h"
 #include "res/resource.h"
@@ -271,6 +272,34 @@ TEST_F(SettingsDialog, AnEmptyFieldKeepsTheStoredPairButTheChoicesAreStored) {
   EXPECT_EQ(values["Password"].data, "old-pass");
   EXPECT_EQ(values["AskFolder"].data, "0x0");
   EXPECT_EQ(values["ResizeImage"].data, "0x2");
+}
+
+TEST_F(SettingsDialog, APasswordThatCannotBeProtectedIsToldAndNotKept) {
+  CMemoryProfile profile;
+  profile.WriteString(ProfileSectionSettings, ProfileUsername, "alice");
+  profile.WriteString(ProfileSectionSettings, ProfilePassword, "old-pass");
+  profile.FailProtectedWrites(true);
+  const INT_PTR result = RunDialog(
+      [&](HWND owner) {
+        CSettingsDlg dialog(owner, profile, "http://127.0.0.1:1/login.php");
+        return dialog.DoModal();
+      },
+      [] {
+        HWND dlg = WaitDialog("Settings");
+        ASSERT_TRUE(dlg);
+        Type(dlg, IDC_SETTINGS_USERNAME, "bob");
+        Type(dlg, IDC_SETTINGS_PASSWORD, "new-pass");
+        Click(dlg, IDOK);
+        HWND box = WaitMessageBox(dlg);
+        ASSERT_TRUE(box);
+        EXPECT_EQ(MessageBoxText(box), kTextPasswordNotStoredForLater);
+        EXPECT_TRUE(HasIcon(box, kStop));
+        EXPECT_TRUE(AnswerMessageBox(box));
+        EXPECT_TRUE(WaitGone(dlg));
+      });
+  EXPECT_EQ(result, IDOK);
+  EXPECT_EQ(ReadUsername(profile), "bob");
+  EXPECT_EQ(ReadPassword(profile), "");
 }
 
 // --- "Check now!" -----------------------------------------------------------
