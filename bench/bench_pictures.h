@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/gdiplus.h"
+#include "adapters/gdiplus.h"
 
 namespace bench {
 

@@ -15,9 +15,10 @@
 #include <mutex>
 #include <string>
 
-#include "net/http_upload.h"
-#include "net/multipart.h"
-#include "net/url.h"
+#include "adapters/windows_platform.h"
+#include "core/protocol/http_upload.h"
+#include "core/protocol/multipart.h"
+#include "core/protocol/url.h"
 
 namespace {
 
@@ -141,6 +142,7 @@ double CpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  quib::InstallWindowsPlatform();
   if (argc != 4) {
     std::fprintf(stderr, "usage: http_bench upload|bare URL FILE\n");
     return 2;

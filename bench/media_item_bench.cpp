@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "app/media_item.h"
-#include "app/media_list_ctrl.h"
+#include "adapters/windows_platform.h"
+#include "core/media/media_item.h"
+#include "windows/upload_list/media_list_ctrl.h"
 #include "bench/bench_pictures.h"
-#include "framework/gdiplus.h"
-#include "net/media_type.h"
+#include "adapters/gdiplus.h"
+#include "core/protocol/media_type.h"
 #include "tests/support/exif_builder.h"
 
 using namespace Gdiplus;
@@ -35,6 +36,7 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  quib::InstallWindowsPlatform();
   if (argc < 2) {
     fprintf(stderr, "usage: media_item_bench FOLDER [COUNT]\n");
     return 2;

@@ -27,7 +27,7 @@ function(quib_add_test)
   if(WIN32)
     target_sources(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/gtest_main_win.cpp
                                       ${PROJECT_SOURCE_DIR}/tests/win/support/watchdog.cpp)
-    target_link_libraries(${T_NAME} PRIVATE quib_test_waits gdiplus gdi32 user32)
+    target_link_libraries(${T_NAME} PRIVATE quib_test_waits quib_adapters gdiplus gdi32 user32)
   else()
     target_link_libraries(${T_NAME} PRIVATE gtest_main)
   endif()

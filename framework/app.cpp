@@ -2,17 +2,11 @@
 
 #include <memory>
 
+#include "adapters/registry_profile.h"
+
 namespace {
 
 CWinApp* g_app = nullptr;
-
-// Closes a registry key when it goes out of scope.
-struct RegKey {
-  HKEY key = nullptr;
-  ~RegKey() {
-    if (key) RegCloseKey(key);
-  }
-};
 
 std::string ModuleBaseName(HINSTANCE instance) {
   char path[MAX_PATH] = {};
@@ -66,109 +60,36 @@ int CWinApp::Run(HINSTANCE instance, const char* cmdLine) {
 
 void CWinApp::SetRegistryKey(const char* key) {
   registryKey_ = key ? key : "";
-}
-
-std::string CWinApp::SectionKey(const char* section) const {
-  return "Software\\" + registryKey_ + "\\" + m_pszAppName + "\\" + section;
+  quib::RegistryProfile().SetRoot("Software\\" + registryKey_ + "\\" + m_pszAppName);
 }
 
 UINT CWinApp::GetProfileInt(const char* section, const char* entry, int defaultValue) const {
-  RegKey key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, SectionKey(section).c_str(), 0, KEY_READ, &key.key) !=
-      ERROR_SUCCESS) {
-    return static_cast<UINT>(defaultValue);
-  }
-  DWORD type = 0;
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  if (RegQueryValueExA(key.key, entry, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-          ERROR_SUCCESS ||
-      type != REG_DWORD || size != sizeof value) {
-    // Missing, or not a 32-bit number: the default holds.
-    return static_cast<UINT>(defaultValue);
-  }
-  return value;
+  unsigned long value = 0;
+  return quib::RegistryProfile().ReadNumber(section, entry, value)
+             ? static_cast<UINT>(value)
+             : static_cast<UINT>(defaultValue);
 }
 
 std::string CWinApp::GetProfileString(const char* section, const char* entry,
                                       const char* defaultValue) const {
-  const std::string fallback = defaultValue ? defaultValue : "";
-  RegKey key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, SectionKey(section).c_str(), 0, KEY_READ, &key.key) !=
-      ERROR_SUCCESS) {
-    return fallback;
-  }
-  DWORD type = 0;
-  DWORD size = 0;
-  if (RegQueryValueExA(key.key, entry, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ)) {
-    return fallback;
-  }
-  std::string value(size + 1, '\0');
-  DWORD got = size;
-  if (RegQueryValueExA(key.key, entry, nullptr, &type, reinterpret_cast<BYTE*>(&value[0]), &got) !=
-      ERROR_SUCCESS) {
-    return fallback;
-  }
-  value.resize(got < value.size() ? got : value.size());
-  const size_t nul = value.find('\0');
-  if (nul != std::string::npos) value.resize(nul);
-  return value;
+  std::string value;
+  if (quib::RegistryProfile().ReadText(section, entry, value)) return value;
+  return defaultValue ? defaultValue : "";
 }
 
 BOOL CWinApp::WriteProfileInt(const char* section, const char* entry, int value) const {
-  RegKey key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, SectionKey(section).c_str(), 0, nullptr, 0, KEY_WRITE,
-                      nullptr, &key.key, nullptr) != ERROR_SUCCESS) {
-    return FALSE;
-  }
-  const DWORD dw = static_cast<DWORD>(value);
-  return RegSetValueExA(key.key, entry, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dw),
-                        sizeof dw) == ERROR_SUCCESS;
+  return quib::RegistryProfile().WriteNumber(section, entry, static_cast<DWORD>(value));
 }
 
 BOOL CWinApp::WriteProfileString(const char* section, const char* entry, const char* value) const {
-  RegKey key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, SectionKey(section).c_str(), 0, nullptr, 0, KEY_WRITE,
-                      nullptr, &key.key, nullptr) != ERROR_SUCCESS) {
-    return FALSE;
-  }
-  const std::string text = value ? value : "";
-  return RegSetValueExA(key.key, entry, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                        static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+  return quib::RegistryProfile().WriteText(section, entry, value ? value : "");
 }
 
 bool CWinApp::GetProfileBinary(const char* section, const char* entry, std::string& bytes) const {
-  RegKey key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, SectionKey(section).c_str(), 0, KEY_READ, &key.key) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  DWORD type = 0;
-  DWORD size = 0;
-  if (RegQueryValueExA(key.key, entry, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      type != REG_BINARY) {
-    return false;
-  }
-  std::string value(size, '\0');
-  DWORD got = size;
-  if (size > 0 && (RegQueryValueExA(key.key, entry, nullptr, &type,
-                                    reinterpret_cast<BYTE*>(&value[0]), &got) != ERROR_SUCCESS ||
-                   type != REG_BINARY)) {
-    return false;
-  }
-  value.resize(got < value.size() ? got : value.size());
-  bytes.swap(value);
-  return true;
+  return quib::RegistryProfile().ReadBinary(section, entry, bytes);
 }
 
 BOOL CWinApp::WriteProfileBinary(const char* section, const char* entry,
                                  const std::string& bytes) const {
-  RegKey key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, SectionKey(section).c_str(), 0, nullptr, 0, KEY_WRITE,
-                      nullptr, &key.key, nullptr) != ERROR_SUCCESS) {
-    return FALSE;
-  }
-  return RegSetValueExA(key.key, entry, 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()),
-                        static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS;
+  return quib::RegistryProfile().WriteBinary(section, entry, bytes);
 }

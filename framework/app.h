@@ -1,5 +1,6 @@
 // Application object: start-up hook, program name, and the registry profile
-// below HKCU\Software\<company>\<application>\<program name>\<section>.
+// below HKCU\Software\<company>\<application>\<program name>\<section>
+// (the registry adapter does the work; this is the face windows know).
 #pragma once
 
 #include <windows.h>

@@ -21,12 +21,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/media_item.h"
-#include "app/media_list_ctrl.h"
-#include "app/thumbnail_maker.h"
-#include "app/thumbnail_scheduler.h"
+#include "adapters/windows_platform.h"
+#include "core/media/media_item.h"
+#include "windows/upload_list/media_list_ctrl.h"
+#include "adapters/thumbnail_maker.h"
+#include "windows/common/item_bitmap.h"
+#include "core/media/thumbnail_scheduler.h"
 #include "bench/bench_pictures.h"
-#include "framework/gdiplus.h"
+#include "adapters/gdiplus.h"
 #include "tests/support/exif_builder.h"
 #include "tests/support/gdi_table.h"
 
@@ -55,7 +57,7 @@ double Pool(const std::vector<std::string>& paths) {
   while (shown < paths.size()) {
     WaitForSingleObject(ready, 1000);
     for (const quib::ThumbnailResult& r : pool.TakeResults(64)) {
-      CBitmap bitmap = quib::ThumbnailBitmap(r.data);
+      CBitmap bitmap = ThumbnailBitmap(r.data);
       ++shown;
     }
   }
@@ -176,6 +178,7 @@ long GdiObjects() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  quib::InstallWindowsPlatform();
   if (argc < 2) {
     fprintf(stderr, "usage: batch_bench FOLDER [COUNT] [LIST_COUNT] [WAIT_COUNT]\n");
     return 2;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "net/url.h"
+#include "core/protocol/url.h"
 
 namespace {
 

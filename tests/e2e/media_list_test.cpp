@@ -10,7 +10,7 @@
 #include <memory>
 #include <set>
 
-#include "framework/gdiplus.h"
+#include "adapters/gdiplus.h"
 #include "tests/e2e/driver/driver.h"
 
 using namespace e2e;

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "net/multipart.h"
-#include "net/response_doc.h"
+#include "core/protocol/multipart.h"
+#include "core/protocol/response_doc.h"
 
 namespace {
 

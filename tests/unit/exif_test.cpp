@@ -1,4 +1,4 @@
-#include "app/exif.h"
+#include "core/media/exif.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "net/file_port.h"
-#include "net/http_port.h"
+#include "core/ports/file_port.h"
+#include "core/ports/http_port.h"
 
 struct FakeHttpScript {
   // Connection and request objects: none, or failure with a text.

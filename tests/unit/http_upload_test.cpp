@@ -1,4 +1,4 @@
-#include "net/http_upload.h"
+#include "core/protocol/http_upload.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "net/multipart.h"
+#include "core/protocol/multipart.h"
 #include "tests/unit/fake_http_port.h"
 
 namespace {

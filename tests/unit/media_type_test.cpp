@@ -1,4 +1,4 @@
-#include "net/media_type.h"
+#include "core/protocol/media_type.h"
 
 #include <gtest/gtest.h>
 

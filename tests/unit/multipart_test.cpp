@@ -1,4 +1,4 @@
-#include "net/multipart.h"
+#include "core/protocol/multipart.h"
 
 #include <gtest/gtest.h>
 

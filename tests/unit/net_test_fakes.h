@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "net/file_port.h"
+#include "core/ports/file_port.h"
 
 namespace quib_test {
 

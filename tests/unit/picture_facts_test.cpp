@@ -1,4 +1,4 @@
-#include "app/picture_facts.h"
+#include "core/media/picture_facts.h"
 
 #include <gtest/gtest.h>
 

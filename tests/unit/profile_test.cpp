@@ -4,8 +4,8 @@
 #include <climits>
 #include <vector>
 
-#include "dialogs/memory_profile.h"
-#include "dialogs/profile.h"
+#include "core/settings/memory_profile.h"
+#include "core/settings/profile.h"
 
 namespace {
 

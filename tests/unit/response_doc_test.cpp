@@ -1,4 +1,4 @@
-#include "net/response_doc.h"
+#include "core/protocol/response_doc.h"
 
 #include <gtest/gtest.h>
 

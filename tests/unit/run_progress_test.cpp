@@ -1,4 +1,4 @@
-#include "service/run_progress.h"
+#include "core/run/run_progress.h"
 
 #include <gtest/gtest.h>
 

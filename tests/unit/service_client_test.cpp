@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "service/service_client.h"
+#include "core/service/service_client.h"
 #include "tests/unit/fake_http_port.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/short_name.h"
+#include "core/text/short_name.h"
 
 #include <gtest/gtest.h>
 

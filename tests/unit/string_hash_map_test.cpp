@@ -1,8 +1,8 @@
-#include "net/string_hash_map.h"
+#include "core/protocol/string_hash_map.h"
 
 #include <gtest/gtest.h>
 
-#include "net/form_fields.h"
+#include "core/protocol/form_fields.h"
 
 namespace {
 

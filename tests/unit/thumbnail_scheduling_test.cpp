@@ -10,9 +10,9 @@
 #include <set>
 #include <thread>
 
-#include "app/batch_tracker.h"
-#include "app/slot_cache.h"
-#include "app/thumbnail_scheduler.h"
+#include "core/media/batch_tracker.h"
+#include "core/media/slot_cache.h"
+#include "core/media/thumbnail_scheduler.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The upload run against fakes of the client, the list, the prompts and the
 // settings. Every fake writes into one log, so the tests see the exact order
 // of requests, prompts, messages and the end of the dialog.
-#include "service/upload_run.h"
+#include "core/run/upload_run.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/memory_profile.h"
-#include "dialogs/profile.h"
-#include "service/service_urls.h"
+#include "core/settings/memory_profile.h"
+#include "core/settings/profile.h"
+#include "core/service/service_urls.h"
 
 namespace {
 

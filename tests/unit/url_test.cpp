@@ -1,4 +1,4 @@
-#include "net/url.h"
+#include "core/protocol/url.h"
 
 #include <gtest/gtest.h>
 

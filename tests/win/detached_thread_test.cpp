@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "net/http_port.h"
-#include "net/http_upload.h"
+#include "core/ports/http_port.h"
+#include "core/ports/threads.h"
+#include "core/protocol/http_upload.h"
 #include "tests/win/support/loopback_server.h"
 #include "tests/win/support/wait_note.h"
 

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/long_path.h"
-#include "net/file_port.h"
+#include "adapters/long_path.h"
+#include "core/ports/file_port.h"
+#include "core/ports/platform.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ class LongPathFile : public testing::Test {
 
 TEST_F(LongPathFile, IsSizedAndReadWhole) {
   ASSERT_GT(path_.size(), 300u);
-  quib::IFilePort& port = quib::SystemFilePort();
+  quib::IFilePort& port = quib::Files();
   uint64_t size = 0;
   ASSERT_TRUE(port.QuerySize(path_, size));
   EXPECT_EQ(size, content_.size());

@@ -11,8 +11,8 @@
 #include <mutex>
 #include <random>
 
-#include "net/http_upload.h"
-#include "net/multipart.h"
+#include "core/protocol/http_upload.h"
+#include "core/protocol/multipart.h"
 #include "tests/win/support/loopback_server.h"
 #include "tests/win/support/wait_note.h"
 

@@ -14,7 +14,7 @@
 #include <iterator>
 #include <mutex>
 
-#include "net/http_upload.h"
+#include "core/protocol/http_upload.h"
 #include "tests/win/support/wait_note.h"
 
 namespace {

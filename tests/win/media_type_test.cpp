@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "net/media_type.h"
+#include "core/protocol/media_type.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "net/http_upload.h"
-#include "net/media_type.h"
-#include "net/text_convert.h"
-#include "service/service_client.h"
+#include "core/protocol/http_upload.h"
+#include "core/protocol/media_type.h"
+#include "core/text/text_convert.h"
+#include "core/service/service_client.h"
 #include "tests/win/support/wait_note.h"
 
 namespace {

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "net/response_doc.h"
-#include "net/text_convert.h"
+#include "core/protocol/response_doc.h"
+#include "core/text/text_convert.h"
 
 TEST(TextConvert, Cp1252RoundTrip) {
   ASSERT_EQ(GetACP(), 1252u);

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "framework/gdiplus.h"
+#include "adapters/gdiplus.h"
 #include "tests/e2e/driver/driver.h"
 
 namespace batch {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "framework/app.h"
-#include "framework/gdiplus.h"
+#include "adapters/gdiplus.h"
 
 namespace dlgtest {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/folder_dlg.h"
-#include "dialogs/folder_name_dlg.h"
+#include "windows/album/folder_dlg.h"
+#include "windows/album/folder_name_dlg.h"
 #include "res/resource.h"
 #include "tests/win/dialogs/dialog_harness.h"
 

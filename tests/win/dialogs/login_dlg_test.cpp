@@ -1,9 +1,9 @@
 // The login dialog, driven as a user would.
 #include <gtest/gtest.h>
 
-#include "dialogs/app_profile.h"
-#include "dialogs/login_dlg.h"
-#include "dialogs/memory_profile.h"
+#include "core/settings/profile.h"
+#include "windows/login/login_dlg.h"
+#include "core/settings/memory_profile.h"
 #include "res/resource.h"
 #include "tests/win/dialogs/dialog_harness.h"
 

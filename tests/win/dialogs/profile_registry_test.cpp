@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "dialogs/app_profile.h"
-#include "dialogs/profile.h"
+#include "core/settings/profile.h"
+#include "core/settings/profile.h"
 #include "tests/win/dialogs/dialog_harness.h"
 
 using namespace dlgtest;

@@ -4,8 +4,8 @@
 
 #include <functional>
 
-#include "dialogs/app_profile.h"
-#include "dialogs/resize_dlg.h"
+#include "core/settings/profile.h"
+#include "windows/resize/resize_dlg.h"
 #include "res/resource.h"
 #include "tests/win/dialogs/dialog_harness.h"
 

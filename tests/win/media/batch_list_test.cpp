@@ -4,8 +4,10 @@
 // unreadable picture is told once for its batch.
 #include <gtest/gtest.h>
 
-#include "app/media_item.h"
-#include "app/media_list_ctrl.h"
+#include "adapters/picture_work_win.h"
+#include "core/media/media_item.h"
+#include "windows/common/item_bitmap.h"
+#include "windows/upload_list/media_list_ctrl.h"
 #include "tests/win/media/media_test_util.h"
 
 using namespace media_test;
@@ -100,10 +102,10 @@ class BatchListTest : public testing::Test {
       EXPECT_EQ(Caption(static_cast<int>(i)), quib::ListCaption(items[i]->GetName()));
       ASSERT_TRUE(items[i]->IsThumbnailReady());
       const CPixels shown = Shown(static_cast<int>(i));
-      EXPECT_TRUE(shown == ReadPixels(items[i]->GetThumbnail()));
+      EXPECT_TRUE(shown == ReadPixels(ItemBitmap(*items[i])));
       if (items[i]->GetPath() == items[i]->GetSourcePath()) {
         CMediaItem direct(items[i]->GetPath());
-        EXPECT_TRUE(shown == ReadPixels(direct.GetThumbnail()));
+        EXPECT_TRUE(shown == ReadPixels(ItemBitmap(direct)));
       }
     }
   }
@@ -172,7 +174,7 @@ TEST_F(BatchListTest, RemovalTurnAndEditOfPendingEntriesLandRight) {
   EXPECT_EQ(list_.GetItems()[0]->GetWidth(), 480);
   EXPECT_EQ(list_.GetItems()[0]->GetHeight(), 640);
   CMediaItem plain(list_.GetItems()[0]->GetSourcePath());
-  EXPECT_FALSE(turned == ReadPixels(plain.GetThumbnail()));
+  EXPECT_FALSE(turned == ReadPixels(ItemBitmap(plain)));
 }
 
 TEST_F(BatchListTest, UnreadablePicturesAreToldOncePerBatch) {

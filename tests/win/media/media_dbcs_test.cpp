@@ -4,8 +4,8 @@
 // lead-byte rules and its conversion to UTF-16.
 #include <gtest/gtest.h>
 
-#include "app/media_item.h"
-#include "net/response_doc.h"
+#include "core/media/media_item.h"
+#include "core/protocol/response_doc.h"
 #include "tests/win/media/media_test_util.h"
 
 using namespace media_test;

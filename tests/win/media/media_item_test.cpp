@@ -1,7 +1,9 @@
 // CMediaItem under Wine with real GDI+: thumbnails, rotation, shrinking, the
 // chain of temporary copies, EXIF orientation. Every test checks that the
 // user's files stay byte-identical and that no NEW*.TMP file is left.
-#include "app/media_item.h"
+#include "adapters/picture_work_win.h"
+#include "core/media/media_item.h"
+#include "windows/common/item_bitmap.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +12,9 @@
 #include <map>
 #include <memory>
 
-#include "app/exif.h"
-#include "app/thumbnail_maker.h"
-#include "framework/gdiplus.h"
+#include "core/media/exif.h"
+#include "adapters/thumbnail_maker.h"
+#include "adapters/gdiplus.h"
 #include "res/resource.h"
 #include "tests/support/exif_builder.h"
 #include "tests/win/media/media_test_util.h"
@@ -90,7 +92,7 @@ TEST_F(MediaItemTest, ThumbnailsAreFittedRoundedAndCentredOnWhite) {
     EXPECT_EQ(item.GetHeight(), c.h);
     EXPECT_EQ(item.GetMimeType().compare(0, 6, "image/"), 0) << item.GetMimeType();
     EXPECT_EQ(item.GetFileSize(), static_cast<int>(ReadBytes(path).size()));
-    const CPixels thumb = ReadPixels(item.GetThumbnail());
+    const CPixels thumb = ReadPixels(ItemBitmap(item));
     ASSERT_EQ(thumb.width, 104);
     ASSERT_EQ(thumb.height, 78);
     ExpectBox(ContentBox(thumb), c.box.left, c.box.top, c.box.right, c.box.bottom);
@@ -118,7 +120,7 @@ void CompareWithExact(const std::string& path, const quib::ThumbnailData& kept, 
   HBITMAP handle = nullptr;
   ASSERT_EQ(canvas.GetHBITMAP(Color(255, 0, 0, 0), &handle), Ok);
   const CPixels want = ReadPixels(CBitmap(handle));
-  const CPixels got = ReadPixels(quib::ThumbnailBitmap(kept));
+  const CPixels got = ReadPixels(ThumbnailBitmap(kept));
   ASSERT_EQ(got.width, want.width);
   ASSERT_EQ(got.height, want.height);
   long total = 0;
@@ -199,7 +201,7 @@ TEST_F(MediaItemTest, RotationWritesAChainOfCopiesAndCleansUp) {
     EXPECT_TRUE(IsReddish(PixelOf(first, 1900, 100)));
     EXPECT_TRUE(IsBluish(PixelOf(first, 100, 100)));
     // 49 x 74 inside the grey frame.
-    const CPixels thumb = ReadPixels(item.GetThumbnail());
+    const CPixels thumb = ReadPixels(ItemBitmap(item));
     ExpectBox(ContentBox(thumb), 27, 2, 76, 76);
     EXPECT_EQ(thumb.At(0, 0), 0xDCDCDCu);
     EXPECT_EQ(thumb.At(103, 77), 0xDCDCDCu);
@@ -216,7 +218,7 @@ TEST_F(MediaItemTest, RotationWritesAChainOfCopiesAndCleansUp) {
     EXPECT_EQ(item.GetHeight(), 2000);
     EXPECT_EQ(DecodedSize(second).cx, 3000);
     EXPECT_TRUE(IsReddish(PixelOf(second, 2900, 1900)));
-    ExpectBox(ContentBox(ReadPixels(item.GetThumbnail())), 2, 6, 102, 72);  // 100 x 66 at y 6
+    ExpectBox(ContentBox(ReadPixels(ItemBitmap(item))), 2, 6, 102, 72);  // 100 x 66 at y 6
   }
   EXPECT_FALSE(FileExists(second)) << "the last copy goes with the item";
   EXPECT_TRUE(FileExists(path));
@@ -227,7 +229,7 @@ TEST_F(MediaItemTest, ResizeFitsTheLongerSideAndKeepsTheThumbnail) {
   const std::string tall = UserPicture("tall.png", 2000, 3000, "image/png");
   {
     CMediaItem item(wide);
-    const CPixels before = ReadPixels(item.GetThumbnail());
+    const CPixels before = ReadPixels(ItemBitmap(item));
     ASSERT_TRUE(item.Resize(1024, 1024));
     EXPECT_EQ(item.GetWidth(), 1024);
     EXPECT_EQ(item.GetHeight(), 682);
@@ -235,7 +237,7 @@ TEST_F(MediaItemTest, ResizeFitsTheLongerSideAndKeepsTheThumbnail) {
     const SIZE size = DecodedSize(item.GetPath());
     EXPECT_EQ(size.cx, 1024);
     EXPECT_EQ(size.cy, 682);
-    EXPECT_TRUE(ReadPixels(item.GetThumbnail()) == before);
+    EXPECT_TRUE(ReadPixels(ItemBitmap(item)) == before);
     EXPECT_NE(item.GetMimeType().find("jpeg"), std::string::npos);
     // Edges keep their colour (no fade into transparent black).
     EXPECT_TRUE(IsBluish(PixelOf(item.GetPath(), 1023, 681)));
@@ -288,7 +290,7 @@ TEST_F(MediaItemTest, ExifOrientationIsHonouredAndCopiesAreUpright) {
   CMediaItem item(path);
   EXPECT_EQ(item.GetWidth(), 200);
   EXPECT_EQ(item.GetHeight(), 300);
-  const CPixels thumb = ReadPixels(item.GetThumbnail());
+  const CPixels thumb = ReadPixels(ItemBitmap(item));
   ExpectBox(ContentBox(thumb), 26, 0, 78, 78);
   // The stored top-left red block is the upright top right.
   EXPECT_TRUE(IsReddish(thumb.At(74, 4)));
@@ -326,10 +328,10 @@ TEST_F(MediaItemTest, EmbeddedPreviewPictures) {
   CMediaItem item(path);
   EXPECT_EQ(item.GetWidth(), 3000);
   EXPECT_EQ(item.GetHeight(), 2000);
-  ExpectBox(ContentBox(ReadPixels(item.GetThumbnail())), 0, 4, 104, 73);
+  ExpectBox(ContentBox(ReadPixels(ItemBitmap(item))), 0, 4, 104, 73);
   ASSERT_TRUE(item.Rotate());
   // The turned thumbnail comes from the picture, never the stale preview.
-  const CPixels thumb = ReadPixels(item.GetThumbnail());
+  const CPixels thumb = ReadPixels(ItemBitmap(item));
   ExpectBox(ContentBox(thumb), 27, 2, 76, 76);
   EXPECT_TRUE(IsReddish(thumb.At(72, 6)));
   EXPECT_TRUE(IsBluish(thumb.At(30, 70)));
@@ -344,7 +346,7 @@ TEST_F(MediaItemTest, FailuresLeaveTheItemUnchanged) {
     CMediaItem item(broken);
     EXPECT_EQ(item.GetWidth(), 0);
     EXPECT_EQ(item.GetHeight(), 0);
-    const CPixels thumb = ReadPixels(item.GetThumbnail());
+    const CPixels thumb = ReadPixels(ItemBitmap(item));
     ASSERT_EQ(thumb.width, 104);
     for (unsigned v : thumb.argb) ASSERT_EQ(v, 0xFFFFFFu);
     EXPECT_FALSE(item.Rotate());
@@ -355,7 +357,7 @@ TEST_F(MediaItemTest, FailuresLeaveTheItemUnchanged) {
   // No temporary folder: neither operation can reserve a copy.
   const std::string path = UserPicture("keep.jpg", 300, 200, "image/jpeg");
   CMediaItem item(path);
-  const CPixels before = ReadPixels(item.GetThumbnail());
+  const CPixels before = ReadPixels(ItemBitmap(item));
   char tmp[MAX_PATH] = {}, temp[MAX_PATH] = {};
   GetEnvironmentVariableA("TMP", tmp, MAX_PATH);
   GetEnvironmentVariableA("TEMP", temp, MAX_PATH);
@@ -371,7 +373,7 @@ TEST_F(MediaItemTest, FailuresLeaveTheItemUnchanged) {
   EXPECT_EQ(item.GetPath(), path);
   EXPECT_EQ(item.GetWidth(), 300);
   EXPECT_EQ(item.GetHeight(), 200);
-  EXPECT_TRUE(ReadPixels(item.GetThumbnail()) == before);
+  EXPECT_TRUE(ReadPixels(ItemBitmap(item)) == before);
 }
 
 TEST_F(MediaItemTest, MoviesAndAudioShowTheirPictures) {
@@ -390,7 +392,7 @@ TEST_F(MediaItemTest, MoviesAndAudioShowTheirPictures) {
     EXPECT_EQ(item.GetHeight(), 0);
     CBitmap expected(LoadBitmapA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(c.resource)));
     ASSERT_TRUE(expected);
-    const CPixels thumb = ReadPixels(item.GetThumbnail());
+    const CPixels thumb = ReadPixels(ItemBitmap(item));
     EXPECT_EQ(thumb.width, 104);
     EXPECT_EQ(thumb.height, 78);
     EXPECT_TRUE(thumb == ReadPixels(expected.Get()));
@@ -452,7 +454,7 @@ TEST_F(MediaItemTest, TransparentAreasBecomeWhiteWhenShrunkOrTurned) {
       EXPECT_TRUE(IsWhitish(PixelOf(copy, 50, 300))) << std::hex << PixelOf(copy, 50, 300);
       EXPECT_TRUE(IsWhitish(PixelOf(copy, 0, 399))) << std::hex << PixelOf(copy, 0, 399);
       EXPECT_TRUE(IsReddish(PixelOf(copy, 250, 50)));
-      const CPixels thumb = ReadPixels(item.GetThumbnail());
+      const CPixels thumb = ReadPixels(ItemBitmap(item));
       EXPECT_EQ(thumb.At(30, 60), 0xFFFFFFu);
       EXPECT_TRUE(IsReddish(thumb.At(70, 10)));
     }
@@ -488,7 +490,7 @@ TEST_F(MediaItemTest, EveryFailingStepLeavesTheItemAsItWas) {
         const std::string current = item.GetPath();
         const int width = item.GetWidth();
         const int height = item.GetHeight();
-        const CPixels thumb = ReadPixels(item.GetThumbnail());
+        const CPixels thumb = ReadPixels(ItemBitmap(item));
         const std::set<std::string> temps = NewTempFiles();
         quib::FailPictureStepForTest(n);
         const bool done = rotate ? item.Rotate() : item.Resize(100, 100);
@@ -504,7 +506,7 @@ TEST_F(MediaItemTest, EveryFailingStepLeavesTheItemAsItWas) {
         EXPECT_TRUE(FileExists(current)) << "step " << n;
         EXPECT_EQ(item.GetWidth(), width) << "step " << n;
         EXPECT_EQ(item.GetHeight(), height) << "step " << n;
-        EXPECT_TRUE(ReadPixels(item.GetThumbnail()) == thumb) << "step " << n;
+        EXPECT_TRUE(ReadPixels(ItemBitmap(item)) == thumb) << "step " << n;
         EXPECT_EQ(NewTempFiles(), temps) << "step " << n << " left a file";
       }
       // Loading, drawing, encoding and writing: many steps, each checked.
@@ -595,7 +597,7 @@ TEST_F(MediaItemTest, AFullDiskLeavesTheItemAsItWas) {
       SCOPED_TRACE(FileName(path) + " with room " + std::to_string(room));
       CMediaItem item(path);
       const int width = item.GetWidth();
-      const CPixels thumb = ReadPixels(item.GetThumbnail());
+      const CPixels thumb = ReadPixels(ItemBitmap(item));
       bool rotated;
       bool resized;
       {
@@ -607,7 +609,7 @@ TEST_F(MediaItemTest, AFullDiskLeavesTheItemAsItWas) {
       EXPECT_FALSE(resized);
       EXPECT_EQ(item.GetPath(), path);
       EXPECT_EQ(item.GetWidth(), width);
-      EXPECT_TRUE(ReadPixels(item.GetThumbnail()) == thumb);
+      EXPECT_TRUE(ReadPixels(ItemBitmap(item)) == thumb);
       EXPECT_EQ(copiesThere(), 0) << "a partial copy was left on the full disk";
     }
   }

@@ -1,6 +1,6 @@
 // CMediaListCtrl in a real list view under Wine: entry i always shows image
 // i and the caption of item i, whatever was added, removed or rotated.
-#include "app/media_list_ctrl.h"
+#include "windows/upload_list/media_list_ctrl.h"
 
 #include <shlobj.h>
 
@@ -9,9 +9,10 @@
 #include <map>
 #include <thread>
 
-#include "app/media_item.h"
-#include "app/uploader_app.h"
-#include "app/uploader_dlg.h"
+#include "core/media/media_item.h"
+#include "windows/common/item_bitmap.h"
+#include "program/uploader_app.h"
+#include "windows/main/uploader_dlg.h"
 #include "tests/win/media/media_test_util.h"
 
 using namespace media_test;
@@ -104,7 +105,7 @@ class MediaListTest : public testing::Test {
       EXPECT_EQ(items[i]->GetName(), names[i]);
       EXPECT_EQ(entries[i].caption, quib::ListCaption(names[i]));
       EXPECT_GE(entries[i].image, 0);
-      EXPECT_TRUE(Image(entries[i].image) == ReadPixels(items[i]->GetThumbnail()));
+      EXPECT_TRUE(Image(entries[i].image) == ReadPixels(ItemBitmap(*items[i])));
     }
   }
 
@@ -186,13 +187,13 @@ TEST_F(MediaListTest, RotateSelectedTurnsOnlyTheSelection) {
   ASSERT_TRUE(list_.AddFile(Picture("left.png", RGB(0, 0, 200))));
   ASSERT_TRUE(list_.AddFile(Picture("right.png", RGB(0, 150, 0))));
   ASSERT_TRUE(list_.AddFile(UserFile("tune.mp3", std::string("ID3\x03\0\0\0\0\0\0", 10))));
-  const CPixels leftBefore = ReadPixels(list_.GetItems()[0]->GetThumbnail());
+  const CPixels leftBefore = ReadPixels(ItemBitmap(*list_.GetItems()[0]));
   Select(1);
   Select(2);
   list_.RotateSelected();
   ExpectInStep({"left.png", "right.png", "tune.mp3"});
   EXPECT_EQ(list_.GetItems()[0]->GetPath(), list_.GetItems()[0]->GetSourcePath());
-  EXPECT_TRUE(ReadPixels(list_.GetItems()[0]->GetThumbnail()) == leftBefore);
+  EXPECT_TRUE(ReadPixels(ItemBitmap(*list_.GetItems()[0])) == leftBefore);
   const std::string copy = list_.GetItems()[1]->GetPath();
   EXPECT_NE(copy, list_.GetItems()[1]->GetSourcePath());
   EXPECT_EQ(list_.GetItems()[1]->GetWidth(), 90);
@@ -386,7 +387,7 @@ TEST_F(MediaListTest, MoreEntriesThanSlotsShowTheirOwnPicturesInAFixedImageList)
     for (size_t i = 0; i < items.size(); ++i) {
       SCOPED_TRACE(names[i]);
       ASSERT_EQ(items[i]->GetName(), names[i]);
-      ASSERT_TRUE(Shown(static_cast<int>(i)) == ReadPixels(items[i]->GetThumbnail()));
+      ASSERT_TRUE(Shown(static_cast<int>(i)) == ReadPixels(ItemBitmap(*items[i])));
     }
   };
   expectEachShown();

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "framework/gdi.h"
-#include "framework/gdiplus.h"
+#include "adapters/gdiplus.h"
 
 namespace media_test {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <thread>
 
-#include "app/uploader_app.h"
-#include "app/uploader_dlg.h"
+#include "program/uploader_app.h"
+#include "windows/main/uploader_dlg.h"
 #include "res/resource.h"
 #include "tests/win/support/wait_note.h"
 

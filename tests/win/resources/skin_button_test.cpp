@@ -2,7 +2,7 @@
 // copies, and how binding sizes the control.
 #include <gtest/gtest.h>
 
-#include "app/skin_button.h"
+#include "windows/upload_list/skin_button.h"
 #include "framework/app.h"
 #include "framework/dialog.h"
 #include "res/resource.h"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/media_item.h"
-#include "dialogs/details_dlg.h"
-#include "dialogs/details_text.h"
+#include "core/media/media_item.h"
+#include "windows/details/details_dlg.h"
+#include "core/settings/details_text.h"
 #include "res/resource.h"
 #include "tests/win/dialogs/dialog_harness.h"
 #include "tests/win/media/media_test_util.h"

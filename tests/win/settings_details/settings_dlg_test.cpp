@@ -10,10 +10,10 @@
 #include <map>
 #include <string>
 
-#include "dialogs/app_profile.h"
-#include "dialogs/memory_profile.h"
-#include "dialogs/settings_dlg.h"
-#include "net/http_upload.h"
+#include "core/settings/profile.h"
+#include "core/settings/memory_profile.h"
+#include "windows/settings/settings_dlg.h"
+#include "core/protocol/http_upload.h"
 #include "res/resource.h"
 #include "tests/win/dialogs/dialog_harness.h"
 #include "tests/win/support/loopback_server.h"

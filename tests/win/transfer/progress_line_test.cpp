@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
-#include "app/media_item.h"
-#include "app/media_list_ctrl.h"
-#include "service/transfer_dialog.h"
+#include "core/media/media_item.h"
+#include "windows/upload_list/media_list_ctrl.h"
+#include "windows/transfer/transfer_dialog.h"
 #include "tests/e2e/driver/driver.h"
 
 namespace {

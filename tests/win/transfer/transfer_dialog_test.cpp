@@ -1,6 +1,6 @@
 // The transfer dialog's window under Wine: texts, progress bar, the painted
 // status with the file's facts and thumbnail, and the cancel button.
-#include "service/transfer_dialog.h"
+#include "windows/transfer/transfer_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "app/media_item.h"
-#include "app/media_list_ctrl.h"
+#include "core/media/media_item.h"
+#include "windows/upload_list/media_list_ctrl.h"
 #include "res/resource.h"
 #include "tests/e2e/driver/driver.h"
 

@@ -2,7 +2,7 @@
 // scripted loopback service, real prompts and message boxes, a "user" thread
 // that answers them. Covers when the login answer arrives, prompts ended by
 // a closing program, and cancelling a body the server no longer reads.
-#include "service/transfer_dialog.h"
+#include "windows/transfer/transfer_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/media_item.h"
-#include "app/media_list_ctrl.h"
-#include "dialogs/app_profile.h"
-#include "dialogs/profile.h"
+#include "core/media/media_item.h"
+#include "windows/upload_list/media_list_ctrl.h"
+#include "core/settings/profile.h"
+#include "core/settings/profile.h"
 #include "framework/app.h"
-#include "net/http_port.h"
+#include "core/ports/http_port.h"
 #include "res/resource.h"
 #include "tests/e2e/driver/driver.h"
 #include "tests/e2e/upload/scripted_service.h"

@@ -1,0 +1,102 @@
+#include "windows/album/folder_dlg.h"
+
+#include "framework/dialog_layout.h"
+#include "res/resource.h"
+
+CFolderDlg::CFolderDlg(HWND parent) : CDialog(IDD_FOLDER, parent) {}
+
+void CFolderDlg::AddAlbum(int id, const std::string& name) {
+  albumNames_.push_back(name);
+  albumIds_.push_back(id);
+}
+
+BOOL CFolderDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  // Over the middle of the window that asked (the transfer dialog).
+  CenterWindow();
+  albumBox_.Attach(GetDlgItem(IDC_FOLDER_ALBUMS));
+  SetWindowText("Select album");
+  SetDlgItemText(IDC_FOLDER_LABEL, "Album:");
+  SetDlgItemText(IDC_FOLDER_NEW, "New album");
+  KeepAbove(GetSafeHwnd(), IDC_FOLDER_LABEL, IDC_FOLDER_ALBUMS);
+  // The activation that follows fills the list again; filling it here as
+  // well means the list is never seen empty, even before the first one.
+  FillAlbums();
+  SetFocus(albumBox_.GetSafeHwnd());
+  return FALSE;
+}
+
+// Every activation, in either direction, fills the list again.
+bool CFolderDlg::OnMessage(UINT msg, WPARAM /*wp*/, LPARAM /*lp*/, LRESULT* /*result*/) {
+  if (msg == WM_ACTIVATE) FillAlbums();
+  if (msg == WM_DESTROY) ReleaseAlbumPicture();
+  // Not consumed: the dialog's own activation handling (focus) still runs.
+  return false;
+}
+
+// The album the user picked stays picked (found by its id) while it is still
+// listed: switching to another window and back must not change the album
+// that receives the uploads. Otherwise the first album is selected.
+void CFolderDlg::FillAlbums() {
+  const int current = albumBox_.GetCurSel();
+  const bool hadChoice = current != CB_ERR;
+  const int chosenId = hadChoice ? static_cast<int>(albumBox_.GetItemData(current)) : 0;
+  albumBox_.ResetContent();
+  int select = 0;
+  bool found = false;
+  for (size_t i = 0; i < albumNames_.size(); ++i) {
+    const int index = albumBox_.AddString(albumNames_[i].c_str());
+    if (index == CB_ERR || index == CB_ERRSPACE) continue;
+    albumBox_.SetItemData(index, static_cast<LPARAM>(albumIds_[i]));
+    if (hadChoice && !found && albumIds_[i] == chosenId) {
+      select = index;
+      found = true;
+    }
+  }
+  albumBox_.SetCurSel(select);
+}
+
+bool CFolderDlg::OnCommand(WORD id, WORD code, HWND control) {
+  switch (id) {
+    case IDC_FOLDER_OK:
+      // Button 1011 and the Enter key (command 1) do the same.
+      OnOK();
+      return true;
+    case IDC_FOLDER_NEW:
+      EndDialog(AlbumDlgNewAlbum);
+      return true;
+    case IDC_FOLDER_CANCEL:
+      OnCancel();
+      return true;
+    default:
+      return CDialog::OnCommand(id, code, control);
+  }
+}
+
+void CFolderDlg::OnOK() {
+  const int index = albumBox_.GetCurSel();
+  if (index == CB_ERR) {
+    EndDialog(AlbumDlgNoSelection);
+    return;
+  }
+  selectedAlbumId_ = static_cast<int>(albumBox_.GetItemData(index));
+  CDialog::OnOK();
+}
+
+// The album picture is loaded by its static control from the template. On
+// Windows the control deletes it again, but Wine's keeps it, so every run
+// would leave one bitmap behind. Taking the picture out of the control makes
+// it ours on both (the control then no longer deletes it), and we delete it.
+void CFolderDlg::ReleaseAlbumPicture() {
+  for (HWND child = ::GetWindow(GetSafeHwnd(), GW_CHILD); child;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    char cls[16] = {};
+    GetClassNameA(child, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Static") != 0 ||
+        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP) {
+      continue;
+    }
+    HGDIOBJ picture = reinterpret_cast<HGDIOBJ>(SendMessageA(child, STM_SETIMAGE, IMAGE_BITMAP, 0));
+    if (picture) DeleteObject(picture);
+  }
+}

@@ -1,0 +1,468 @@
+#include "windows/main/uploader_dlg.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <cderr.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "core/text/command_line.h"
+#include "core/text/file_selection.h"
+#include "core/ports/platform.h"
+#include "core/settings/program_identity.h"
+#include "quib_version.h"
+#include "windows/settings/settings_dlg.h"
+#include "framework/app.h"
+#include "res/resource.h"
+#include "core/service/service_urls.h"
+#include "windows/transfer/transfer_dialog.h"
+
+namespace {
+
+const char kFileFilter[] =
+    "JPEG (*.JPG;*.JPEG;*.JFIF)|*.JPG;*.JPEG;*.JPE;*.JIF|"
+    "PNG (*.PNG)|*.PNG|"
+    "GIF (*.GIF)|*.GIF|"
+    "Bitmap (*.BMP)|*.BMP|"
+    "MPEG (*.MPG;*.MPEG;*.MP2;*.MP4)|*.MPG;*.MPEG;*.MP2;*.MP4|"
+    "AVI (*.AVI;*.DIVX;*.XVID)|*.AVI;*.DIVX;*.XVID|"
+    "Quicktime (*.mov)|*.mov|"
+    "Flash Video (*.FLV)|*.FLV|"
+    "WMV (*.WMV)|*.WMV|"
+    "MP3 (*.MP3)|*.MP3|"
+    "WMA (*.WMA)|*.WMA|"
+    "Wave (*.WAV)|*.WAV|"
+    "Ogg Vorbis (*.OGG)|*.OGG|"
+    "MP4 Audio (*.M4A)|*.M4A|"
+    "All Files (*.*)|*.*||";
+
+constexpr DWORD kSelectionBufferSize = 10240;
+constexpr UINT_PTR kOkSubclassId = 1002;
+
+// The common dialog wants NUL-separated pairs where the filter has "|".
+std::string CommonDialogFilter(const char* filter) {
+  std::string result(filter);
+  for (char& c : result) {
+    if (c == '|') c = '\0';
+  }
+  return result;
+}
+
+// The selection buffer of the file-open dialog and what it last showed.
+// The buffer grows with the selection, so a selection of any size fits.
+struct CFileDialogState {
+  std::vector<char> buffer;
+  std::string spec;
+  size_t folderLength = 0;
+};
+
+// Makes the dialog's buffer large enough for what its file name field and
+// folder now hold; at OK also notes them, for a refusal's message.
+void GrowSelectionBuffer(HWND dialog, OPENFILENAMEA* ofn, bool atOk) {
+  if (!ofn || !ofn->lCustData) return;
+  auto* state = reinterpret_cast<CFileDialogState*>(ofn->lCustData);
+  const LRESULT specLength = SendMessageA(dialog, CDM_GETSPEC, 0, 0);
+  const LRESULT folderLength = SendMessageA(dialog, CDM_GETFOLDERPATH, 0, 0);
+  if (specLength < 0 || folderLength < 0) return;
+  // The lengths may count characters; a double-byte one takes two bytes.
+  const size_t spec = 2 * static_cast<size_t>(specLength) + 2;
+  const size_t folder = 2 * static_cast<size_t>(folderLength) + 2;
+  try {
+    if (spec + folder > ofn->nMaxFile) {
+      // Twice the size at least, so a growing selection seldom reallocates.
+      const size_t size = std::max<size_t>(spec + folder, 2 * size_t{ofn->nMaxFile});
+      if (size > MAXDWORD) return;
+      state->buffer.assign(size, '\0');
+      ofn->lpstrFile = state->buffer.data();
+      ofn->nMaxFile = static_cast<DWORD>(size);
+    }
+    if (!atOk) return;
+    std::vector<char> text(std::max(spec, folder), '\0');
+    SendMessageA(dialog, CDM_GETSPEC, static_cast<WPARAM>(text.size()),
+                 reinterpret_cast<LPARAM>(text.data()));
+    state->spec = text.data();
+    text.assign(text.size(), '\0');
+    SendMessageA(dialog, CDM_GETFOLDERPATH, static_cast<WPARAM>(text.size()),
+                 reinterpret_cast<LPARAM>(text.data()));
+    state->folderLength = strlen(text.data());
+  } catch (const std::bad_alloc&) {
+    // Keep the buffer; the refusal is reported after the dialog.
+  }
+}
+
+// Sees OK before the dialog handles it, for names typed into the field.
+LRESULT CALLBACK FileDialogOkProc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                  DWORD_PTR data) {
+  if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
+    GrowSelectionBuffer(dialog, reinterpret_cast<OPENFILENAMEA*>(data), true);
+  } else if (msg == WM_NCDESTROY) {
+    RemoveWindowSubclass(dialog, FileDialogOkProc, kOkSubclassId);
+  }
+  return DefSubclassProc(dialog, msg, wp, lp);
+}
+
+// The explorer-style dialog's hook: a child dialog of the file dialog.
+UINT_PTR CALLBACK FileDialogHook(HWND hook, UINT msg, WPARAM, LPARAM lp) {
+  if (msg == WM_INITDIALOG) {
+    SetWindowSubclass(GetParent(hook), FileDialogOkProc, kOkSubclassId, static_cast<DWORD_PTR>(lp));
+  } else if (msg == WM_NOTIFY) {
+    const auto* notify = reinterpret_cast<const OFNOTIFYA*>(lp);
+    if (notify->hdr.code == CDN_SELCHANGE) {
+      GrowSelectionBuffer(GetParent(hook), notify->lpOFN, false);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+CUploaderDlg::CUploaderDlg(HWND parent)
+    : CDialog(IDD_MAIN, parent),
+      icon_(static_cast<HICON>(LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME),
+                                          IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                          GetSystemMetrics(SM_CYICON), 0))),
+      smallIcon_(static_cast<HICON>(
+          LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0))) {}
+
+CUploaderDlg::~CUploaderDlg() {
+  if (icon_) DestroyIcon(icon_);
+  if (smallIcon_) DestroyIcon(smallIcon_);
+}
+
+BOOL CUploaderDlg::OnInitDialog() {
+  add_.Bind(*this, IDC_MAIN_ADD);
+  remove_.Bind(*this, IDC_MAIN_REMOVE);
+  rotate_.Bind(*this, IDC_MAIN_ROTATE);
+  upload_.Bind(*this, IDC_MAIN_UPLOAD);
+  settings_.Bind(*this, IDC_MAIN_SETTINGS);
+  help_.Bind(*this, IDC_MAIN_HELP);
+  web_.Bind(*this, IDC_MAIN_WEB);
+
+  list_.Attach(GetDlgItem(IDC_MAIN_LIST), true);
+  RegisterReflected(IDC_MAIN_LIST, &list_);
+
+  if (HMENU menu = GetSystemMenu(GetSafeHwnd(), FALSE)) {
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, "&Info about " QUIB_WINDOW_TITLE "...");
+  }
+  accelerators_ = LoadAcceleratorsA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_ACCELERATOR));
+  SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  SetWindowText(QUIB_WINDOW_TITLE);
+
+  list_.InitList();
+  // Adding a card's worth of camera pictures must not freeze the window.
+  list_.MakeThumbnailsInBackground(true);
+
+  // The tiled background, unless the list already has an image. A list view
+  // that cannot report its image (Wine's) has none yet.
+  LVBKIMAGEA background{};
+  background.ulFlags = LVBKIF_SOURCE_MASK;
+  if (!SendMessageA(list_.GetSafeHwnd(), LVM_GETBKIMAGEA, 0,
+                    reinterpret_cast<LPARAM>(&background)) ||
+      (background.ulFlags & LVBKIF_SOURCE_MASK) == LVBKIF_SOURCE_NONE) {
+    LVBKIMAGEA image{};
+    image.ulFlags = LVBKIF_SOURCE_HBITMAP | LVBKIF_STYLE_TILE;
+    // The list view owns the bitmap from here on.
+    image.hbm = static_cast<HBITMAP>(LoadImageA(AfxGetInstanceHandle(),
+                                                MAKEINTRESOURCEA(IDB_LIST_BACKGROUND), IMAGE_BITMAP,
+                                                0, 0, LR_CREATEDIBSECTION));
+    SendMessageA(list_.GetSafeHwnd(), LVM_SETBKIMAGEA, 0, reinterpret_cast<LPARAM>(&image));
+    // Captions on the background, not in white boxes.
+    SendMessageA(list_.GetSafeHwnd(), LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(CLR_NONE));
+  }
+
+  for (const std::string& name :
+       quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "", quib::Paths())) {
+    list_.AddFile(name);
+  }
+
+  SetFocus(add_.GetSafeHwnd());
+  UpdateButtons();
+  return FALSE;  // focus placed
+}
+
+BOOL CUploaderDlg::PreTranslateMessage(MSG* msg) {
+  if (msg->message >= WM_KEYDOWN && msg->message <= WM_KEYDOWN + 8 && accelerators_) {
+    return TranslateAcceleratorA(GetSafeHwnd(), accelerators_, msg) != 0;
+  }
+  return FALSE;
+}
+
+bool CUploaderDlg::OnCommand(WORD id, WORD code, HWND control) {
+  switch (id) {
+    case IDC_MAIN_ADD:
+      OnAddFiles();
+      return true;
+    case IDC_MAIN_REMOVE:
+      if (running_) return true;
+      list_.RemoveSelected();
+      UpdateButtons();
+      return true;
+    case IDC_MAIN_ROTATE:
+      if (running_) return true;
+      list_.RotateSelected();
+      return true;
+    case IDC_MAIN_UPLOAD:
+      OnUpload();
+      return true;
+    case IDC_MAIN_SETTINGS: {
+      CSettingsDlg settingsDlg(GetSafeHwnd());
+      settingsDlg.DoModal();
+      return true;
+    }
+    case IDC_MAIN_HELP:
+      OpenWebPage(QUIB_CONTACT_URL);
+      return true;
+    case IDC_MAIN_WEB:
+      OpenWebPage(QUIB_HOME_URL);
+      return true;
+    case ID_CLICK_FOCUSED:
+      // Return presses the focused button.
+      if (HWND focus = GetFocus()) {
+        SendMessageA(GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), 0),
+                     reinterpret_cast<LPARAM>(focus));
+      }
+      return true;
+    default:
+      return CDialog::OnCommand(id, code, control);
+  }
+}
+
+bool CUploaderDlg::OnNotify(NMHDR* header, LRESULT* result) {
+  if (header->idFrom != IDC_MAIN_LIST) return false;
+  switch (header->code) {
+    case LVN_ITEMCHANGED:
+      UpdateButtons();
+      *result = 0;
+      return true;
+    case LVN_INSERTITEM:
+      UpdateButtons();
+      *result = 0;
+      return true;
+    case LVN_KEYDOWN: {
+      const auto* key = reinterpret_cast<const NMLVKEYDOWN*>(header);
+      if (key->wVKey == VK_DELETE && !running_) {
+        list_.RemoveSelected();
+        UpdateButtons();
+      } else if (key->wVKey == 'A' && GetKeyState(VK_CONTROL) < 0) {
+        // Only Ctrl+A: the flags carry the key's scan code on Windows, and
+        // the plain A key's has bit 0x10 set.
+        list_.SelectAll();
+      }
+      *result = 0;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool CUploaderDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
+  switch (msg) {
+    case WM_SYSCOMMAND:
+      if ((wp & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about(GetSafeHwnd());
+        about.DoModal();
+        *result = 0;
+        return true;
+      }
+      return false;
+    case WM_PAINT:
+      if (IsIconic(GetSafeHwnd())) {
+        OnPaintMinimized();
+        *result = 0;
+        return true;
+      }
+      return false;
+    case WM_QUERYDRAGICON:
+      *result = reinterpret_cast<LRESULT>(icon_);
+      return true;
+    case WM_COPYDATA:
+      // TRUE tells a second start that its names arrived.
+      *result = OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lp)) ? TRUE : FALSE;
+      return true;
+    case WM_USER:
+      *result = PRESENCE_REPLY;
+      return true;
+    case WM_CLOSE:
+      // During a run its own window is the one to close.
+      if (!running_ && ConfirmDiscard()) EndDialog(0);
+      *result = 0;
+      return true;
+    case WM_QUERYENDSESSION:
+      // Windows is ending: nobody is there to answer a question.
+      *result = TRUE;
+      return true;
+    case WM_ENDSESSION:
+      if (wp) {
+        // The process may end any time after this: remove the temporary
+        // copies now.
+        list_.RemoveAll();
+        EndDialog(0);
+      }
+      *result = 0;
+      return true;
+    case WM_DESTROY:
+      list_.RemoveAll();
+      return false;
+    default:
+      return false;
+  }
+}
+
+void CUploaderDlg::OnPaintMinimized() {
+  PAINTSTRUCT paint{};
+  HDC dc = BeginPaint(GetSafeHwnd(), &paint);
+  SendMessageA(GetSafeHwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT client{};
+  GetClientRect(GetSafeHwnd(), &client);
+  const int cx = GetSystemMetrics(SM_CXICON);
+  const int cy = GetSystemMetrics(SM_CYICON);
+  DrawIcon(dc, (client.right - client.left - cx + 1) / 2, (client.bottom - client.top - cy + 1) / 2,
+           icon_);
+  EndPaint(GetSafeHwnd(), &paint);
+}
+
+bool CUploaderDlg::OnCopyData(const COPYDATASTRUCT* data) {
+  if (!data || data->dwData != COPYDATA_ADD_FILE) return false;
+  for (const std::string& name : quib::SplitForwardedPayload(static_cast<const char*>(data->lpData),
+                                                             data->cbData, quib::Paths())) {
+    list_.AddFile(name);
+  }
+  return true;
+}
+
+void CUploaderDlg::OnOK() {
+  // Return goes to the focused button (accelerator), so this is rare; it
+  // closes the window all the same.
+  if (ConfirmDiscard()) EndDialog(IDOK);
+}
+
+void CUploaderDlg::OnCancel() {
+  // Esc.
+  if (ConfirmDiscard()) EndDialog(IDCANCEL);
+}
+
+bool CUploaderDlg::ConfirmDiscard() {
+  const size_t count = list_.GetItems().size();
+  if (count == 0) return true;
+  const std::string text = "Discard the " + std::to_string(count) + " file(s) in the upload list?";
+  return AppMessageBox(GetSafeHwnd(), text.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void CUploaderDlg::OnAddFiles() {
+  CWinApp* app = AfxGetApp();
+  const std::string initialDir = app ? app->GetProfileString("PathHistory", "ImagePath") : "";
+  const std::string filter = CommonDialogFilter(kFileFilter);
+  CFileDialogState state;
+  state.buffer.assign(kSelectionBufferSize, '\0');
+
+  OPENFILENAMEA ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = GetSafeHwnd();
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = state.buffer.data();
+  ofn.nMaxFile = kSelectionBufferSize;
+  ofn.lpstrInitialDir = initialDir.empty() ? nullptr : initialDir.c_str();
+  ofn.lpstrTitle = "Select Files";
+  ofn.lpstrDefExt = "jpg";
+  ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER | OFN_ALLOWMULTISELECT |
+              OFN_ENABLESIZING | OFN_ENABLEHOOK;
+  ofn.lCustData = reinterpret_cast<LPARAM>(&state);
+  ofn.lpfnHook = FileDialogHook;
+  const BOOL picked = GetOpenFileNameA(&ofn);
+  // The hook may have moved the selection to a larger buffer.
+  const quib::FileSelection selection =
+      picked ? quib::ReadFileSelection(ofn.lpstrFile, ofn.nMaxFile) : quib::FileSelection{};
+  if (!picked && CommDlgExtendedError() != FNERR_BUFFERTOOSMALL) {
+    UpdateButtons();
+    return;  // cancelled
+  }
+  if (!picked || !selection.complete) {
+    // The dialog could not return them all, even in the grown buffer: add
+    // none, so the user does not take a part for the whole, and say why.
+    const std::vector<std::string> names = quib::SpecFileNames(state.spec);
+    std::string text = "The file dialog could not return so many files at once.";
+    if (names.size() > 1) {
+      text = "The file dialog could take only " +
+             std::to_string(quib::FilesThatFit(names, state.folderLength, ofn.nMaxFile)) +
+             " of the " + std::to_string(names.size()) + " selected files at once.";
+    }
+    text += " Nothing was added; please select fewer files.";
+    AppMessageBox(GetSafeHwnd(), text.c_str(), MB_OK | MB_ICONEXCLAMATION);
+    UpdateButtons();
+    return;
+  }
+  std::string last;
+  for (const std::string& path : selection.paths) {
+    list_.AddFile(path);
+    last = path;
+  }
+  if (app && !last.empty()) app->WriteProfileString("PathHistory", "ImagePath", last.c_str());
+  UpdateButtons();
+}
+
+void CUploaderDlg::OnUpload() {
+  if (list_.GetItems().empty()) {
+    AppMessageBox(GetSafeHwnd(), "No pictures or movies to upload.", MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
+  // The run points at the list's items until RunUpload returns: no second
+  // run and no removal meanwhile, even if something enables this window.
+  if (running_) return;
+  running_ = true;
+  list_.HoldReports(true);
+  {
+    CTransferDialog transfer(GetSafeHwnd());
+    if (transfer.RunUpload(list_) == IDOK) {
+      // Every file of the run leaves the list, also one refused as too big;
+      // files that arrived during the run stay for the next one.
+      for (CMediaItem* item : transfer.GetRunItemsLeft()) {
+        const auto& items = list_.GetItems();
+        for (size_t i = 0; i < items.size(); ++i) {
+          if (items[i].get() == item) {
+            list_.RemoveAt(static_cast<int>(i));
+            break;
+          }
+        }
+      }
+    }
+  }
+  running_ = false;
+  list_.HoldReports(false);
+  UpdateButtons();
+}
+
+void CUploaderDlg::OpenWebPage(const char* url) {
+  ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void CUploaderDlg::UpdateButtons() {
+  // Comes for every entry added or selected: only a change reaches the
+  // buttons.
+  const auto enable = [](HWND button, bool on) {
+    if (button && (IsWindowEnabled(button) != FALSE) != on) EnableWindow(button, on);
+  };
+  const bool selected = list_.GetSelectedCount() > 0;
+  enable(remove_.GetSafeHwnd(), selected);
+  enable(rotate_.GetSafeHwnd(), selected);
+  enable(upload_.GetSafeHwnd(), list_.GetItemCount() > 0);
+}
+
+CAboutDlg::CAboutDlg(HWND parent) : CDialog(IDD_ABOUT, parent) {}
+
+BOOL CAboutDlg::OnInitDialog() {
+  SetWindowText("Info about " QUIB_WINDOW_TITLE);
+  const std::string text =
+      std::string(QUIB_WINDOW_TITLE " Version " QUIB_VERSION_TEXT ", english\r\n") + QUIB_HOME_URL +
+      "\r\n\r\nBRAMWELD software\r\n" + QUIB_CONTACT_URL;
+  SetDlgItemText(IDC_ABOUT_VERSION, text.c_str());
+  return TRUE;
+}
