@@ -9,7 +9,7 @@
 # 24-bit uncompressed BMPs without alpha, as LoadBitmap and the skinned buttons
 # expect. Each is drawn at every scale of QUIB_ARTWORK_SCALES (resource.h)
 # from the same drawing: name.bmp at 100 %, name_125.bmp and so on above it.
-# The icon holds 16, 32 and 48 pixel images with alpha.
+# The icon holds 16 to 256 pixel images with alpha, each drawn at its size.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -255,7 +255,8 @@ upload_button() {
 # ---- logo and icon ------------------------------------------------------------
 
 # The logo mark: an orange rounded square with a white arrow rising out of a
-# tray. Drawn large with alpha and scaled down.
+# tray, drawn at 256 pixels with alpha. The bitmaps take it scaled down from
+# there; their logos are 44 pixels and more.
 logo_png() { # <file> <size>
   local big=$work/logo256.png
   if [ ! -f "$big" ]; then
@@ -272,16 +273,48 @@ logo_png() { # <file> <size>
   "${IM[@]}" "$big" -filter Lanczos -resize "${2}x${2}" "$1"
 }
 
-# Icon group: 16, 32 and 48 pixels, 32 bits per pixel.
+# The same mark drawn directly at an icon size <n>, centred, with its
+# straight edges and the tray's stroke on whole pixels, so that small icons
+# are sharp instead of scaled down.
+icon_png() { # <file> <n>
+  local n=$2 geo
+  geo=$(awk -v n="$n" 'function r(x) { return int(x + 0.5) }
+    BEGIN {
+      s = n / 256; c = n / 2
+      m = r(8 * s); if (m < 1) m = 1
+      hw = r(29.5 * s); if (hw < 1) hw = 1      # half the shaft
+      hh = r(72.5 * s)                          # half the arrow head
+      tip = r(38 * s); base = r(115 * s); end = r(169 * s)
+      sw = r(24 * s); if (sw < 1) sw = 1        # the tray
+      L = c - r(78 * s) + sw / 2 - 0.5; R = c + r(78 * s) - sw / 2 - 0.5
+      B = r(218.5 * s) - sw / 2 - 0.5; T = 150.5 * s - 0.5
+      printf "%d %d %g ", m, n - 1 - m, 58 * s
+      printf "%g,%d %d,%d %d,%d %d,%d %d,%d %d,%d %d,%d ", c - 0.5, tip, c + hh - 1, base - 1,
+        c + hw - 1, base - 1, c + hw - 1, end - 1, c - hw, end - 1, c - hw, base - 1, c - hh, base - 1
+      printf "%d %g,%g %g,%g %g,%g %g,%g", sw, L, T, L, B, R, B, R, T
+    }')
+  set -- "$1" $geo
+  "${IM[@]}" -size "${n}x${n}" "gradient:$ORANGE_HI-$ORANGE_LO" \
+    \( +clone -fill black -colorize 100 -fill white \
+       -draw "roundrectangle $2,$2 $3,$3 $4,$4" \) \
+    -alpha off -compose CopyOpacity -composite \
+    -compose over -fill white -stroke none \
+    -draw "polygon $5 $6 $7 $8 $9 ${10} ${11}" \
+    -fill none -stroke white -strokewidth "${12}" \
+    -draw "stroke-linecap round stroke-linejoin round polyline ${13} ${14} ${15} ${16}" \
+    "$1"
+}
+
+# Icon group: the sizes Windows asks for at the usual scales, 32 bits per
+# pixel; the 256 pixel image is stored as PNG, as Windows does.
+ICON_SIZES=(16 20 24 32 40 48 64 96 128 256)
 program_icon() {
-  local s
-  for s in 16 32 48; do
-    logo_png "$work/icon$s.png" "$s"
-    # Keep the small sizes crisp.
-    [ "$s" -lt 48 ] && "${IM[@]}" "$work/icon$s.png" -unsharp 0x0.6+0.8+0 "$work/icon$s.png"
+  local s files=()
+  for s in "${ICON_SIZES[@]}"; do
+    icon_png "$work/icon$s.png" "$s"
+    files+=("$work/icon$s.png")
   done
-  "${IM[@]}" "$work/icon16.png" "$work/icon32.png" "$work/icon48.png" \
-    -define icon:format=bmp "$here/quibuploader.ico"
+  "${IM[@]}" "${files[@]}" -depth 8 "$here/quibuploader.ico"
 }
 
 # ---- pictures -----------------------------------------------------------------
@@ -526,5 +559,13 @@ if [ "${1:-}" = preview ]; then
   # All scales side by side at their real pixel sizes.
   "${IM[@]}" -background '#808080' "${sheet[@]}" -gravity east -splice 8x0 -gravity north +append +repage \
     "$p/contact-mainwindow.png"
+  # The icon images at their size on light and dark, and enlarged 6 times.
+  icons=()
+  for s in "${ICON_SIZES[@]}"; do icons+=("$work/icon$s.png"); done
+  "${IM[@]}" -background none "${icons[@]}" -gravity east -splice 6x0 -gravity south +append +repage "$work/icons.png"
+  "${IM[@]}" \( "$work/icons.png" -background white -flatten \) \
+    \( "$work/icons.png" -background "$NAVY_DARK" -flatten \) -append "$p/icons.png"
+  "${IM[@]}" -background white "${icons[@]:0:6}" -gravity east -splice 6x0 -gravity south +append +repage -flatten \
+    -filter point -resize 600% "$p/icons-small-x6.png"
   echo "previews in $p"
 fi

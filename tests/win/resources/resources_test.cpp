@@ -116,28 +116,39 @@ struct GroupIconEntry {
 };
 #pragma pack(pop)
 
-TEST(ResourcesTest, IconGroupHoldsThreeTrueColourSizes) {
+TEST(ResourcesTest, IconGroupHoldsTheSizesWindowsAsksFor) {
   HRSRC res = FindResourceW(Module(), MAKEINTRESOURCEW(IDR_MAINFRAME),
                             MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */);
   ASSERT_NE(nullptr, res);
   const auto* dir = static_cast<const WORD*>(LockResource(LoadResource(Module(), res)));
   ASSERT_NE(nullptr, dir);
   ASSERT_EQ(1, dir[1]);  // icons, not cursors
-  ASSERT_EQ(3, dir[2]);
   const auto* entries = reinterpret_cast<const GroupIconEntry*>(dir + 3);
   std::vector<int> sizes;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < dir[2]; ++i) {
+    const int size = entries[i].width ? entries[i].width : 256;  // 0 stands for 256
+    SCOPED_TRACE(size);
     EXPECT_EQ(entries[i].width, entries[i].height);
     EXPECT_EQ(32, entries[i].bitCount);
-    sizes.push_back(entries[i].width);
-  }
-  EXPECT_EQ((std::vector<int>{16, 32, 48}), sizes);
-  for (int size : {16, 32, 48}) {
+    sizes.push_back(size);
+    // Windows finds the image of that size, and it loads at that size (the
+    // 256 pixel one is a PNG).
+    EXPECT_EQ(entries[i].id,
+              LookupIconIdFromDirectoryEx(reinterpret_cast<PBYTE>(const_cast<WORD*>(dir)), TRUE,
+                                          size, size, 0));
     HICON icon = static_cast<HICON>(
         LoadImageW(Module(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size, size, 0));
-    EXPECT_NE(nullptr, icon) << size;
-    if (icon) DestroyIcon(icon);
+    ASSERT_NE(nullptr, icon);
+    ICONINFO info = {};
+    BITMAP colour = {};
+    ASSERT_TRUE(GetIconInfo(icon, &info));
+    GetObjectW(info.hbmColor, sizeof colour, &colour);
+    EXPECT_EQ(size, colour.bmWidth);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    DestroyIcon(icon);
   }
+  EXPECT_EQ((std::vector<int>{16, 20, 24, 32, 40, 48, 64, 96, 128, 256}), sizes);
 }
 
 TEST(ResourcesTest, ReturnKeyClicksTheFocusedControl) {
