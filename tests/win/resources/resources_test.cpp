@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,43 @@ TEST(ResourcesTest, NumberedBitmapsHaveTheirSize) {
     EXPECT_NE(nullptr, loaded);
     if (loaded) DeleteObject(loaded);
   }
+}
+
+// Collects resource names, "#147" for a number (as FindResource takes it).
+BOOL CALLBACK AddName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
+  reinterpret_cast<std::vector<std::wstring>*>(names)->push_back(
+      IS_INTRESOURCE(name) ? L"#" + std::to_wstring(reinterpret_cast<UINT_PTR>(name)) : name);
+  return TRUE;
+}
+
+// Each bitmap again for every larger scale: a numbered one as IDB_SCALED(id,
+// k), a named one with "_<scale>" appended, sized like the 100 % one times
+// the scale, rounded. Nothing else: a bitmap id that collides would be lost.
+TEST(ResourcesTest, EveryBitmapComesAtEveryScale) {
+  std::vector<std::wstring> names;
+  EnumResourceNamesW(Module(), MAKEINTRESOURCEW(2) /* RT_BITMAP */, AddName,
+                     reinterpret_cast<LONG_PTR>(&names));
+  const int scales[] = {QUIB_ARTWORK_SCALES};
+  size_t bases = 0;
+  for (const std::wstring& name : names) {
+    const int id = name[0] == L'#' ? std::stoi(name.substr(1)) : 0;
+    if (id >= 1000 || name.find(L'_') != std::wstring::npos) continue;  // a scaled one
+    ++bases;
+    const BitmapInfo base = ReadBitmap(name.c_str());
+    for (int k = 1; k < static_cast<int>(std::size(scales)); ++k) {
+      const std::wstring scaled =
+          id ? L"#" + std::to_wstring(IDB_SCALED(id, k)) : name + L"_" + std::to_wstring(scales[k]);
+      SCOPED_TRACE(std::string(scaled.begin(), scaled.end()));
+      const BitmapInfo info = ReadBitmap(scaled.c_str());
+      ASSERT_TRUE(info.found);
+      EXPECT_EQ(MulDiv(base.width, scales[k], 100), info.width);
+      EXPECT_EQ(MulDiv(base.height, scales[k], 100), info.height);
+      EXPECT_EQ(24, info.bitCount);
+      EXPECT_EQ(static_cast<DWORD>(BI_RGB), info.compression);
+    }
+  }
+  EXPECT_EQ(32u, bases);  // 7 numbered, 25 named
+  EXPECT_EQ(bases * std::size(scales), names.size());
 }
 
 #pragma pack(push, 2)
