@@ -24,6 +24,15 @@
 #define IDB_MOVIE 150
 #define IDB_AUDIO 154
 
+// The artwork is drawn at each of these scales, in percent of 96 DPI; a scale
+// between two of them takes the next larger one. The bitmap for scale number
+// k of the list (k = 0 is 100 %) is, for one loaded by id, the id plus
+// 1000 k (IDB_BANNER at 150 % is 2147: the 100 % ids stay below 1000, so none
+// collide), and for one loaded by name, the name with "_125", "_150", "_175"
+// or "_200" appended ("ADDBUTTONU_150").
+#define QUIB_ARTWORK_SCALES 100, 125, 150, 175, 200
+#define IDB_SCALED(id, k) ((id) + 1000 * (k))
+
 // Icon group and accelerator table
 #define IDR_MAINFRAME 121
 #define IDR_ACCELERATOR 143

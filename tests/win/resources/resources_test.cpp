@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,43 @@ TEST(ResourcesTest, NumberedBitmapsHaveTheirSize) {
   }
 }
 
+// Collects resource names, "#147" for a number (as FindResource takes it).
+BOOL CALLBACK AddName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
+  reinterpret_cast<std::vector<std::wstring>*>(names)->push_back(
+      IS_INTRESOURCE(name) ? L"#" + std::to_wstring(reinterpret_cast<UINT_PTR>(name)) : name);
+  return TRUE;
+}
+
+// Each bitmap again for every larger scale: a numbered one as IDB_SCALED(id,
+// k), a named one with "_<scale>" appended, sized like the 100 % one times
+// the scale, rounded. Nothing else: a bitmap id that collides would be lost.
+TEST(ResourcesTest, EveryBitmapComesAtEveryScale) {
+  std::vector<std::wstring> names;
+  EnumResourceNamesW(Module(), MAKEINTRESOURCEW(2) /* RT_BITMAP */, AddName,
+                     reinterpret_cast<LONG_PTR>(&names));
+  const int scales[] = {QUIB_ARTWORK_SCALES};
+  size_t bases = 0;
+  for (const std::wstring& name : names) {
+    const int id = name[0] == L'#' ? std::stoi(name.substr(1)) : 0;
+    if (id >= 1000 || name.find(L'_') != std::wstring::npos) continue;  // a scaled one
+    ++bases;
+    const BitmapInfo base = ReadBitmap(name.c_str());
+    for (int k = 1; k < static_cast<int>(std::size(scales)); ++k) {
+      const std::wstring scaled =
+          id ? L"#" + std::to_wstring(IDB_SCALED(id, k)) : name + L"_" + std::to_wstring(scales[k]);
+      SCOPED_TRACE(std::string(scaled.begin(), scaled.end()));
+      const BitmapInfo info = ReadBitmap(scaled.c_str());
+      ASSERT_TRUE(info.found);
+      EXPECT_EQ(MulDiv(base.width, scales[k], 100), info.width);
+      EXPECT_EQ(MulDiv(base.height, scales[k], 100), info.height);
+      EXPECT_EQ(24, info.bitCount);
+      EXPECT_EQ(static_cast<DWORD>(BI_RGB), info.compression);
+    }
+  }
+  EXPECT_EQ(32u, bases);  // 7 numbered, 25 named
+  EXPECT_EQ(bases * std::size(scales), names.size());
+}
+
 #pragma pack(push, 2)
 struct GroupIconEntry {
   BYTE width, height, colors, reserved;
@@ -116,28 +154,39 @@ struct GroupIconEntry {
 };
 #pragma pack(pop)
 
-TEST(ResourcesTest, IconGroupHoldsThreeTrueColourSizes) {
+TEST(ResourcesTest, IconGroupHoldsTheSizesWindowsAsksFor) {
   HRSRC res = FindResourceW(Module(), MAKEINTRESOURCEW(IDR_MAINFRAME),
                             MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */);
   ASSERT_NE(nullptr, res);
   const auto* dir = static_cast<const WORD*>(LockResource(LoadResource(Module(), res)));
   ASSERT_NE(nullptr, dir);
   ASSERT_EQ(1, dir[1]);  // icons, not cursors
-  ASSERT_EQ(3, dir[2]);
   const auto* entries = reinterpret_cast<const GroupIconEntry*>(dir + 3);
   std::vector<int> sizes;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < dir[2]; ++i) {
+    const int size = entries[i].width ? entries[i].width : 256;  // 0 stands for 256
+    SCOPED_TRACE(size);
     EXPECT_EQ(entries[i].width, entries[i].height);
     EXPECT_EQ(32, entries[i].bitCount);
-    sizes.push_back(entries[i].width);
-  }
-  EXPECT_EQ((std::vector<int>{16, 32, 48}), sizes);
-  for (int size : {16, 32, 48}) {
+    sizes.push_back(size);
+    // Windows finds the image of that size, and it loads at that size (the
+    // 256 pixel one is a PNG).
+    EXPECT_EQ(entries[i].id,
+              LookupIconIdFromDirectoryEx(reinterpret_cast<PBYTE>(const_cast<WORD*>(dir)), TRUE,
+                                          size, size, 0));
     HICON icon = static_cast<HICON>(
         LoadImageW(Module(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size, size, 0));
-    EXPECT_NE(nullptr, icon) << size;
-    if (icon) DestroyIcon(icon);
+    ASSERT_NE(nullptr, icon);
+    ICONINFO info = {};
+    BITMAP colour = {};
+    ASSERT_TRUE(GetIconInfo(icon, &info));
+    GetObjectW(info.hbmColor, sizeof colour, &colour);
+    EXPECT_EQ(size, colour.bmWidth);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    DestroyIcon(icon);
   }
+  EXPECT_EQ((std::vector<int>{16, 20, 24, 32, 40, 48, 64, 96, 128, 256}), sizes);
 }
 
 TEST(ResourcesTest, ReturnKeyClicksTheFocusedControl) {
