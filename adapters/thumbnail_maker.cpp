@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/media/exif.h"
+#include "core/media/media_item.h"
 #include "core/media/picture_facts.h"
 #include "core/ports/file_port.h"
 #include "core/ports/platform.h"
@@ -14,8 +15,8 @@ using namespace Gdiplus;
 namespace quib {
 namespace {
 
-constexpr int CanvasWidth = 104;
-constexpr int CanvasHeight = 78;
+constexpr int CanvasWidth = CMediaItem::ThumbWidth;
+constexpr int CanvasHeight = CMediaItem::ThumbHeight;
 // An EXIF preview whose proportions differ from the picture's by more than
 // this is letterboxed (or squeezed).
 constexpr double AspectTolerance = 0.02;

@@ -1,12 +1,11 @@
-// Making and showing the 104 x 78 thumbnails of the upload list.
+// Making the 104 x 78 thumbnails of the upload list.
 //
 // Threads: MakePictureThumbnail runs on the thumbnail workers. It creates,
 // uses and releases its own GDI+ objects on the calling thread and hands back
 // only bytes and numbers (ThumbnailResult); it makes no HBITMAP and touches no
-// item, list or window. ThumbnailBitmap turns those bytes into an HBITMAP on
-// the thread that asks, which is the window's thread: bitmap handles and the
-// image list belong there. GDI+ itself is started once per process
-// (EnsureGdiplus) before any worker starts, and stays started.
+// item, list or window (the windows draw the bytes on their own thread).
+// GDI+ itself is started once per process (EnsureGdiplus) before any worker
+// starts, and stays started.
 #pragma once
 
 #include <windows.h>

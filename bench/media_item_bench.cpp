@@ -64,11 +64,12 @@ int main(int argc, char** argv) {
     Write(paths.back(), bytes);
   }
 
-  CMediaListCtrl list;  // no window: the item and image list work only
+  CUploadList uploads;
+  CMediaListCtrl list(uploads);  // no window: the item and image list work only
   list.InitList();
   BareThumbnail(paths[0]);  // warm up the decoder
-  list.AddFile(paths[0]);
-  list.RemoveAll();
+  uploads.AddFile(paths[0]);
+  uploads.RemoveAll();
 
   std::vector<double> bare[2], ours[2];
   for (int i = 0; i < count; ++i) {
@@ -76,12 +77,12 @@ int main(int argc, char** argv) {
     double t0 = Now();
     BareThumbnail(paths[i]);
     double t1 = Now();
-    list.AddFile(paths[i]);
+    uploads.AddFile(paths[i]);
     double t2 = Now();
     bare[exif].push_back((t1 - t0) * 1000);
     ours[exif].push_back((t2 - t1) * 1000);
   }
-  list.RemoveAll();
+  uploads.RemoveAll();
 
   printf("%-26s %12s %12s %10s\n", "files (4000 x 3000 JPEG)", "bare GDI+ ms", "AddFile ms",
          "overhead");

@@ -26,7 +26,6 @@ CDialog::CDialog(UINT templateId, HWND parent)
 
 CDialog::~CDialog() {
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
-  DeleteObject(whiteBrush_);
 }
 
 INT_PTR CDialog::DoModal() {
@@ -123,7 +122,11 @@ LRESULT CALLBACK CDialog::MessageFilter(int code, WPARAM wp, LPARAM lp) {
     if (msg && msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST) {
       HWND root = GetAncestor(msg->hwnd, GA_ROOT);
       auto* dialog = static_cast<CDialog*>(GetPropA(root, kDialogProp));
-      if (dialog && dialog->PreTranslateMessage(msg)) return 1;
+      try {
+        if (dialog && dialog->PreTranslateMessage(msg)) return 1;
+      } catch (...) {
+        // Nothing may leave a hook; the key goes its usual way.
+      }
     }
   }
   return CallNextHookEx(t_filterHook, code, wp, lp);
@@ -140,7 +143,15 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
     self = reinterpret_cast<CDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
   }
   if (!self) return FALSE;
-  const INT_PTR handled = self->HandleMessage(msg, wp, lp);
+  INT_PTR handled = FALSE;
+  try {
+    handled = self->HandleMessage(msg, wp, lp);
+  } catch (...) {
+    // Nothing may leave a window procedure: the dialog ends as cancelled,
+    // its owner's state intact, instead of the process going down.
+    if (msg != WM_NCDESTROY) ::EndDialog(hwnd, IDCANCEL);
+    handled = FALSE;
+  }
   if (msg == WM_NCDESTROY) {
     RemovePropA(hwnd, kDialogProp);
     SetWindowLongPtrA(hwnd, DWLP_USER, 0);
@@ -168,7 +179,7 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   }
   if (IsCtlColorMessage(msg)) {
     SetBkColor(reinterpret_cast<HDC>(wp), RGB(255, 255, 255));
-    return reinterpret_cast<INT_PTR>(whiteBrush_);
+    return reinterpret_cast<INT_PTR>(whiteBrush_.Get());
   }
   switch (msg) {
     case WM_INITDIALOG:

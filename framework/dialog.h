@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+#include "framework/gdi.h"
+
 // A child control that wants the messages its parent receives about it
 // (owner drawing, notifications): the dialog hands them over first.
 class IReflectedControl {
@@ -47,7 +49,7 @@ class CDialog {
   // Lets a child control handle its own owner drawing and notifications.
   void RegisterReflected(int controlId, IReflectedControl* control);
 
-  HBRUSH GetWhiteBrush() const { return whiteBrush_; }
+  HBRUSH GetWhiteBrush() const { return whiteBrush_.Get(); }
 
  protected:
   virtual BOOL OnInitDialog() { return TRUE; }
@@ -73,7 +75,7 @@ class CDialog {
   UINT templateId_;
   HWND parent_;
   HWND hwnd_ = nullptr;
-  HBRUSH whiteBrush_;
+  CBrush whiteBrush_;
   std::map<int, IReflectedControl*> reflected_;
 };
 

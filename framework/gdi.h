@@ -38,6 +38,22 @@ using CBrush = CGdiObject<HBRUSH>;
 using CFont = CGdiObject<HFONT>;
 using CPen = CGdiObject<HPEN>;
 
+// Owns an icon made by LoadImage and destroys it.
+class CIcon {
+ public:
+  CIcon() = default;
+  explicit CIcon(HICON handle) : handle_(handle) {}
+  ~CIcon() {
+    if (handle_) DestroyIcon(handle_);
+  }
+  CIcon(const CIcon&) = delete;
+  CIcon& operator=(const CIcon&) = delete;
+  HICON Get() const { return handle_; }
+
+ private:
+  HICON handle_ = nullptr;
+};
+
 // A memory device context compatible with another one.
 class CMemoryDC {
  public:

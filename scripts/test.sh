@@ -10,6 +10,12 @@ jobs=${QUIB_JOBS:-$(nproc)}
 
 bash scripts/install-deps.sh
 
+# The layers: no include from a lower layer into a higher one, nothing of
+# Windows in the portable core. (Each Windows build also links the core with
+# the C and C++ runtime alone: the target quib_core_link_check.)
+echo "== layers"
+python3 scripts/check-layers.py
+
 for preset in native win64 win32; do
   echo "== build $preset"
   cmake --preset "$preset" >/dev/null

@@ -143,20 +143,21 @@ double LongestWait(const std::vector<std::string>& paths, bool background, doubl
   HWND parent = nullptr;
   double longest = 0;
   {
-    CMediaListCtrl list;
+    CUploadList uploads;
+    CMediaListCtrl list(uploads);
     MakeListWindow(parent, list);
-    list.MakeThumbnailsInBackground(background);
+    uploads.MakeThumbnailsInBackground(background);
     CProbe probe(parent);
     Sleep(50);
     const double t0 = Now();
-    for (const std::string& p : paths) list.AddFile(p);
-    while (list.PendingThumbnails() > 0 && Now() - t0 < 600) {
+    for (const std::string& p : paths) uploads.AddFile(p);
+    while (uploads.PendingThumbnails() > 0 && Now() - t0 < 600) {
       Pump();
       MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
     total = Now() - t0;
     longest = probe.Finish(Pump);
-    list.RemoveAll();
+    uploads.RemoveAll();
   }
   DestroyWindow(parent);
   return longest;
@@ -252,9 +253,10 @@ int main(int argc, char** argv) {
     printf("%-40s %10zu bytes\n", "compact thumbnail of one small picture", one.data.bytes.size());
   }
   HWND parent = nullptr;
-  CMediaListCtrl list;
+  CUploadList uploads;
+  CMediaListCtrl list(uploads);
   HWND view = MakeListWindow(parent, list);
-  list.MakeThumbnailsInBackground(true);
+  uploads.MakeThumbnailsInBackground(true);
   // Memory is sampled while the list works too, for its highest figure.
   std::atomic<bool> sampling{true};
   std::atomic<long> highestKb{0};
@@ -274,10 +276,10 @@ int main(int argc, char** argv) {
   };
   row("(before)", 0);
   double t0 = Now();
-  for (const std::string& p : smalls) list.AddFile(p);
+  for (const std::string& p : smalls) uploads.AddFile(p);
   Pump();  // back in the message loop, as after a drop
   row("add " + std::to_string(listCount) + " (entries there)", Now() - t0);
-  list.FinishThumbnails(600000);
+  uploads.FinishThumbnails(600000);
   row("add " + std::to_string(listCount) + " (thumbnails shown)", Now() - t0);
   // Every entry's image asked for once, as scrolling through the whole list.
   t0 = Now();
@@ -296,29 +298,29 @@ int main(int argc, char** argv) {
   list.RemoveSelected();
   Pump();
   row("remove all (selected)", Now() - t0);
-  for (const std::string& p : smalls) list.AddFile(p);
+  for (const std::string& p : smalls) uploads.AddFile(p);
   Pump();
-  list.FinishThumbnails(600000);
+  uploads.FinishThumbnails(600000);
   t0 = Now();
   // A run removes its uploaded entries from the last to the first; the
   // first 500 removals of the full list are timed.
   const int removals = std::min(500, list.GetItemCount());
-  for (int i = 0; i < removals; ++i) list.RemoveAt(list.GetItemCount() - 1);
+  for (int i = 0; i < removals; ++i) uploads.RemoveAt(list.GetItemCount() - 1);
   const double removalSeconds = Now() - t0;
   row("remove " + std::to_string(removals) + " one by one, last first", removalSeconds);
   printf("%-40s %10.2f ms\n", "  per removal", removalSeconds * 1000 / std::max(1, removals));
   // As a run does: the uploaded entry is the first one left.
-  list.RemoveAll();
-  for (const std::string& p : smalls) list.AddFile(p);
+  uploads.RemoveAll();
+  for (const std::string& p : smalls) uploads.AddFile(p);
   Pump();
-  list.FinishThumbnails(600000);
+  uploads.FinishThumbnails(600000);
   t0 = Now();
   const int firstRemovals = std::min(100, list.GetItemCount());
-  for (int i = 0; i < firstRemovals; ++i) list.RemoveAt(0);
+  for (int i = 0; i < firstRemovals; ++i) uploads.RemoveAt(0);
   const double firstSeconds = Now() - t0;
   row("remove " + std::to_string(firstRemovals) + " one by one, first first", firstSeconds);
   printf("%-40s %10.2f ms\n", "  per removal", firstSeconds * 1000 / std::max(1, firstRemovals));
-  list.RemoveAll();
+  uploads.RemoveAll();
   row("remove all", 0);
   sampling = false;
   sampler.join();

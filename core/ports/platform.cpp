@@ -106,6 +106,10 @@ void InstallPlatform(const CPlatform& platform) {
   if (platform.makeWindowQueue) p.makeWindowQueue = platform.makeWindowQueue;
 }
 
+void ResetPlatform() {
+  Installed() = CPlatform();
+}
+
 ICodePage& CodePage() {
   return Or(Installed().codePage, static_cast<ICodePage&>(Defaults().codePage));
 }

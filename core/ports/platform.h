@@ -35,9 +35,11 @@ struct CPlatform {
   WindowQueueFactory makeWindowQueue;
 };
 
-// Replaces the installed ports (those given; empty ones fall back to the
-// defaults). Not thread-safe: call it before any other thread runs.
+// Replaces the installed ports that are given; the others stay. Not
+// thread-safe: call it before any other thread runs.
 void InstallPlatform(const CPlatform& platform);
+// Back to the portable defaults (tests).
+void ResetPlatform();
 
 // The installed ports, or the defaults: code page 1252, std::thread,
 // steady_clock, the C library's files, a file system probe, no media type

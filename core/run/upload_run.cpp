@@ -4,6 +4,7 @@
 
 #include "core/settings/profile.h"
 #include "core/text/text_convert.h"
+#include "core/service/service_client.h"
 #include "core/service/service_listener.h"
 #include "core/service/service_urls.h"
 
@@ -23,10 +24,6 @@ const char kStatusLoadingAlbums[] = "Loading Albums";
 const char kStatusCreatingAlbum[] = "Creating Album";
 const char kStatusUploading[] = "Uploading";
 const char kStatusWaiting[] = "Waiting for Server";
-
-// The service is told which client speaks to it.
-const char kLanguage[] = "DE";
-const char kVersion[] = "1.0";
 
 }  // namespace
 
@@ -56,8 +53,8 @@ int CUploadRun::StartLogIn() {
     }
   }
   SetStatusText(kStatusLogIn);
-  client_.LogIn(QUIB_LOGIN_URL, AnsiToUtf8(username), AnsiToUtf8(password), AnsiToUtf8(kLanguage),
-                AnsiToUtf8(kVersion));
+  client_.LogIn(QUIB_LOGIN_URL, AnsiToUtf8(username), AnsiToUtf8(password),
+                AnsiToUtf8(ServiceLanguage), AnsiToUtf8(ServiceVersion));
   return 0;
 }
 

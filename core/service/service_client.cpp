@@ -6,6 +6,8 @@ const char ServiceCommandLogIn[] = "LogIn";
 const char ServiceCommandDirList[] = "DirList";
 const char ServiceCommandCreateDir[] = "CreateDir";
 const char ServiceCommandUpload[] = "Upload";
+const char ServiceLanguage[] = "DE";
+const char ServiceVersion[] = "1.0";
 
 CServiceClient::CServiceClient(IServiceListener* listener)
     : CServiceClient(listener, std::make_unique<CHttpUpload>()) {}

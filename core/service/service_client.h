@@ -18,6 +18,10 @@ extern const char ServiceCommandDirList[];    // "DirList"
 extern const char ServiceCommandCreateDir[];  // "CreateDir"
 extern const char ServiceCommandUpload[];     // "Upload"
 
+// What the login tells the service about the client that speaks to it.
+extern const char ServiceLanguage[];  // "DE"
+extern const char ServiceVersion[];   // "1.0"
+
 class CServiceClient : public IHttpListener {
  public:
   // Uses the system's HTTP transport.

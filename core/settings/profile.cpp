@@ -42,6 +42,10 @@ std::string ReadImagePath(IProfile& profile) {
   return profile.GetString(ProfileSectionPathHistory, ProfileImagePath);
 }
 
+void WriteImagePath(IProfile& profile, const std::string& path) {
+  profile.WriteString(ProfileSectionPathHistory, ProfileImagePath, path);
+}
+
 int DecideResizeBox(bool isVideo, bool isAudio, int width, int height, IProfile& profile,
                     const std::function<bool()>& askUser) {
   const int askResize = ReadAskResize(profile);

@@ -86,6 +86,8 @@ bool ReadAskFolder(IProfile& profile);
 int ReadAskResize(IProfile& profile);
 int ReadResizeImage(IProfile& profile);
 std::string ReadImagePath(IProfile& profile);
+// The last file taken from the file dialog, whose folder it opens next.
+void WriteImagePath(IProfile& profile, const std::string& path);
 
 // Decides whether and how one file is shrunk before upload. Movies and audio
 // are never shrunk. For a picture of more than 640 x 480 pixels, while

@@ -71,8 +71,19 @@ class CFakeHttpState {
 
   // Waits (hang guard only) until a call of the fake is stalled.
   bool WaitStalled() {
+    return WaitFor([&] { return record.stalled; }, 30000);
+  }
+  // Waits until the condition on the script or record holds (checked under
+  // the lock, whenever the fake changes or every 10 ms); false on time-out.
+  template <typename Condition>
+  bool WaitFor(Condition condition, int timeoutMs) {
     std::unique_lock<std::mutex> guard(lock);
-    return changed.wait_for(guard, std::chrono::seconds(30), [&] { return record.stalled; });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      changed.wait_for(guard, std::chrono::milliseconds(10));
+    }
+    return true;
   }
 };
 

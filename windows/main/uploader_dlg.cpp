@@ -14,7 +14,8 @@
 #include "core/text/file_selection.h"
 #include "core/ports/platform.h"
 #include "core/settings/program_identity.h"
-#include "quib_version.h"
+#include "core/settings/profile.h"
+#include "windows/main/about_dlg.h"
 #include "windows/settings/settings_dlg.h"
 #include "framework/app.h"
 #include "res/resource.h"
@@ -97,23 +98,32 @@ void GrowSelectionBuffer(HWND dialog, OPENFILENAMEA* ofn, bool atOk) {
 // Sees OK before the dialog handles it, for names typed into the field.
 LRESULT CALLBACK FileDialogOkProc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
                                   DWORD_PTR data) {
-  if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
-    GrowSelectionBuffer(dialog, reinterpret_cast<OPENFILENAMEA*>(data), true);
-  } else if (msg == WM_NCDESTROY) {
-    RemoveWindowSubclass(dialog, FileDialogOkProc, kOkSubclassId);
+  try {
+    if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
+      GrowSelectionBuffer(dialog, reinterpret_cast<OPENFILENAMEA*>(data), true);
+    } else if (msg == WM_NCDESTROY) {
+      RemoveWindowSubclass(dialog, FileDialogOkProc, kOkSubclassId);
+    }
+  } catch (...) {
+    // The selection is then refused after the dialog, as one too large.
   }
   return DefSubclassProc(dialog, msg, wp, lp);
 }
 
 // The explorer-style dialog's hook: a child dialog of the file dialog.
 UINT_PTR CALLBACK FileDialogHook(HWND hook, UINT msg, WPARAM, LPARAM lp) {
-  if (msg == WM_INITDIALOG) {
-    SetWindowSubclass(GetParent(hook), FileDialogOkProc, kOkSubclassId, static_cast<DWORD_PTR>(lp));
-  } else if (msg == WM_NOTIFY) {
-    const auto* notify = reinterpret_cast<const OFNOTIFYA*>(lp);
-    if (notify->hdr.code == CDN_SELCHANGE) {
-      GrowSelectionBuffer(GetParent(hook), notify->lpOFN, false);
+  try {
+    if (msg == WM_INITDIALOG) {
+      SetWindowSubclass(GetParent(hook), FileDialogOkProc, kOkSubclassId,
+                        static_cast<DWORD_PTR>(lp));
+    } else if (msg == WM_NOTIFY) {
+      const auto* notify = reinterpret_cast<const OFNOTIFYA*>(lp);
+      if (notify->hdr.code == CDN_SELCHANGE) {
+        GrowSelectionBuffer(GetParent(hook), notify->lpOFN, false);
+      }
     }
+  } catch (...) {
+    // Nothing may leave a hook procedure.
   }
   return 0;
 }
@@ -129,10 +139,7 @@ CUploaderDlg::CUploaderDlg(HWND parent)
           LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0))) {}
 
-CUploaderDlg::~CUploaderDlg() {
-  if (icon_) DestroyIcon(icon_);
-  if (smallIcon_) DestroyIcon(smallIcon_);
-}
+CUploaderDlg::~CUploaderDlg() = default;
 
 BOOL CUploaderDlg::OnInitDialog() {
   add_.Bind(*this, IDC_MAIN_ADD);
@@ -151,13 +158,13 @@ BOOL CUploaderDlg::OnInitDialog() {
     AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, "&Info about " QUIB_WINDOW_TITLE "...");
   }
   accelerators_ = LoadAcceleratorsA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_ACCELERATOR));
-  SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-  SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.Get()));
+  SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
   SetWindowText(QUIB_WINDOW_TITLE);
 
   list_.InitList();
   // Adding a card's worth of camera pictures must not freeze the window.
-  list_.MakeThumbnailsInBackground(true);
+  uploads_.MakeThumbnailsInBackground(true);
 
   // The tiled background, unless the list already has an image. A list view
   // that cannot report its image (Wine's) has none yet.
@@ -179,7 +186,7 @@ BOOL CUploaderDlg::OnInitDialog() {
 
   for (const std::string& name :
        quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "", quib::Paths())) {
-    list_.AddFile(name);
+    uploads_.AddFile(name);
   }
 
   SetFocus(add_.GetSafeHwnd());
@@ -281,7 +288,7 @@ bool CUploaderDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
       }
       return false;
     case WM_QUERYDRAGICON:
-      *result = reinterpret_cast<LRESULT>(icon_);
+      *result = reinterpret_cast<LRESULT>(icon_.Get());
       return true;
     case WM_COPYDATA:
       // TRUE tells a second start that its names arrived.
@@ -303,13 +310,13 @@ bool CUploaderDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
       if (wp) {
         // The process may end any time after this: remove the temporary
         // copies now.
-        list_.RemoveAll();
+        uploads_.RemoveAll();
         EndDialog(0);
       }
       *result = 0;
       return true;
     case WM_DESTROY:
-      list_.RemoveAll();
+      uploads_.RemoveAll();
       return false;
     default:
       return false;
@@ -325,7 +332,7 @@ void CUploaderDlg::OnPaintMinimized() {
   const int cx = GetSystemMetrics(SM_CXICON);
   const int cy = GetSystemMetrics(SM_CYICON);
   DrawIcon(dc, (client.right - client.left - cx + 1) / 2, (client.bottom - client.top - cy + 1) / 2,
-           icon_);
+           icon_.Get());
   EndPaint(GetSafeHwnd(), &paint);
 }
 
@@ -333,7 +340,7 @@ bool CUploaderDlg::OnCopyData(const COPYDATASTRUCT* data) {
   if (!data || data->dwData != COPYDATA_ADD_FILE) return false;
   for (const std::string& name : quib::SplitForwardedPayload(static_cast<const char*>(data->lpData),
                                                              data->cbData, quib::Paths())) {
-    list_.AddFile(name);
+    uploads_.AddFile(name);
   }
   return true;
 }
@@ -350,15 +357,14 @@ void CUploaderDlg::OnCancel() {
 }
 
 bool CUploaderDlg::ConfirmDiscard() {
-  const size_t count = list_.GetItems().size();
+  const size_t count = uploads_.GetItems().size();
   if (count == 0) return true;
   const std::string text = "Discard the " + std::to_string(count) + " file(s) in the upload list?";
   return AppMessageBox(GetSafeHwnd(), text.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 void CUploaderDlg::OnAddFiles() {
-  CWinApp* app = AfxGetApp();
-  const std::string initialDir = app ? app->GetProfileString("PathHistory", "ImagePath") : "";
+  const std::string initialDir = ReadImagePath(GetAppProfile());
   const std::string filter = CommonDialogFilter(kFileFilter);
   CFileDialogState state;
   state.buffer.assign(kSelectionBufferSize, '\0');
@@ -402,15 +408,15 @@ void CUploaderDlg::OnAddFiles() {
   }
   std::string last;
   for (const std::string& path : selection.paths) {
-    list_.AddFile(path);
+    uploads_.AddFile(path);
     last = path;
   }
-  if (app && !last.empty()) app->WriteProfileString("PathHistory", "ImagePath", last.c_str());
+  if (!last.empty()) WriteImagePath(GetAppProfile(), last);
   UpdateButtons();
 }
 
 void CUploaderDlg::OnUpload() {
-  if (list_.GetItems().empty()) {
+  if (uploads_.GetItems().empty()) {
     AppMessageBox(GetSafeHwnd(), "No pictures or movies to upload.", MB_OK | MB_ICONEXCLAMATION);
     return;
   }
@@ -418,25 +424,17 @@ void CUploaderDlg::OnUpload() {
   // run and no removal meanwhile, even if something enables this window.
   if (running_) return;
   running_ = true;
-  list_.HoldReports(true);
+  uploads_.HoldReports(true);
   {
     CTransferDialog transfer(GetSafeHwnd());
-    if (transfer.RunUpload(list_) == IDOK) {
+    if (transfer.RunUpload(uploads_) == IDOK) {
       // Every file of the run leaves the list, also one refused as too big;
       // files that arrived during the run stay for the next one.
-      for (CMediaItem* item : transfer.GetRunItemsLeft()) {
-        const auto& items = list_.GetItems();
-        for (size_t i = 0; i < items.size(); ++i) {
-          if (items[i].get() == item) {
-            list_.RemoveAt(static_cast<int>(i));
-            break;
-          }
-        }
-      }
+      for (CMediaItem* item : transfer.GetRunItemsLeft()) uploads_.RemoveAt(uploads_.IndexOf(item));
     }
   }
   running_ = false;
-  list_.HoldReports(false);
+  uploads_.HoldReports(false);
   UpdateButtons();
 }
 
@@ -454,15 +452,4 @@ void CUploaderDlg::UpdateButtons() {
   enable(remove_.GetSafeHwnd(), selected);
   enable(rotate_.GetSafeHwnd(), selected);
   enable(upload_.GetSafeHwnd(), list_.GetItemCount() > 0);
-}
-
-CAboutDlg::CAboutDlg(HWND parent) : CDialog(IDD_ABOUT, parent) {}
-
-BOOL CAboutDlg::OnInitDialog() {
-  SetWindowText("Info about " QUIB_WINDOW_TITLE);
-  const std::string text =
-      std::string(QUIB_WINDOW_TITLE " Version " QUIB_VERSION_TEXT ", english\r\n") + QUIB_HOME_URL +
-      "\r\n\r\nBRAMWELD software\r\n" + QUIB_CONTACT_URL;
-  SetDlgItemText(IDC_ABOUT_VERSION, text.c_str());
-  return TRUE;
 }

@@ -18,7 +18,7 @@ class CUploaderDlg : public CDialog {
   explicit CUploaderDlg(HWND parent = nullptr);
   ~CUploaderDlg() override;
 
-  CMediaListCtrl& GetList() { return list_; }
+  CUploadList& GetList() { return uploads_; }
 
  protected:
   BOOL OnInitDialog() override;
@@ -40,19 +40,11 @@ class CUploaderDlg : public CDialog {
   void OpenWebPage(const char* url);
   void UpdateButtons();
 
-  HICON icon_;
-  HICON smallIcon_;
+  CIcon icon_;
+  CIcon smallIcon_;
   CSkinButton add_, remove_, rotate_, upload_, settings_, help_, web_;
-  CMediaListCtrl list_;
+  CUploadList uploads_;  // before the window that shows it
+  CMediaListCtrl list_{uploads_};
   HACCEL accelerators_ = nullptr;
   bool running_ = false;  // an upload run is open
-};
-
-// The about box.
-class CAboutDlg : public CDialog {
- public:
-  explicit CAboutDlg(HWND parent);
-
- protected:
-  BOOL OnInitDialog() override;
 };

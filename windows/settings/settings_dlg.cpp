@@ -5,110 +5,18 @@
 
 #include "core/text/text_convert.h"
 #include "res/resource.h"
+#include "core/ports/platform.h"
 #include "core/service/album_list.h"
 
-namespace {
-
-// Carries a check's final event to the dialog's thread: wParam is the
-// result, lParam 1 when the request was cancelled instead.
-constexpr UINT MsgCheckDone = WM_APP + 0x117;
-
-const char kLanguage[] = "DE";
-const char kVersion[] = "1.0";
-
-std::atomic<int> g_liveChecks{0};
-
-}  // namespace
+namespace {}  // namespace
 
 namespace quib {
-
-const char* CheckResultText(int result) {
-  if (result == ResultOk) return "Username and password seem to be correct.";
-  if (result == ResultBadLogin) return "You need valid username and password to upload files.";
-  return "The server is not responding.";
-}
 
 UINT CheckResultIcon(int result) {
   return result == ResultOk ? MB_ICONINFORMATION : MB_ICONSTOP;
 }
 
 }  // namespace quib
-
-// --- CLoginCheck ----------------------------------------------------------
-
-CLoginCheck::CLoginCheck(IServiceListener* listener) : listener_(listener), client_(this) {
-  ++g_liveChecks;
-}
-
-CLoginCheck::~CLoginCheck() {
-  --g_liveChecks;
-}
-
-int CLoginCheck::LiveCount() {
-  return g_liveChecks.load();
-}
-
-void CLoginCheck::Start(const std::string& url, const std::string& username,
-                        const std::string& password, const std::string& language,
-                        const std::string& version) {
-  client_.LogIn(url, username, password, language, version);
-}
-
-void CLoginCheck::Abandon(CLoginCheck* check) {
-  if (!check) return;
-  {
-    std::lock_guard<std::mutex> guard(check->lock_);
-    check->listener_ = nullptr;
-    if (!check->finished_) {
-      // The final event (cancelled, or a result that was just arriving)
-      // deletes the check on the worker thread. Aborting under the lock, since
-      // that final event may delete the check as soon as the lock is free.
-      check->client_.Abort();
-      return;
-    }
-  }
-  // The worker has passed its final event on; deleting waits for it to end.
-  delete check;
-}
-
-void CLoginCheck::Finish(int result, bool aborted) {
-  bool abandoned = false;
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    finished_ = true;
-    if (listener_) {
-      if (aborted)
-        listener_->OnAborted();
-      else
-        listener_->OnLogInDone(result);
-    } else {
-      abandoned = true;
-    }
-  }
-  // The client's final listener call is its last use of itself, so the check
-  // (and the client with it) may go here.
-  if (abandoned) delete this;
-}
-
-void CLoginCheck::OnUploadProgress(int, int) {}
-void CLoginCheck::OnResponseProgress(int, int) {}
-void CLoginCheck::OnLogInDone(int result) {
-  Finish(result, false);
-}
-void CLoginCheck::OnDirListDone(CAlbumList* list, int result) {
-  // Only LogIn is ever sent; a list would be ours to delete.
-  delete list;
-  Finish(result, false);
-}
-void CLoginCheck::OnCreateDirDone(int, int result) {
-  Finish(result, false);
-}
-void CLoginCheck::OnUploadDone(int result) {
-  Finish(result, false);
-}
-void CLoginCheck::OnAborted() {
-  Finish(ResultFailed, true);
-}
 
 // --- CSettingsDlg ---------------------------------------------------------
 
@@ -208,13 +116,15 @@ void CSettingsDlg::OnCheckNow() {
   // The typed values are tried, not stored.
   const std::string username = AnsiToUtf8(GetDlgItemText(IDC_SETTINGS_USERNAME));
   const std::string password = AnsiToUtf8(GetDlgItemText(IDC_SETTINGS_PASSWORD));
+  if (!queue_) queue_ = quib::MakeWindowQueue();
   client_ = new CLoginCheck(this);
-  client_->Start(loginUrl_, username, password, AnsiToUtf8(kLanguage), AnsiToUtf8(kVersion));
+  client_->Start(loginUrl_, username, password, AnsiToUtf8(ServiceLanguage),
+                 AnsiToUtf8(ServiceVersion));
 }
 
 void CSettingsDlg::OnLogInDone(int result) {
   // Worker thread: the window work happens on the dialog's own thread.
-  PostMessageA(GetSafeHwnd(), MsgCheckDone, static_cast<WPARAM>(result), 0);
+  if (queue_) queue_->Post([this, result] { OnCheckDone(result, false); });
 }
 
 void CSettingsDlg::OnDirListDone(CAlbumList* list, int /*result*/) {
@@ -222,15 +132,10 @@ void CSettingsDlg::OnDirListDone(CAlbumList* list, int /*result*/) {
 }
 
 void CSettingsDlg::OnAborted() {
-  PostMessageA(GetSafeHwnd(), MsgCheckDone, static_cast<WPARAM>(ResultFailed), 1);
+  if (queue_) queue_->Post([this] { OnCheckDone(ResultFailed, true); });
 }
 
-bool CSettingsDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
-  if (msg == MsgCheckDone) {
-    OnCheckDone(static_cast<int>(wp), lp != 0);
-    *result = 0;
-    return true;
-  }
+bool CSettingsDlg::OnMessage(UINT msg, WPARAM /*wp*/, LPARAM /*lp*/, LRESULT* /*result*/) {
   if (msg == WM_DESTROY) {
     // A check still running must not report to a dialog that is gone.
     CLoginCheck::Abandon(std::exchange(client_, nullptr));

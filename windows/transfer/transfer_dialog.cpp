@@ -9,7 +9,7 @@
 
 #include "core/media/media_item.h"
 #include "windows/common/item_bitmap.h"
-#include "windows/upload_list/media_list_ctrl.h"
+#include "core/media/upload_list.h"
 #include "core/settings/profile.h"
 #include "windows/album/folder_dlg.h"
 #include "windows/album/folder_name_dlg.h"
@@ -17,13 +17,10 @@
 #include "windows/resize/resize_dlg.h"
 #include "adapters/gdiplus.h"
 #include "res/resource.h"
-#include "core/service/album_list.h"
 #include "core/run/run_progress.h"
 
 namespace {
 
-// A report of the client is waiting in the queue.
-constexpr UINT MsgRunEvent = WM_APP + 0x31;
 constexpr UINT_PTR ProgressTimerId = 1;
 constexpr UINT ProgressTimerMs = 200;
 // Fires once after "Cancel upload" while a request is in flight.
@@ -109,208 +106,41 @@ struct CGdipImage {
 
 }  // namespace
 
-// The service client as the run sees it. Each command marks a request in
-// flight first, since its final report may come back before the call returns.
-class CTransferDialog::CClientPort : public IRunClient {
+namespace {
+
+class CAlbumPrompt : public IAlbumPrompt {
  public:
-  explicit CClientPort(CTransferDialog& dialog) : dialog_(dialog) {}
-  void LogIn(const std::string& url, const std::string& username, const std::string& password,
-             const std::string& language, const std::string& version) override {
-    dialog_.BeginRequest();
-    dialog_.client_->LogIn(url, username, password, language, version);
-  }
-  void DirList() override {
-    dialog_.BeginRequest();
-    dialog_.client_->DirList();
-  }
-  void CreateDir(const std::string& name) override {
-    dialog_.BeginRequest();
-    dialog_.client_->CreateDir(name);
-  }
-  void Upload(unsigned int albumId, const std::string& filename, const std::string& keyword,
-              const std::string& desc, const std::string& mimeType,
-              const std::string& path) override {
-    dialog_.BeginRequest();
-    // The worker reports this body's bytes from now on.
-    dialog_.bodySent_ = 0;
-    dialog_.bodyTotal_ = 0;
-    dialog_.bodyIndex_ = dialog_.state_.index;
-    dialog_.client_->Upload(albumId, filename, keyword, desc, mimeType, path);
-  }
-  void Abort() override { dialog_.client_->Abort(); }
+  explicit CAlbumPrompt(HWND owner) : dialog_(owner) {}
+  void AddAlbum(int id, const std::string& name) override { dialog_.AddAlbum(id, name); }
+  int DoModal() override { return static_cast<int>(dialog_.DoModal()); }
+  int GetSelectedAlbumId() const override { return dialog_.GetSelectedAlbumId(); }
 
  private:
-  CTransferDialog& dialog_;
+  CFolderDlg dialog_;
 };
 
-// The run's files as the dialog took them when the run started. Index i is
-// the run's file i, wherever the list holds it now: files that arrive during
-// the run are appended to the list and never become part of it.
-class CTransferDialog::CItemsPort : public IRunItems {
- public:
-  CItemsPort(CMediaListCtrl& list, std::vector<CMediaItem*>& items) : list_(list), items_(items) {}
-  int Count() const override { return static_cast<int>(items_.size()); }
-  std::string GetName(int i) const override { return At(i).GetName(); }
-  std::string GetKeywords(int i) const override { return At(i).GetKeywords(); }
-  std::string GetDescription(int i) const override { return At(i).GetDescription(); }
-  bool IsVideo(int i) const override { return At(i).IsVideo(); }
-  bool IsAudio(int i) const override { return At(i).IsAudio(); }
-  int GetWidth(int i) const override { return At(i).GetWidth(); }
-  int GetHeight(int i) const override { return At(i).GetHeight(); }
-  std::string GetPath(int i) const override { return At(i).GetPath(); }
-  std::string GetMimeType(int i) const override { return At(i).GetMimeType(); }
-  bool Resize(int i, int cx, int cy) override { return At(i).Resize(cx, cy); }
-  void RemoveAt(int i) override {
-    CMediaItem*& item = items_.at(static_cast<size_t>(i));
-    const int position = PositionOf(list_, item);
-    if (position >= 0) list_.RemoveAt(position);
-    item = nullptr;
-  }
+}  // namespace
 
-  // Where the list holds item now; -1 when it does not.
-  static int PositionOf(const CMediaListCtrl& list, const CMediaItem* item) {
-    const auto& items = list.GetItems();
-    for (size_t i = 0; i < items.size(); ++i) {
-      if (items[i].get() == item) return static_cast<int>(i);
-    }
-    return -1;
-  }
+CTransferDialog::CTransferDialog(HWND parent)
+    : CDialog(IDD_TRANSFER, parent), run_(*this, GetAppProfile()) {}
 
- private:
-  CMediaItem& At(int i) const { return *items_.at(static_cast<size_t>(i)); }
-  CMediaListCtrl& list_;
-  std::vector<CMediaItem*>& items_;
-};
+CTransferDialog::~CTransferDialog() = default;
 
-class CTransferDialog::CPromptsPort : public IRunPrompts {
- public:
-  explicit CPromptsPort(CTransferDialog& dialog) : dialog_(dialog) {}
-
-  int AskLogin(std::string& username, std::string& password) override {
-    CLoginDlg login(dialog_.PromptOwner());
-    const int result = static_cast<int>(login.DoModal());
-    username = login.GetUsername();
-    password = login.GetPassword();
-    return result;
-  }
-  bool IsClosing() override { return dialog_.IsClosing(); }
-  std::unique_ptr<IAlbumPrompt> CreateAlbumPrompt() override {
-    return std::make_unique<CAlbumPrompt>(dialog_.PromptOwner());
-  }
-  int AskAlbumName(std::string& name) override {
-    CFolderNameDlg nameDlg(dialog_.PromptOwner());
-    const int result = static_cast<int>(nameDlg.DoModal());
-    name = nameDlg.GetAlbumName();
-    return result;
-  }
-  int AskResize() override {
-    CResizeDlg resize(dialog_.PromptOwner());
-    return static_cast<int>(resize.DoModal());
-  }
-  void ShowMessage(const std::string& text, unsigned type) override {
-    AppMessageBox(dialog_.PromptOwner(), text.c_str(), MB_OK | type);
-  }
-  void StatusChanged() override { dialog_.Repaint(); }
-  void PostOk() override {
-    dialog_.runFinished_ = true;
-    Post(IDOK);
-  }
-  void PostCancel() override { Post(IDCANCEL); }
-
- private:
-  class CAlbumPrompt : public IAlbumPrompt {
-   public:
-    explicit CAlbumPrompt(HWND owner) : dialog_(owner) {}
-    void AddAlbum(int id, const std::string& name) override { dialog_.AddAlbum(id, name); }
-    int DoModal() override { return static_cast<int>(dialog_.DoModal()); }
-    int GetSelectedAlbumId() const override { return dialog_.GetSelectedAlbumId(); }
-
-   private:
-    CFolderDlg dialog_;
-  };
-
-  void Post(WORD command) {
-    if (HWND window = dialog_.GetSafeHwnd()) {
-      PostMessageA(window, WM_COMMAND, MAKEWPARAM(command, 0), 0);
-    }
-  }
-
-  CTransferDialog& dialog_;
-};
-
-CTransferDialog::CTransferDialog(HWND parent) : CDialog(IDD_TRANSFER, parent) {}
-
-CTransferDialog::~CTransferDialog() {
-  // RunUpload has already let go of the last request; this covers a dialog
-  // destroyed while a run is still unwinding.
-  StopRequest();
-  client_.reset();
-}
-
-INT_PTR CTransferDialog::RunUpload(CMediaListCtrl& list) {
-  SetUploadList(&list);
-  runFinished_ = false;
-  abortedAt_ = 0;
-  bodyIndex_ = -1;
-  client_ = std::make_unique<CServiceClient>(this, CreateTransport());
-  CClientPort clientPort(*this);
-  CItemsPort itemsPort(list, runItems_);
-  CPromptsPort promptsPort(*this);
-  CUploadRun run(state_, clientPort, itemsPort, promptsPort, GetAppProfile());
-  run_ = &run;
-
+INT_PTR CTransferDialog::RunUpload(CUploadList& list) {
+  run_.TakeItems(list);
   INT_PTR result = IDCANCEL;
   // Without credentials the run ends here: no window, no request.
-  if (run.StartLogIn() == 0) {
+  if (run_.Start(CreateTransport()) == 0) {
     // A quit ends the loop with whatever it likes: only the run says OK.
-    result = DoModal() == IDOK && runFinished_ ? IDOK : IDCANCEL;
-    // Esc ends the loop even while a request runs.
-    StopRequest();
+    result = DoModal() == IDOK && run_.IsFinished() ? IDOK : IDCANCEL;
   }
-  // A request still running now is abandoned by its transport, which
-  // reports nothing more; one that ended has queued its report.
-  client_.reset();
-
-  // What the window did not get to: only an accepted file still matters.
-  std::deque<CRunEvent> late;
-  {
-    std::lock_guard<std::mutex> lock(eventLock_);
-    late.swap(events_);
-    requestInFlight_ = false;
-  }
-  for (const CRunEvent& event : late) {
-    if (event.kind == CRunEvent::UploadDone) run.OnUploadDoneAfterEnd(event.result);
-  }
-  run_ = nullptr;
-  list_ = nullptr;
+  // Esc ends the loop even while a request runs.
+  run_.Finish();
   return result;
 }
 
-std::vector<CMediaItem*> CTransferDialog::GetRunItemsLeft() const {
-  std::vector<CMediaItem*> left;
-  for (CMediaItem* item : runItems_) {
-    if (item) left.push_back(item);
-  }
-  return left;
-}
-
-void CTransferDialog::SetUploadList(CMediaListCtrl* list) {
-  list_ = list;
-  runItems_.clear();
-  if (!list) return;
-  for (const auto& item : list->GetItems()) runItems_.push_back(item.get());
-}
-
-const CMediaItem* CTransferDialog::RunItem(int index) const {
-  if (index < 0 || static_cast<size_t>(index) >= runItems_.size()) return nullptr;
-  return runItems_[static_cast<size_t>(index)];
-}
-
-bool CTransferDialog::IsClosing() const {
-  HWND window = GetSafeHwnd();
-  if (window && !IsWindow(window)) return true;
-  MSG msg;
-  return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
+void CTransferDialog::SetUploadList(CUploadList* list) {
+  if (list) run_.TakeItems(*list);
 }
 
 std::unique_ptr<CHttpUpload> CTransferDialog::CreateTransport() {
@@ -318,13 +148,13 @@ std::unique_ptr<CHttpUpload> CTransferDialog::CreateTransport() {
 }
 
 void CTransferDialog::SetStatusText(const std::string& text) {
-  state_.SetStatusText(text);
+  run_.State().SetStatusText(text);
   Repaint();
 }
 
 void CTransferDialog::Repaint() {
-  std::lock_guard<std::mutex> lock(eventLock_);
-  if (eventWindow_) InvalidateRect(eventWindow_, nullptr, TRUE);
+  std::lock_guard<std::mutex> lock(windowLock_);
+  if (window_) InvalidateRect(window_, nullptr, TRUE);
 }
 
 HWND CTransferDialog::PromptOwner() const {
@@ -332,129 +162,46 @@ HWND CTransferDialog::PromptOwner() const {
   return window ? window : GetParentHwnd();
 }
 
-// Progress changes only display values, so it is taken on the worker.
-void CTransferDialog::OnUploadProgress(int sent, int total) {
-  bodySent_ = sent;
-  bodyTotal_ = total;
-  if (run_) {
-    run_->OnUploadProgress(sent, total);
-  } else {
-    state_.progressValue = sent;
-    state_.progressTotal = total;
-  }
+void CTransferDialog::Post(WORD command) {
+  if (HWND window = GetSafeHwnd()) PostMessageA(window, WM_COMMAND, MAKEWPARAM(command, 0), 0);
 }
 
-void CTransferDialog::OnResponseProgress(int received, int available) {
-  state_.progressValue = received;
-  state_.progressTotal = available;
+int CTransferDialog::AskLogin(std::string& username, std::string& password) {
+  CLoginDlg login(PromptOwner());
+  const int result = static_cast<int>(login.DoModal());
+  username = login.GetUsername();
+  password = login.GetPassword();
+  return result;
 }
 
-void CTransferDialog::OnLogInDone(int result) {
-  CRunEvent event;
-  event.kind = CRunEvent::LogInDone;
-  event.result = result;
-  QueueEvent(std::move(event));
+std::unique_ptr<IAlbumPrompt> CTransferDialog::CreateAlbumPrompt() {
+  return std::make_unique<CAlbumPrompt>(PromptOwner());
 }
 
-void CTransferDialog::OnDirListDone(CAlbumList* list, int result) {
-  CRunEvent event;
-  event.kind = CRunEvent::DirListDone;
-  event.result = result;
-  if (list) {
-    // Copied here: the list is ours to delete, and this thread is about to end.
-    event.hasAlbums = true;
-    std::string id;
-    std::string name;
-    for (int i = 0; list->GetAt(i, id, name); ++i) event.albums.emplace_back(id, name);
-    delete list;
-  }
-  QueueEvent(std::move(event));
+int CTransferDialog::AskAlbumName(std::string& name) {
+  CFolderNameDlg nameDlg(PromptOwner());
+  const int result = static_cast<int>(nameDlg.DoModal());
+  name = nameDlg.GetAlbumName();
+  return result;
 }
 
-void CTransferDialog::OnCreateDirDone(int albumId, int result) {
-  CRunEvent event;
-  event.kind = CRunEvent::CreateDirDone;
-  event.albumId = albumId;
-  event.result = result;
-  QueueEvent(std::move(event));
+int CTransferDialog::AskResize() {
+  CResizeDlg resize(PromptOwner());
+  return static_cast<int>(resize.DoModal());
 }
 
-void CTransferDialog::OnUploadDone(int result) {
-  CRunEvent event;
-  event.kind = CRunEvent::UploadDone;
-  event.result = result;
-  QueueEvent(std::move(event));
+void CTransferDialog::ShowMessage(const std::string& text, unsigned type) {
+  AppMessageBox(PromptOwner(), text.c_str(), MB_OK | type);
 }
 
-void CTransferDialog::OnAborted() {
-  CRunEvent event;
-  event.kind = CRunEvent::Aborted;
-  QueueEvent(std::move(event));
-}
-
-void CTransferDialog::BeginRequest() {
-  std::lock_guard<std::mutex> lock(eventLock_);
-  requestInFlight_ = true;
-}
-
-void CTransferDialog::QueueEvent(CRunEvent event) {
-  std::lock_guard<std::mutex> lock(eventLock_);
-  events_.push_back(std::move(event));
-  requestInFlight_ = false;
-  requestEnded_.notify_all();
-  // Without a window yet, OnInitDialog posts for what is waiting.
-  if (eventWindow_) PostMessageA(eventWindow_, MsgRunEvent, 0, 0);
-}
-
-bool CTransferDialog::IsRequestInFlight() const {
-  std::lock_guard<std::mutex> lock(eventLock_);
-  return requestInFlight_;
-}
-
-void CTransferDialog::AbortRequest() {
-  if (!client_) return;
-  // Also unblocks a request that waits on a stalled server.
-  client_->Abort();
-  if (!abortedAt_) abortedAt_ = GetTickCount();
-}
-
-void CTransferDialog::StopRequest() {
-  if (!IsRequestInFlight()) return;
-  AbortRequest();
-  // What is left of the grace period that began with the first cancel.
-  const DWORD waited = GetTickCount() - abortedAt_;
-  if (waited >= AbortGraceMs) return;
-  std::unique_lock<std::mutex> lock(eventLock_);
-  requestEnded_.wait_for(lock, std::chrono::milliseconds(AbortGraceMs - waited),
-                         [this] { return !requestInFlight_; });
-}
-
-void CTransferDialog::OnRunEvent() {
-  CRunEvent event;
-  {
-    std::lock_guard<std::mutex> lock(eventLock_);
-    if (events_.empty()) return;
-    event = std::move(events_.front());
-    events_.pop_front();
-  }
-  if (!run_) return;
-  switch (event.kind) {
-    case CRunEvent::LogInDone:
-      run_->OnLogInDone(event.result);
-      break;
-    case CRunEvent::DirListDone:
-      run_->OnDirListDone(event.hasAlbums ? &event.albums : nullptr, event.result);
-      break;
-    case CRunEvent::CreateDirDone:
-      run_->OnCreateDirDone(event.albumId, event.result);
-      break;
-    case CRunEvent::UploadDone:
-      run_->OnUploadDone(event.result);
-      break;
-    case CRunEvent::Aborted:
-      run_->OnAborted();
-      break;
-  }
+// True when the program is ending: a WM_QUIT waits in this thread's queue
+// (it ends every modal loop, which then returns what it likes), or the
+// window is gone.
+bool CTransferDialog::IsClosing() {
+  HWND window = GetSafeHwnd();
+  if (window && !IsWindow(window)) return true;
+  MSG msg;
+  return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
 }
 
 BOOL CTransferDialog::OnInitDialog() {
@@ -474,27 +221,23 @@ BOOL CTransferDialog::OnInitDialog() {
   SetTimer(GetSafeHwnd(), ProgressTimerId, ProgressTimerMs, nullptr);
   AddProgressLine();
   CenterWindow();
-
-  // From now on reports reach the window; wake it for those that came early.
   {
-    std::lock_guard<std::mutex> lock(eventLock_);
-    eventWindow_ = GetSafeHwnd();
-    for (size_t i = 0; i < events_.size(); ++i) PostMessageA(eventWindow_, MsgRunEvent, 0, 0);
+    std::lock_guard<std::mutex> lock(windowLock_);
+    window_ = GetSafeHwnd();
   }
   return TRUE;
 }
 
 bool CTransferDialog::OnCommand(WORD id, WORD code, HWND control) {
   if (id == IDC_TRANSFER_CANCEL) {
-    if (code == BN_CLICKED && client_ && IsRequestInFlight()) {
-      AbortRequest();
-      // A request that cannot follow the abort at once ends the run anyway.
+    if (code == BN_CLICKED && run_.Cancel()) {
+      // A request that cannot follow the cancel at once ends the run anyway.
       SetTimer(GetSafeHwnd(), AbortGraceTimerId, AbortGraceMs, nullptr);
     }
     return true;
   }
   // Esc ends the loop at once; the request's grace period starts now.
-  if (id == IDCANCEL && IsRequestInFlight()) AbortRequest();
+  if (id == IDCANCEL) run_.Cancel();
   return CDialog::OnCommand(id, code, control);
 }
 
@@ -507,13 +250,9 @@ bool CTransferDialog::OnMessage(UINT msg, WPARAM wp, LPARAM /*lp*/, LRESULT* res
     case WM_TIMER:
       OnTimer(static_cast<UINT_PTR>(wp));
       return false;
-    case MsgRunEvent:
-      OnRunEvent();
-      *result = 0;
-      return true;
     case WM_DESTROY: {
-      std::lock_guard<std::mutex> lock(eventLock_);
-      eventWindow_ = nullptr;
+      std::lock_guard<std::mutex> lock(windowLock_);
+      window_ = nullptr;
       return false;
     }
     default:
@@ -533,13 +272,14 @@ bool CTransferDialog::WantsClassicProgressBar(DWORD platformId, DWORD major, DWO
 void CTransferDialog::OnTimer(UINT_PTR id) {
   if (id == AbortGraceTimerId) {
     KillTimer(GetSafeHwnd(), AbortGraceTimerId);
-    if (IsRequestInFlight()) EndDialog(IDCANCEL);
+    if (run_.IsRequestInFlight()) EndDialog(IDCANCEL);
     return;
   }
-  const int total = state_.progressTotal;
+  const TransferRunState& state = run_.State();
+  const int total = state.progressTotal;
   if (total > 0 && progress_) {
     SendMessageA(progress_, PBM_SETPOS,
-                 static_cast<WPARAM>(ProgressPercent(state_.progressValue, total)), 0);
+                 static_cast<WPARAM>(ProgressPercent(state.progressValue, total)), 0);
   }
   UpdateProgressLine();
 }
@@ -548,10 +288,13 @@ void CTransferDialog::AddProgressLine() {
   runProgress_.reset();
   progressLine_ = nullptr;
   // A single file needs no place in the run: that window stays as it was.
-  if (runItems_.size() < 2) return;
+  if (run_.ItemCount() < 2) return;
   std::vector<long long> sizes;
-  sizes.reserve(runItems_.size());
-  for (const CMediaItem* item : runItems_) sizes.push_back(item ? item->GetFileSize() : 0);
+  sizes.reserve(static_cast<size_t>(run_.ItemCount()));
+  for (int i = 0; i < run_.ItemCount(); ++i) {
+    const CMediaItem* item = run_.Item(i);
+    sizes.push_back(item ? item->GetFileSize() : 0);
+  }
   runProgress_ = std::make_unique<CRunProgress>();
   runProgress_->Start(sizes);
   progressStart_ = GetTickCount();
@@ -575,9 +318,10 @@ void CTransferDialog::UpdateProgressLine() {
   if (!runProgress_ || !progressLine_) return;
   // Without a request of the run (a test drives the values) the file in
   // flight is the run's.
-  const int index = bodyIndex_ >= 0 ? bodyIndex_.load() : state_.index;
+  const int index = run_.BodyIndex() >= 0 ? run_.BodyIndex() : run_.State().index;
   if (index >= 0) {
-    runProgress_->Sample((GetTickCount() - progressStart_) / 1000.0, index, bodySent_, bodyTotal_);
+    runProgress_->Sample((GetTickCount() - progressStart_) / 1000.0, index, run_.BodySent(),
+                         run_.BodyTotal());
   }
   // U+00B7 between the parts, whatever the code page.
   const std::string line = runProgress_->Line("\xC2\xB7");
@@ -608,7 +352,7 @@ void CTransferDialog::OnPaint() {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(GetSafeHwnd(), &paint);
   if (!dc) return;
-  const CMediaItem* item = RunItem(state_.index);
+  const CMediaItem* item = run_.Item(run_.State().index);
   if (EnsureGdiplus()) {
     // Released (in reverse order) before EndPaint.
     CGdipGraphics graphics(dc);
@@ -647,7 +391,7 @@ void CTransferDialog::OnPaint() {
       }
       textX = client.left + TextX;
     }
-    const std::wstring text = ToWide(FormatPaintText(state_.GetStatusText(), item));
+    const std::wstring text = ToWide(FormatPaintText(run_.State().GetStatusText(), item));
     if (graphics.handle && font.handle && brush.handle) {
       // Anchored at a point: an empty layout box, no string format.
       const Gdiplus::RectF origin(static_cast<Gdiplus::REAL>(textX),

@@ -1,40 +1,24 @@
 // The small modal window of an upload run: status, the file in flight with
-// its thumbnail, a progress bar and a cancel button. It owns the run's
-// service client and is its listener.
-//
-// The client reports on the request's worker thread. Progress only changes
-// display values, so it is taken there; every other report is queued and
-// carried over to this window's thread by a posted message, where the run
-// takes its next step (prompts, message boxes, list changes, next request).
-// Reports that arrive before the window exists wait in the queue until it
-// does.
-//
-// The window never waits for a request for long: a cancelled request that
-// does not end at once (a write to a server that stopped reading cannot be
-// aborted under Wine) is left to end on its own; the transport then tells
-// this dialog nothing more.
+// its thumbnail, a progress bar and a cancel button. The run itself
+// (CTransferRun) lives in the core; this window shows what it reports and
+// gives it its prompts and message boxes.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "core/run/transfer_run.h"
 #include "framework/dialog.h"
-#include "core/service/service_client.h"
-#include "core/run/upload_run.h"
 
 class CMediaItem;
-class CMediaListCtrl;
 class CRunProgress;
-class CUploadRun;
+class CUploadList;
 
-class CTransferDialog : public CDialog, public IServiceListener {
+class CTransferDialog : public CDialog, public IRunPrompts {
  public:
   explicit CTransferDialog(HWND parent);
   ~CTransferDialog() override;
@@ -44,30 +28,20 @@ class CTransferDialog : public CDialog, public IServiceListener {
   // program is closing). Files that arrived have been removed from the list.
   // The run takes the files the list holds when it starts; files added
   // meanwhile are not part of it.
-  INT_PTR RunUpload(CMediaListCtrl& list);
+  INT_PTR RunUpload(CUploadList& list);
   // The files of the last run that are still in the list (after a result of
   // 1, those refused as too big).
-  std::vector<CMediaItem*> GetRunItemsLeft() const;
+  std::vector<CMediaItem*> GetRunItemsLeft() const { return run_.ItemsLeft(); }
 
-  // How long a cancelled request may take to end before the window stops
-  // waiting for it.
-  static constexpr UINT AbortGraceMs = 300;
+  static constexpr UINT AbortGraceMs = CTransferRun::AbortGraceMs;
 
   // Stores the status word and repaints.
   void SetStatusText(const std::string& text);
-  TransferRunState& GetRunState() { return state_; }
+  TransferRunState& GetRunState() { return run_.State(); }
+  CTransferRun& GetRun() { return run_; }
   // The files whose facts are shown (index i of the run is item i); tests set
   // them without a run.
-  void SetUploadList(CMediaListCtrl* list);
-
-  // IServiceListener, called on the request's worker thread.
-  void OnUploadProgress(int sent, int total) override;
-  void OnResponseProgress(int received, int available) override;
-  void OnLogInDone(int result) override;
-  void OnDirListDone(CAlbumList* list, int result) override;
-  void OnCreateDirDone(int albumId, int result) override;
-  void OnUploadDone(int result) override;
-  void OnAborted() override;
+  void SetUploadList(CUploadList* list);
 
   // The text painted beside the thumbnail (or alone without a file).
   static std::string FormatPaintText(const std::string& status, const CMediaItem* item);
@@ -80,6 +54,18 @@ class CTransferDialog : public CDialog, public IServiceListener {
   // Whether this system version draws the bar without visual style.
   static bool WantsClassicProgressBar(DWORD platformId, DWORD major, DWORD minor);
 
+  // IRunPrompts: the run's prompts and messages, owned by this window (or by
+  // the window that opened it, before this one exists).
+  int AskLogin(std::string& username, std::string& password) override;
+  std::unique_ptr<IAlbumPrompt> CreateAlbumPrompt() override;
+  int AskAlbumName(std::string& name) override;
+  int AskResize() override;
+  void ShowMessage(const std::string& text, unsigned type) override;
+  bool IsClosing() override;
+  void StatusChanged() override { Repaint(); }
+  void PostOk() override { Post(IDOK); }
+  void PostCancel() override { Post(IDCANCEL); }
+
  protected:
   // The transport of the run's service client; tests give one of their own.
   virtual std::unique_ptr<CHttpUpload> CreateTransport();
@@ -89,70 +75,24 @@ class CTransferDialog : public CDialog, public IServiceListener {
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) override;
 
  private:
-  class CClientPort;
-  class CItemsPort;
-  class CPromptsPort;
-
-  // A report of the client, waiting for the window's thread.
-  struct CRunEvent {
-    enum Kind { LogInDone, DirListDone, CreateDirDone, UploadDone, Aborted };
-    Kind kind = Aborted;
-    int result = 0;
-    int albumId = 0;
-    bool hasAlbums = false;
-    RunAlbumList albums;
-  };
-
   void OnPaint();
   void OnTimer(UINT_PTR id);
   // Grows the window by the progress line, for a run of several files.
   void AddProgressLine();
   void UpdateProgressLine();
-  void OnRunEvent();
-  // Queues a final report of the request in flight and wakes the window.
-  void QueueEvent(CRunEvent event);
-  // Marks a request as started; its final report clears the mark.
-  void BeginRequest();
-  bool IsRequestInFlight() const;
-  // Cancels the request in flight, once; the grace period starts then.
-  void AbortRequest();
-  // After the modal loop: a request still running is cancelled, and its
-  // final report awaited until AbortGraceMs after the cancel at most.
-  void StopRequest();
-  // The run's file at index, or null (outside the run, or removed).
-  const CMediaItem* RunItem(int index) const;
-  // True when the program is ending: a WM_QUIT waits in this thread's queue
-  // (it ends every modal loop, which then returns what it likes), or the
-  // window is gone.
-  bool IsClosing() const;
+  // Any thread: the status changed.
   void Repaint();
   // The window prompts and message boxes belong to.
   HWND PromptOwner() const;
+  void Post(WORD command);
 
-  TransferRunState state_;
-  std::unique_ptr<CServiceClient> client_;
-  CMediaListCtrl* list_ = nullptr;
-  // The run's files, taken when it starts; an entry is null once the run
-  // removed it from the list.
-  std::vector<CMediaItem*> runItems_;
-  CUploadRun* run_ = nullptr;
-  bool runFinished_ = false;  // the final message was shown and OK posted
-  DWORD abortedAt_ = 0;       // tick of the first Abort of a request in flight, or 0
+  CTransferRun run_;
   HWND progress_ = nullptr;
   std::unique_ptr<CRunProgress> runProgress_;
   HWND progressLine_ = nullptr;
   std::string progressLineText_;
   DWORD progressStart_ = 0;
-  // The body in flight, for the progress line: its run index (set when its
-  // request starts) and the bytes the worker reports.
-  std::atomic<int> bodyIndex_{-1};
-  std::atomic<long long> bodySent_{0};
-  std::atomic<long long> bodyTotal_{0};
-
-  // Shared with the worker threads.
-  mutable std::mutex eventLock_;
-  std::condition_variable requestEnded_;
-  std::deque<CRunEvent> events_;
-  HWND eventWindow_ = nullptr;  // set while the window exists
-  bool requestInFlight_ = false;
+  // The window while it exists, for repaints asked on a worker.
+  mutable std::mutex windowLock_;
+  HWND window_ = nullptr;
 };

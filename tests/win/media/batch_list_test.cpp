@@ -6,6 +6,7 @@
 
 #include "adapters/picture_work_win.h"
 #include "core/media/media_item.h"
+#include "core/media/upload_list.h"
 #include "windows/common/item_bitmap.h"
 #include "windows/upload_list/media_list_ctrl.h"
 #include "tests/win/media/media_test_util.h"
@@ -24,11 +25,11 @@ class BatchListTest : public testing::Test {
     ASSERT_TRUE(view);
     list_.Attach(view);
     list_.InitList();
-    list_.MakeThumbnailsInBackground(true);
+    uploads_.MakeThumbnailsInBackground(true);
   }
   void TearDown() override {
-    list_.RemoveAll();
-    list_.StopThumbnails();
+    uploads_.RemoveAll();
+    uploads_.StopThumbnails();
     DestroyWindow(parent_);
     EXPECT_EQ(NewTempFiles(), tempBefore_) << "temporary copies left behind";
   }
@@ -95,7 +96,7 @@ class BatchListTest : public testing::Test {
   // Every entry shows its item's thumbnail, made from the item's current
   // file as the list would make it at once.
   void ExpectThumbnailsOfTheirFiles() {
-    const auto& items = list_.GetItems();
+    const auto& items = uploads_.GetItems();
     ASSERT_EQ(ImageList_GetImageCount(Images()), CMediaListCtrl::ImageSlots + 1);
     for (size_t i = 0; i < items.size(); ++i) {
       SCOPED_TRACE(items[i]->GetName());
@@ -113,7 +114,8 @@ class BatchListTest : public testing::Test {
   CTestDir dir_;
   std::set<std::string> tempBefore_;
   HWND parent_ = nullptr;
-  CMediaListCtrl list_;
+  CUploadList uploads_;
+  CMediaListCtrl list_{uploads_};
 };
 
 const COLORREF Fills[] = {RGB(30, 60, 200), RGB(20, 160, 40), RGB(200, 200, 30), RGB(90, 20, 120),
@@ -123,7 +125,7 @@ TEST_F(BatchListTest, EntriesAppearAtOnceAndEachThumbnailLandsOnItsOwnEntry) {
   std::vector<std::string> names;
   for (int i = 0; i < 8; ++i) {
     names.push_back("pic" + std::to_string(i) + ".jpg");
-    ASSERT_TRUE(list_.AddFile(Picture(names.back(), Fills[i])));
+    ASSERT_TRUE(uploads_.AddFile(Picture(names.back(), Fills[i])));
   }
   // Nothing is decoded on this thread: the entries are there with their
   // captions and white placeholders, and the pixel size is read from the
@@ -136,11 +138,11 @@ TEST_F(BatchListTest, EntriesAppearAtOnceAndEachThumbnailLandsOnItsOwnEntry) {
     EXPECT_TRUE(Shown(i) == white);
   }
   EXPECT_EQ(white.At(52, 39), 0xFFFFFFu);
-  EXPECT_EQ(list_.GetItems()[3]->GetWidth(), 640);
-  EXPECT_EQ(list_.GetItems()[3]->GetHeight(), 480);
+  EXPECT_EQ(uploads_.GetItems()[3]->GetWidth(), 640);
+  EXPECT_EQ(uploads_.GetItems()[3]->GetHeight(), 480);
 
-  ASSERT_TRUE(PumpUntil([&] { return list_.PendingThumbnails() == 0; }))
-      << "thumbnails still pending: " << list_.PendingThumbnails();
+  ASSERT_TRUE(PumpUntil([&] { return uploads_.PendingThumbnails() == 0; }))
+      << "thumbnails still pending: " << uploads_.PendingThumbnails();
   ExpectThumbnailsOfTheirFiles();
   // Distinct files, distinct thumbnails: none landed on a neighbour.
   for (int i = 1; i < 8; ++i) EXPECT_FALSE(Shown(i) == Shown(i - 1));
@@ -148,32 +150,32 @@ TEST_F(BatchListTest, EntriesAppearAtOnceAndEachThumbnailLandsOnItsOwnEntry) {
 
 TEST_F(BatchListTest, RemovalTurnAndEditOfPendingEntriesLandRight) {
   for (int i = 0; i < 8; ++i) {
-    ASSERT_TRUE(list_.AddFile(Picture("p" + std::to_string(i) + ".jpg", Fills[i])));
+    ASSERT_TRUE(uploads_.AddFile(Picture("p" + std::to_string(i) + ".jpg", Fills[i])));
   }
   // All before a single finished thumbnail is taken on this thread.
-  ASSERT_TRUE(list_.RemoveAt(2));
+  ASSERT_TRUE(uploads_.RemoveAt(2));
   Select(0);
   list_.RotateSelected();
   Select(4);  // p5 after the removal
   ASSERT_TRUE(list_.RemoveSelected());
-  list_.GetItems()[3]->SetName("renamed.jpg");  // p4
+  uploads_.GetItems()[3]->SetName("renamed.jpg");  // p4
   list_.RefreshEntry(3);
 
-  ASSERT_TRUE(list_.FinishThumbnails(WaitMs)) << "pending: " << list_.PendingThumbnails();
+  ASSERT_TRUE(uploads_.FinishThumbnails(WaitMs)) << "pending: " << uploads_.PendingThumbnails();
   const std::vector<std::string> expected = {"p0.jpg",      "p1.jpg", "p3.jpg",
                                              "renamed.jpg", "p6.jpg", "p7.jpg"};
-  ASSERT_EQ(list_.GetItems().size(), expected.size());
+  ASSERT_EQ(uploads_.GetItems().size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(list_.GetItems()[i]->GetName(), expected[i]);
+    EXPECT_EQ(uploads_.GetItems()[i]->GetName(), expected[i]);
   }
   ExpectThumbnailsOfTheirFiles();
   // The turned picture shows framed and on its side (480 x 640 now), not
   // the plain thumbnail that was on its way.
   const CPixels turned = Shown(0);
   EXPECT_EQ(turned.At(0, 0), 0xDCDCDCu);
-  EXPECT_EQ(list_.GetItems()[0]->GetWidth(), 480);
-  EXPECT_EQ(list_.GetItems()[0]->GetHeight(), 640);
-  CMediaItem plain(list_.GetItems()[0]->GetSourcePath());
+  EXPECT_EQ(uploads_.GetItems()[0]->GetWidth(), 480);
+  EXPECT_EQ(uploads_.GetItems()[0]->GetHeight(), 640);
+  CMediaItem plain(uploads_.GetItems()[0]->GetSourcePath());
   EXPECT_FALSE(turned == ReadPixels(ItemBitmap(plain)));
 }
 
@@ -183,15 +185,16 @@ TEST_F(BatchListTest, UnreadablePicturesAreToldOncePerBatch) {
   const std::string broken2 = dir_.Path("broken2.png");
   ASSERT_TRUE(WriteBytes(broken1, std::string("\xFF\xD8\xFF\xE0 not really a picture", 25)));
   ASSERT_TRUE(WriteBytes(broken2, std::string(300, 'x')));
-  ASSERT_TRUE(list_.AddFile(broken1));
-  ASSERT_TRUE(list_.AddFile(Picture("good.jpg", Fills[1])));
-  ASSERT_TRUE(list_.AddFile(broken2));
+  ASSERT_TRUE(uploads_.AddFile(broken1));
+  ASSERT_TRUE(uploads_.AddFile(Picture("good.jpg", Fills[1])));
+  ASSERT_TRUE(uploads_.AddFile(broken2));
 
-  ASSERT_TRUE(PumpUntil([&] { return list_.PendingThumbnails() == 0 && !boxes.Texts().empty(); }))
-      << "no message about the unreadable pictures";
+  ASSERT_TRUE(PumpUntil([&] {
+    return uploads_.PendingThumbnails() == 0 && !boxes.Texts().empty();
+  })) << "no message about the unreadable pictures";
   // A second batch of good pictures only: no message for it.
-  ASSERT_TRUE(list_.AddFile(Picture("good2.jpg", Fills[2])));
-  ASSERT_TRUE(PumpUntil([&] { return list_.PendingThumbnails() == 0; }));
+  ASSERT_TRUE(uploads_.AddFile(Picture("good2.jpg", Fills[2])));
+  ASSERT_TRUE(PumpUntil([&] { return uploads_.PendingThumbnails() == 0; }));
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
   Sleep(300);  // lets the answerer see a box that should not be there
@@ -203,7 +206,7 @@ TEST_F(BatchListTest, UnreadablePicturesAreToldOncePerBatch) {
   EXPECT_NE(texts[0].find(broken2), std::string::npos) << texts[0];
   // The entries stay, with a white picture, and are still uploaded.
   ASSERT_EQ(list_.GetItemCount(), 4);
-  EXPECT_EQ(list_.GetItems()[0]->GetWidth(), 0);
+  EXPECT_EQ(uploads_.GetItems()[0]->GetWidth(), 0);
   ExpectThumbnailsOfTheirFiles();
 }
 
@@ -211,9 +214,9 @@ TEST_F(BatchListTest, UnreadablePicturesAreToldOncePerBatch) {
 // of the selection turns, and the user hears of it once.
 TEST_F(BatchListTest, APictureThatCannotBeTurnedStaysAndIsToldOnce) {
   CBoxAnswerer boxes;
-  ASSERT_TRUE(list_.AddFile(Picture("r0.jpg", Fills[0])));
-  ASSERT_TRUE(list_.AddFile(Picture("r1.jpg", Fills[1])));
-  ASSERT_TRUE(list_.FinishThumbnails(WaitMs)) << "pending: " << list_.PendingThumbnails();
+  ASSERT_TRUE(uploads_.AddFile(Picture("r0.jpg", Fills[0])));
+  ASSERT_TRUE(uploads_.AddFile(Picture("r1.jpg", Fills[1])));
+  ASSERT_TRUE(uploads_.FinishThumbnails(WaitMs)) << "pending: " << uploads_.PendingThumbnails();
   const CPixels before = Shown(0);
   LVITEMA all{};
   all.stateMask = LVIS_SELECTED;
@@ -223,11 +226,11 @@ TEST_F(BatchListTest, APictureThatCannotBeTurnedStaysAndIsToldOnce) {
   list_.RotateSelected();
   quib::FailPictureStepForTest(0);
   ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); })) << "no message";
-  const CMediaItem& kept = *list_.GetItems()[0];
+  const CMediaItem& kept = *uploads_.GetItems()[0];
   EXPECT_EQ(kept.GetPath(), kept.GetSourcePath());
   EXPECT_EQ(kept.GetWidth(), 640);
   EXPECT_TRUE(Shown(0) == before);
-  const CMediaItem& turned = *list_.GetItems()[1];
+  const CMediaItem& turned = *uploads_.GetItems()[1];
   EXPECT_NE(turned.GetPath(), turned.GetSourcePath());
   EXPECT_EQ(turned.GetWidth(), 480);
   const std::vector<std::string> texts = boxes.Texts();
@@ -237,14 +240,14 @@ TEST_F(BatchListTest, APictureThatCannotBeTurnedStaysAndIsToldOnce) {
 
 TEST_F(BatchListTest, ClosingWithThumbnailsPendingEndsAndLeavesNothing) {
   for (int i = 0; i < 24; ++i) {
-    ASSERT_TRUE(list_.AddFile(Picture("c" + std::to_string(i) + ".jpg", Fills[i % 8])));
+    ASSERT_TRUE(uploads_.AddFile(Picture("c" + std::to_string(i) + ".jpg", Fills[i % 8])));
   }
   // Turned copies exist as temporary files until their items go.
   Select(1);
   list_.RotateSelected();
-  ASSERT_NE(list_.GetItems()[1]->GetPath(), list_.GetItems()[1]->GetSourcePath());
-  list_.StopThumbnails();
-  EXPECT_EQ(list_.PendingThumbnails(), 0u);
+  ASSERT_NE(uploads_.GetItems()[1]->GetPath(), uploads_.GetItems()[1]->GetSourcePath());
+  uploads_.StopThumbnails();
+  EXPECT_EQ(uploads_.PendingThumbnails(), 0u);
   // TearDown checks that no temporary file is left.
 }
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "core/media/media_item.h"
+#include "core/media/upload_list.h"
 #include "windows/common/item_bitmap.h"
 #include "program/uploader_app.h"
 #include "windows/main/uploader_dlg.h"
@@ -29,7 +30,7 @@ class MediaListTest : public testing::Test {
     list_.InitList();
   }
   void TearDown() override {
-    list_.RemoveAll();
+    uploads_.RemoveAll();
     // The image list keeps its slots, however many entries came and went.
     EXPECT_EQ(ImageCount(), CMediaListCtrl::ImageSlots + 1);
     DestroyWindow(parent_);
@@ -95,7 +96,7 @@ class MediaListTest : public testing::Test {
   // The invariant: the collection and the entries have the same length, and
   // entry i shows item i's thumbnail and shortened name.
   void ExpectInStep(const std::vector<std::string>& names) {
-    const auto& items = list_.GetItems();
+    const auto& items = uploads_.GetItems();
     const std::vector<Entry> entries = Entries();
     ASSERT_EQ(items.size(), names.size());
     ASSERT_EQ(entries.size(), names.size());
@@ -129,24 +130,25 @@ class MediaListTest : public testing::Test {
   std::map<std::string, std::string> userFiles_;
   std::set<std::string> tempBefore_;
   HWND parent_ = nullptr;
-  CMediaListCtrl list_;
+  CUploadList uploads_;
+  CMediaListCtrl list_{uploads_};
 };
 
 TEST_F(MediaListTest, AddsPicturesMoviesAndAudioInOrderAndSkipsTheRest) {
-  EXPECT_TRUE(list_.AddFile(Picture("picture.jpg", RGB(200, 30, 30))));
-  EXPECT_TRUE(list_.AddFile(UserFile("song.mp3", std::string("ID3\x03\0\0\0\0\0\0", 10))));
-  EXPECT_TRUE(list_.AddFile(UserFile("clip.avi", std::string("RIFF\x10\0\0\0AVI LIST", 16))));
-  EXPECT_FALSE(list_.AddFile(UserFile("readme.txt", "just some words\r\n")));
-  EXPECT_FALSE(list_.AddFile(dir_.Path("missing.dat")));
+  EXPECT_TRUE(uploads_.AddFile(Picture("picture.jpg", RGB(200, 30, 30))));
+  EXPECT_TRUE(uploads_.AddFile(UserFile("song.mp3", std::string("ID3\x03\0\0\0\0\0\0", 10))));
+  EXPECT_TRUE(uploads_.AddFile(UserFile("clip.avi", std::string("RIFF\x10\0\0\0AVI LIST", 16))));
+  EXPECT_FALSE(uploads_.AddFile(UserFile("readme.txt", "just some words\r\n")));
+  EXPECT_FALSE(uploads_.AddFile(dir_.Path("missing.dat")));
   ExpectInStep({"picture.jpg", "song.mp3", "clip.avi"});
-  EXPECT_TRUE(list_.GetItems()[1]->IsAudio());
-  EXPECT_TRUE(list_.GetItems()[2]->IsVideo());
+  EXPECT_TRUE(uploads_.GetItems()[1]->IsAudio());
+  EXPECT_TRUE(uploads_.GetItems()[2]->IsVideo());
 
   // The same file twice is two items; long names are shortened.
   const std::string longName = Picture("exactly13.pngx-and-more.png", RGB(10, 10, 10));
-  EXPECT_TRUE(list_.AddFile(Picture("exactly13.png", RGB(0, 200, 0))));
-  EXPECT_TRUE(list_.AddFile(longName));
-  EXPECT_TRUE(list_.AddFile(longName));
+  EXPECT_TRUE(uploads_.AddFile(Picture("exactly13.png", RGB(0, 200, 0))));
+  EXPECT_TRUE(uploads_.AddFile(longName));
+  EXPECT_TRUE(uploads_.AddFile(longName));
   ExpectInStep({"picture.jpg", "song.mp3", "clip.avi", "exactly13.png",
                 "exactly13.pngx-and-more.png", "exactly13.pngx-and-more.png"});
   EXPECT_EQ(Entries()[3].caption, "exactly13.png");
@@ -156,22 +158,22 @@ TEST_F(MediaListTest, AddsPicturesMoviesAndAudioInOrderAndSkipsTheRest) {
 TEST_F(MediaListTest, RemovingAnyEntryKeepsThumbnailsWithTheirItems) {
   const char* names[] = {"red-first-picture.png", "green.png", "blue.png", "grey.png"};
   const COLORREF fills[] = {RGB(220, 0, 0), RGB(0, 220, 0), RGB(0, 0, 220), RGB(90, 90, 90)};
-  for (int i = 0; i < 4; ++i) ASSERT_TRUE(list_.AddFile(Picture(names[i], fills[i])));
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(uploads_.AddFile(Picture(names[i], fills[i])));
 
-  EXPECT_TRUE(list_.RemoveAt(1));  // the middle, as after a "too big" answer
+  EXPECT_TRUE(uploads_.RemoveAt(1));  // the middle, as after a "too big" answer
   ExpectInStep({"red-first-picture.png", "blue.png", "grey.png"});
-  EXPECT_FALSE(list_.RemoveAt(3));
-  EXPECT_FALSE(list_.RemoveAt(-1));
-  EXPECT_TRUE(list_.RemoveAt(0));
+  EXPECT_FALSE(uploads_.RemoveAt(3));
+  EXPECT_FALSE(uploads_.RemoveAt(-1));
+  EXPECT_TRUE(uploads_.RemoveAt(0));
   ExpectInStep({"blue.png", "grey.png"});
-  EXPECT_TRUE(list_.RemoveAt(1));
+  EXPECT_TRUE(uploads_.RemoveAt(1));
   ExpectInStep({"blue.png"});
 }
 
 TEST_F(MediaListTest, RemoveSelectedRebuildsWithShortenedCaptions) {
   const char* names[] = {"first-of-the-day.png", "second-of-the-day.png", "third.png",
                          "fourth-of-the-day.png"};
-  for (int i = 0; i < 4; ++i) ASSERT_TRUE(list_.AddFile(Picture(names[i], RGB(60 * i, 100, 0))));
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(uploads_.AddFile(Picture(names[i], RGB(60 * i, 100, 0))));
   Select(0);
   Select(2);
   EXPECT_EQ(list_.GetSelectedCount(), 2);
@@ -184,38 +186,38 @@ TEST_F(MediaListTest, RemoveSelectedRebuildsWithShortenedCaptions) {
 }
 
 TEST_F(MediaListTest, RotateSelectedTurnsOnlyTheSelection) {
-  ASSERT_TRUE(list_.AddFile(Picture("left.png", RGB(0, 0, 200))));
-  ASSERT_TRUE(list_.AddFile(Picture("right.png", RGB(0, 150, 0))));
-  ASSERT_TRUE(list_.AddFile(UserFile("tune.mp3", std::string("ID3\x03\0\0\0\0\0\0", 10))));
-  const CPixels leftBefore = ReadPixels(ItemBitmap(*list_.GetItems()[0]));
+  ASSERT_TRUE(uploads_.AddFile(Picture("left.png", RGB(0, 0, 200))));
+  ASSERT_TRUE(uploads_.AddFile(Picture("right.png", RGB(0, 150, 0))));
+  ASSERT_TRUE(uploads_.AddFile(UserFile("tune.mp3", std::string("ID3\x03\0\0\0\0\0\0", 10))));
+  const CPixels leftBefore = ReadPixels(ItemBitmap(*uploads_.GetItems()[0]));
   Select(1);
   Select(2);
   list_.RotateSelected();
   ExpectInStep({"left.png", "right.png", "tune.mp3"});
-  EXPECT_EQ(list_.GetItems()[0]->GetPath(), list_.GetItems()[0]->GetSourcePath());
-  EXPECT_TRUE(ReadPixels(ItemBitmap(*list_.GetItems()[0])) == leftBefore);
-  const std::string copy = list_.GetItems()[1]->GetPath();
-  EXPECT_NE(copy, list_.GetItems()[1]->GetSourcePath());
-  EXPECT_EQ(list_.GetItems()[1]->GetWidth(), 90);
+  EXPECT_EQ(uploads_.GetItems()[0]->GetPath(), uploads_.GetItems()[0]->GetSourcePath());
+  EXPECT_TRUE(ReadPixels(ItemBitmap(*uploads_.GetItems()[0])) == leftBefore);
+  const std::string copy = uploads_.GetItems()[1]->GetPath();
+  EXPECT_NE(copy, uploads_.GetItems()[1]->GetSourcePath());
+  EXPECT_EQ(uploads_.GetItems()[1]->GetWidth(), 90);
   EXPECT_EQ(ContentBox(Shown(1)).top, 2);  // framed
-  EXPECT_EQ(list_.GetItems()[2]->GetPath(), list_.GetItems()[2]->GetSourcePath());
-  list_.RemoveAll();
+  EXPECT_EQ(uploads_.GetItems()[2]->GetPath(), uploads_.GetItems()[2]->GetSourcePath());
+  uploads_.RemoveAll();
   EXPECT_FALSE(FileExists(copy));
   ExpectInStep({});
 }
 
 TEST_F(MediaListTest, RemoveAtFromAWorkerWhileTheListThreadPumps) {
-  ASSERT_TRUE(list_.AddFile(Picture("one.png", RGB(200, 0, 0))));
-  ASSERT_TRUE(list_.AddFile(Picture("two.png", RGB(0, 200, 0))));
-  ASSERT_TRUE(list_.AddFile(Picture("three.png", RGB(0, 0, 200))));
+  ASSERT_TRUE(uploads_.AddFile(Picture("one.png", RGB(200, 0, 0))));
+  ASSERT_TRUE(uploads_.AddFile(Picture("two.png", RGB(0, 200, 0))));
+  ASSERT_TRUE(uploads_.AddFile(Picture("three.png", RGB(0, 0, 200))));
   Select(2);
-  ASSERT_TRUE(list_.GetItems()[2]->Rotate());
-  const std::string copy = list_.GetItems()[2]->GetPath();
+  ASSERT_TRUE(uploads_.GetItems()[2]->Rotate());
+  const std::string copy = uploads_.GetItems()[2]->GetPath();
   std::vector<int> results;
   HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::thread worker([&] {
     // As the upload run does: from the last item to the first, plus a miss.
-    for (int i : {2, 0, 5}) results.push_back(list_.RemoveAt(i) ? 1 : 0);
+    for (int i : {2, 0, 5}) results.push_back(uploads_.RemoveAt(i) ? 1 : 0);
     SetEvent(done);
   });
   while (MsgWaitForMultipleObjects(1, &done, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
@@ -237,7 +239,7 @@ TEST_F(MediaListTest, DroppedFilesAreAddedInDropOrder) {
 }
 
 TEST_F(MediaListTest, RightClickWithoutSelectionOpensNothing) {
-  ASSERT_TRUE(list_.AddFile(Picture("only.png", RGB(0, 100, 200))));
+  ASSERT_TRUE(uploads_.AddFile(Picture("only.png", RGB(0, 100, 200))));
   NMHDR click{View(), 1005, static_cast<UINT>(NM_RCLICK)};
   LRESULT result = 99;
   EXPECT_TRUE(list_.OnReflectedNotify(&click, &result));
@@ -296,28 +298,28 @@ TEST_F(MediaListTest, DroppedPathsLongerThanMaxPathArriveWhole) {
   CBoxAnswerer boxes;
   Drop({Picture("short.png", RGB(200, 0, 0)), deep.Path(), UserFile("notes.txt", "text")});
   ExpectInStep({"short.png", "beach at dawn.png"});
-  ASSERT_EQ(list_.GetItems().size(), 2u);
-  EXPECT_EQ(list_.GetItems()[1]->GetSourcePath(), deep.Path());
+  ASSERT_EQ(uploads_.GetItems().size(), 2u);
+  EXPECT_EQ(uploads_.GetItems()[1]->GetSourcePath(), deep.Path());
   EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
-  list_.RemoveAll();
+  uploads_.RemoveAll();
 }
 
 // A name that looks like media is not enough: the file must exist and be
 // readable now. Refusals are silent.
 TEST_F(MediaListTest, RefusesWhatCannotBeReadWhateverItsName) {
   CBoxAnswerer boxes;
-  EXPECT_FALSE(list_.AddFile(dir_.Path("missing.jpg")));
+  EXPECT_FALSE(uploads_.AddFile(dir_.Path("missing.jpg")));
   const std::string folder = dir_.Path("folder.jpg");
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-  EXPECT_FALSE(list_.AddFile(folder));
+  EXPECT_FALSE(uploads_.AddFile(folder));
   RemoveDirectoryA(folder.c_str());
   const std::string locked = Picture("locked.png", RGB(0, 150, 0));
   HANDLE exclusive =
       CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(list_.AddFile(locked));
+  EXPECT_FALSE(uploads_.AddFile(locked));
   CloseHandle(exclusive);
-  EXPECT_TRUE(list_.AddFile(locked));
+  EXPECT_TRUE(uploads_.AddFile(locked));
   ExpectInStep({"locked.png"});
   EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
 }
@@ -376,12 +378,12 @@ TEST_F(MediaListTest, MoreEntriesThanSlotsShowTheirOwnPicturesInAFixedImageList)
     const std::string path = dir_.Path(names.back());
     ASSERT_TRUE(WriteBytes(
         path, EncodePicture(24, 18, "image/png", RGB(i % 256, (i / 256) * 90, 255 - i % 256))));
-    ASSERT_TRUE(list_.AddFile(path));
+    ASSERT_TRUE(uploads_.AddFile(path));
   }
   ASSERT_EQ(ImageCount(), CMediaListCtrl::ImageSlots + 1);
   // Each entry in turn, as scrolling through the list draws them.
   auto expectEachShown = [&] {
-    const auto& items = list_.GetItems();
+    const auto& items = uploads_.GetItems();
     ASSERT_EQ(items.size(), names.size());
     ASSERT_EQ(list_.GetItemCount(), static_cast<int>(names.size()));
     for (size_t i = 0; i < items.size(); ++i) {
@@ -398,7 +400,7 @@ TEST_F(MediaListTest, MoreEntriesThanSlotsShowTheirOwnPicturesInAFixedImageList)
   // A run removes its uploaded entries one by one.
   for (int i = 0; i < 40; ++i) {
     const int index = i % 2 ? 0 : 100;
-    ASSERT_TRUE(list_.RemoveAt(index));
+    ASSERT_TRUE(uploads_.RemoveAt(index));
     names.erase(names.begin() + index);
   }
   EXPECT_EQ(ImageCount(), CMediaListCtrl::ImageSlots + 1);

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "core/media/media_item.h"
-#include "windows/upload_list/media_list_ctrl.h"
+#include "core/media/upload_list.h"
 #include "windows/transfer/transfer_dialog.h"
 #include "tests/e2e/driver/driver.h"
 
@@ -38,7 +38,7 @@ struct CRunWindow {
 
 // Opens the dialog for the list and runs check on a user thread.
 template <typename Check>
-std::string WithDialog(CMediaListCtrl& list, Check check) {
+std::string WithDialog(CUploadList& list, Check check) {
   CTransferDialog dialog(nullptr);
   dialog.SetUploadList(&list);
   std::string failures;
@@ -64,8 +64,7 @@ TEST(TransferProgressLine, PlaceRateAndTimeLeftForABatchOnly) {
     ASSERT_TRUE(e2e::WritePicture(files.back(), 800, 600, RGB(40 * i, 90, 200)));
   }
 
-  CMediaListCtrl single;
-  single.InitList();
+  CUploadList single;
   ASSERT_TRUE(single.AddFile(files[0]));
   int singleHeight = 0;
   EXPECT_EQ(WithDialog(single,
@@ -75,8 +74,7 @@ TEST(TransferProgressLine, PlaceRateAndTimeLeftForABatchOnly) {
                        }),
             "");
 
-  CMediaListCtrl batch;
-  batch.InitList();
+  CUploadList batch;
   for (const std::string& f : files) ASSERT_TRUE(batch.AddFile(f));
   const long long size = batch.GetItems()[2]->GetFileSize();
   ASSERT_GT(size, 1000);
@@ -88,7 +86,8 @@ TEST(TransferProgressLine, PlaceRateAndTimeLeftForABatchOnly) {
                   if (!IsWindowVisible(GetDlgItem(window, ProgressLineId))) failures += "hidden; ";
                   // Files go from the last to the first: item 2 is the first.
                   dialog.GetRunState().index = 2;
-                  dialog.OnUploadProgress(static_cast<int>(size / 10), static_cast<int>(size));
+                  dialog.GetRun().OnUploadProgress(static_cast<int>(size / 10),
+                                                   static_cast<int>(size));
                   if (!e2e::WaitUntil([&] { return LineText(window) == "1 of 3"; }, 5000)) {
                     failures += "place: '" + LineText(window) + "'; ";
                   }
@@ -98,7 +97,7 @@ TEST(TransferProgressLine, PlaceRateAndTimeLeftForABatchOnly) {
                   const bool settled = e2e::WaitUntil(
                       [&] {
                         sent = std::min(static_cast<int>(size), sent + static_cast<int>(size / 40));
-                        dialog.OnUploadProgress(sent, static_cast<int>(size));
+                        dialog.GetRun().OnUploadProgress(sent, static_cast<int>(size));
                         const std::string line = LineText(window);
                         return line.find("1 of 3 " + dot + " ") == 0 &&
                                line.find("/s " + dot + " about ") != std::string::npos &&
@@ -107,7 +106,7 @@ TEST(TransferProgressLine, PlaceRateAndTimeLeftForABatchOnly) {
                       10000);
                   if (!settled) failures += "rate: '" + LineText(window) + "'; ";
                   dialog.GetRunState().index = 1;
-                  dialog.OnUploadProgress(0, static_cast<int>(size));
+                  dialog.GetRun().OnUploadProgress(0, static_cast<int>(size));
                   if (!e2e::WaitUntil([&] { return LineText(window).find("2 of 3") == 0; }, 5000)) {
                     failures += "next place: '" + LineText(window) + "'; ";
                   }

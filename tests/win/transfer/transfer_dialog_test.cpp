@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "core/media/media_item.h"
-#include "windows/upload_list/media_list_ctrl.h"
+#include "core/media/upload_list.h"
 #include "res/resource.h"
 #include "tests/e2e/driver/driver.h"
 
@@ -126,8 +126,7 @@ TEST(TransferDialog, WindowShowsTheFileAndFollowsTheProgress) {
   const std::string picture = dir + "\\holiday-in-the-mountains.jpg";
   ASSERT_TRUE(e2e::WritePicture(picture, 1600, 1200, RGB(220, 0, 0)));
 
-  CMediaListCtrl list;
-  list.InitList();
+  CUploadList list;
   ASSERT_TRUE(list.AddFile(picture));
   CTransferDialog dialog(nullptr);
   dialog.SetUploadList(&list);

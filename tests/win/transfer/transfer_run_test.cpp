@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "core/media/media_item.h"
-#include "windows/upload_list/media_list_ctrl.h"
+#include "core/media/upload_list.h"
 #include "core/settings/profile.h"
 #include "core/settings/profile.h"
 #include "framework/app.h"
@@ -251,7 +251,6 @@ class TransferRun : public testing::Test {
     profile.WriteString(ProfileSectionSettings, ProfileUsername, "tester");
     profile.WriteString(ProfileSectionSettings, ProfilePassword, "secret");
     dir_ = e2e::MakeTempDir(testing::UnitTest::GetInstance()->current_test_info()->name());
-    list_.InitList();
   }
   void TearDown() override {
     list_.RemoveAll();
@@ -272,7 +271,7 @@ class TransferRun : public testing::Test {
   }
 
   std::string dir_;
-  CMediaListCtrl list_;
+  CUploadList list_;
 };
 
 // The login answer may come before the run's window exists (a fast server,
@@ -296,7 +295,7 @@ TEST_F(TransferRun, LogInAnsweredBeforeOrAfterTheWindowGoesOnToTheAlbums) {
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(started.Get(), (std::vector<std::string>{"LogIn", "DirList"}));
     EXPECT_EQ(service.Count("/dirlist.php"), 1);
-    EXPECT_EQ(list_.GetItemCount(), 1);
+    EXPECT_EQ(list_.Count(), 1);
   }
 }
 
@@ -327,7 +326,7 @@ TEST_F(TransferRun, ProgramClosingDuringAPromptUploadsNothing) {
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_EQ(started.Get(), (std::vector<std::string>{"LogIn", "DirList"}));
   EXPECT_EQ(service.Count("/upload.php"), 0);
-  EXPECT_EQ(list_.GetItemCount(), 1);
+  EXPECT_EQ(list_.Count(), 1);
 }
 
 // A server that stops reading after 2 MB: the body write blocks, and under
@@ -416,7 +415,7 @@ TEST_F(TransferRun, CancelWhileTheServerStopsReadingEndsAtOnce) {
                   static_cast<unsigned long>(returned - cancelledAt));
       EXPECT_LT(endedAt - cancelledAt, 1000u);
       EXPECT_LT(returned - endedAt, 2000u + CTransferDialog::AbortGraceMs + 500u);
-      EXPECT_EQ(list_.GetItemCount(), 1);
+      EXPECT_EQ(list_.Count(), 1);
       EXPECT_EQ(started.Get(), (std::vector<std::string>{"LogIn", "Upload"}));
     }
     // Both requests are still stuck in their writes.

@@ -1,0 +1,234 @@
+#include "core/media/upload_list.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "core/media/thumbnail_scheduler.h"
+#include "core/ports/clock.h"
+#include "core/ports/file_port.h"
+#include "core/ports/picture_work.h"
+#include "core/ports/platform.h"
+#include "core/protocol/media_type.h"
+
+namespace {
+
+// Thumbnails put on items per turn of the message loop, so that input
+// keeps its turn.
+constexpr size_t ThumbnailsPerTurn = 16;
+// How long closing waits for a thumbnail that is being decoded.
+constexpr int StopWaitMs = 3000;
+
+bool IsAcceptedType(const std::string& type) {
+  return type.compare(0, 6, "image/") == 0 || type.compare(0, 6, "video/") == 0 ||
+         type.compare(0, 6, "audio/") == 0;
+}
+
+}  // namespace
+
+CUploadList::CUploadList() = default;
+
+CUploadList::~CUploadList() {
+  StopThumbnails();
+  // Nothing posted for this list runs after it.
+  queue_.reset();
+}
+
+bool CUploadList::EnsureQueue() {
+  if (!queue_) queue_ = quib::MakeWindowQueue();
+  return queue_ != nullptr;
+}
+
+bool CUploadList::AddFile(const std::string& path) {
+  // The type is told by the name first: a missing or locked "x.jpg" would
+  // pass and upload nothing.
+  if (!quib::Files().CanRead(path)) return false;
+  const std::string type = DetectMediaType(path);
+  if (!IsAcceptedType(type)) return false;
+  const bool later = background_ && type.compare(0, 6, "image/") == 0 && EnsureQueue();
+  if (!later) {
+    items_.push_back(std::make_unique<CMediaItem>(path, type));
+    if (view_) view_->OnItemAdded(Count() - 1);
+    return true;
+  }
+  items_.push_back(std::make_unique<CMediaItem>(path, type, CMediaItem::DeferThumbnail()));
+  const CMediaItem& item = *items_.back();
+  if (!thumbs_) {
+    // A worker may still finish after this list is gone: it reaches the
+    // window thread only through a poster that is then inert.
+    quib::IWindowQueue::Poster post = queue_->MakePoster();
+    thumbs_ = std::make_unique<quib::CThumbnailScheduler>(
+        quib::CThumbnailScheduler::WorkersFor(std::thread::hardware_concurrency()),
+        [](const quib::ThumbnailJob& job, quib::ThumbnailResult& result) {
+          quib::Pictures().MakeThumbnail(job.path, result);
+        },
+        [post, this] { post([this] { OnThumbnailsReady(); }); });
+  }
+  if (!openBatch_) {
+    // Runs once the code adding files has returned to the message loop.
+    openBatch_ = batches_.Open();
+    queue_->Post([this, batch = openBatch_] {
+      batches_.Close(batch);
+      if (openBatch_ == batch) openBatch_ = 0;
+      ShowReports();
+    });
+  }
+  batches_.AddJob(openBatch_);
+  pending_[item.GetId()] = openBatch_;
+  thumbs_->Push(item.GetThumbnailJob());
+  if (view_) view_->OnItemAdded(Count() - 1);
+  return true;
+}
+
+int CUploadList::IndexOf(const CMediaItem* item) const {
+  for (size_t i = 0; i < items_.size(); ++i) {
+    if (items_[i].get() == item) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool CUploadList::TakeThumbnails(size_t max) {
+  if (!thumbs_) return false;
+  const std::vector<quib::ThumbnailResult> results = thumbs_->TakeResults(max);
+  for (const quib::ThumbnailResult& result : results) {
+    // Items are only ever appended, and ids grow: the list is in id order.
+    auto found = std::lower_bound(
+        items_.begin(), items_.end(), result.id,
+        [](const std::unique_ptr<CMediaItem>& item, uint64_t id) { return item->GetId() < id; });
+    if (found == items_.end() || (*found)->GetId() != result.id) continue;  // its item left
+    CMediaItem& item = **found;
+    if (item.TakeThumbnail(result) && view_) {
+      view_->OnItemChanged(static_cast<int>(found - items_.begin()));
+    }
+    FinishPending(result.id, !result.readable, item.GetSourcePath());
+  }
+  return results.size() == max;
+}
+
+void CUploadList::FinishPending(uint64_t id, bool unreadable, const std::string& path) {
+  auto found = pending_.find(id);
+  if (found == pending_.end()) return;
+  batches_.JobDone(found->second, unreadable, path);
+  pending_.erase(found);
+}
+
+void CUploadList::ForgetPending(const CMediaItem& item) {
+  if (pending_.find(item.GetId()) == pending_.end()) return;
+  if (thumbs_) thumbs_->Cancel(item.GetId());  // else its result is ignored
+  FinishPending(item.GetId(), false, std::string());
+}
+
+void CUploadList::ReportLater() {
+  // Never from inside a run's removal: once the caller is done.
+  if (queue_ && batches_.OpenBatches() > 0) queue_->Post([this] { OnThumbnailsReady(); });
+}
+
+void CUploadList::OnThumbnailsReady() {
+  if (TakeThumbnails(ThumbnailsPerTurn) && queue_) queue_->Post([this] { OnThumbnailsReady(); });
+  ShowReports();
+}
+
+void CUploadList::ShowReports() {
+  // A box's own message loop may bring the next report: it waits its turn,
+  // and is shown when the box before it has closed.
+  if (reporting_ || holdReports_) return;
+  reporting_ = true;
+  for (;;) {
+    for (const std::vector<std::string>& names : batches_.TakeReports()) {
+      heldReports_.push_back(CBatchTracker::Message(names));
+    }
+    if (heldReports_.empty() || holdReports_) break;
+    const std::string text = heldReports_.front();
+    heldReports_.erase(heldReports_.begin());
+    if (view_) view_->OnReport(text);
+  }
+  reporting_ = false;
+}
+
+void CUploadList::Report(const std::string& text) {
+  heldReports_.push_back(text);
+  ShowReports();
+}
+
+void CUploadList::HoldReports(bool hold) {
+  holdReports_ = hold;
+  if (hold) return;
+  // What waited is shown from the message loop, after the caller is done.
+  if (EnsureQueue()) {
+    queue_->Post([this] { ShowReports(); });
+  } else {
+    ShowReports();
+  }
+}
+
+bool CUploadList::FinishThumbnails(int timeoutMs) {
+  const uint64_t start = quib::NowMs();
+  while (!pending_.empty()) {
+    if (!TakeThumbnails(ThumbnailsPerTurn)) {
+      if (quib::NowMs() - start >= static_cast<uint64_t>(timeoutMs)) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  return true;
+}
+
+void CUploadList::StopThumbnails() {
+  if (thumbs_) thumbs_->Stop(StopWaitMs);
+  thumbs_.reset();
+  pending_.clear();
+}
+
+bool CUploadList::RemoveAt(int index) {
+  if (index < 0 || index >= Count()) return false;
+  ForgetPending(*items_[static_cast<size_t>(index)]);
+  ReportLater();
+  const uint64_t id = items_[static_cast<size_t>(index)]->GetId();
+  items_.erase(items_.begin() + index);
+  if (view_) view_->OnItemRemoved(index, id);
+  return true;
+}
+
+void CUploadList::RemoveIndices(const std::vector<int>& indices) {
+  std::vector<int> sorted(indices);
+  std::sort(sorted.rbegin(), sorted.rend());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  std::vector<uint64_t> ids;
+  for (int i : sorted) {
+    if (i < 0 || i >= Count()) continue;
+    ForgetPending(*items_[static_cast<size_t>(i)]);
+    ids.push_back(items_[static_cast<size_t>(i)]->GetId());
+    items_.erase(items_.begin() + i);
+  }
+  ReportLater();
+  if (view_) view_->OnItemsRemoved(ids);
+}
+
+void CUploadList::RemoveAll() {
+  std::vector<uint64_t> ids;
+  for (const auto& item : items_) {
+    ForgetPending(*item);
+    ids.push_back(item->GetId());
+  }
+  ReportLater();
+  while (!items_.empty()) items_.pop_back();
+  if (view_) view_->OnItemsRemoved(ids);
+}
+
+int CUploadList::Rotate(const std::vector<int>& indices) {
+  int failed = 0;
+  for (int i : indices) {
+    if (i < 0 || i >= Count()) continue;
+    CMediaItem& item = *items_[static_cast<size_t>(i)];
+    if (!item.Rotate()) {
+      // Movies and audio files are not turned; a picture that could not be
+      // is kept exactly as it was.
+      if (!item.IsVideo() && !item.IsAudio()) ++failed;
+      continue;
+    }
+    // The turned picture's thumbnail replaces the one on its way.
+    ForgetPending(item);
+    if (view_) view_->OnItemChanged(i);
+  }
+  ReportLater();
+  return failed;
+}
