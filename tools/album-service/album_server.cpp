@@ -50,6 +50,7 @@ class CFormSink : public IPartSink {
     }
     if (header.name != "ImageData") return Refuse("unexpected file part \"" + header.name + "\"");
     haveFile_ = true;
+    filePart_ = header;
     if (!tempPath_.empty() && !file_.Create(tempPath_)) return Refuse("cannot store the file");
     return true;
   }
@@ -105,7 +106,7 @@ class CFormSink : public IPartSink {
   }
 
   std::map<std::string, std::string> fields_;
-  PartHeader current_;
+  PartHeader current_, filePart_;
   std::string refusal_;
   std::string tempPath_;
   int64_t maxFile_;
@@ -459,8 +460,8 @@ void CAlbumServer::HandleUpload(const httplib::Request& req, httplib::Response& 
   media.keyword = *form.Field("Keyword");
   media.desc = *form.Field("Desc");
   media.mimeType = *form.Field("MimeType");
-  media.partName = form.current_.filename;
-  media.partType = form.current_.contentType;
+  media.partName = form.filePart_.filename;
+  media.partType = form.filePart_.contentType;
   media.size = form.fileSize_;
   media.sha256 = form.sha_.FinishHex();
   media.contentType = form.ContentType();

@@ -174,6 +174,17 @@ TEST_F(AlbumServiceTest, UploadStoresFileAndFieldsOrAnswersLimits) {
   for (auto& e : fs::recursive_directory_iterator(dataDir_ + "/media"))
     files += e.is_regular_file();
   EXPECT_EQ(files, 4u);
+
+  // The file part's own name and type are kept, whatever parts follow it.
+  ASSERT_EQ(Command(bob, "UploadURL",
+                    FileHead("first.png", "image/png") + "png\r\n" +
+                        Body(UploadFields("0", "first.png", "image/png")))
+                .text.substr(0, 1),
+            "0");
+  Media first = store_->ListMedia("bob").at(0);
+  EXPECT_EQ(first.partName, "first.png");
+  EXPECT_EQ(first.partType, "image/png");
+  EXPECT_EQ(ReadFile(first.path), "png");
 }
 
 TEST_F(AlbumServiceTest, BadRequestsGetClearAnswersAndLeaveStorageIntact) {
