@@ -434,6 +434,8 @@ void CAlbumServer::HandleCreateDir(const httplib::Request& req, httplib::Respons
       return Answer(res, "2\r\nError=album name is empty, too long or not valid UTF-8\r\n");
     case CreateAlbumDuplicate:
       return Answer(res, "2\r\nError=an album of that name exists already\r\n");
+    case CreateAlbumTooMany:
+      return Answer(res, "2\r\nError=this account has as many albums as it may have\r\n");
     case CreateAlbumFailed:
       return Answer(res, "2\r\nError=album not created\r\n");
   }

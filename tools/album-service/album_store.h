@@ -9,6 +9,7 @@
 // holds the folder, removes what an interrupted upload left behind.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -61,8 +62,10 @@ enum CreateAlbumResult {
   CreateAlbumOk,
   CreateAlbumInvalidName,
   CreateAlbumDuplicate,
+  CreateAlbumTooMany,
   CreateAlbumFailed
 };
+const int kDefaultMaxAlbums = 1000;
 enum StoreMediaResult { StoreMediaOk, StoreMediaNoSpace, StoreMediaUnknownAlbum, StoreMediaFailed };
 
 class CAlbumStore {
@@ -81,6 +84,8 @@ class CAlbumStore {
 
   // PBKDF2 iterations for new and rehashed passwords.
   void SetPasswordIterations(int iterations) { iterations_ = iterations; }
+  // Albums one account may have; 0: no limit.
+  void SetMaxAlbums(int count) { maxAlbums_ = count; }
 
   bool AddAccount(const std::string& name, const std::string& password, int64_t quota,
                   std::string* error);
@@ -131,6 +136,7 @@ class CAlbumStore {
   uint64_t tempCounter_ = 0;
   int iterations_ = 600000;
   std::string dummyHash_;  // checked for unknown names, so they take as long
+  std::atomic<int> maxAlbums_{kDefaultMaxAlbums};
 };
 
 // Hex SHA-256 of a byte string.
@@ -150,5 +156,9 @@ class CSha256 {
 };
 
 bool IsValidUtf8(const std::string& text);
+// A name that shows as what it is in a list: valid UTF-8 on one line,
+// something visible in it, no control characters and no changes of the
+// writing direction.
+bool IsShowableName(const std::string& text);
 
 }  // namespace albumsvc

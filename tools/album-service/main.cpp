@@ -50,6 +50,8 @@ const char kUsage[] =
     "                       with HTTP 413 (default 1M)\n"
     "  --login-limit N      wrong logins allowed per minute and account; an\n"
     "                       address gets 2N (default 5; 0 for no limit)\n"
+    "  --max-albums N       albums one account may have (default 1000; 0 for no\n"
+    "                       limit)\n"
     "  --password-iterations N\n"
     "                       PBKDF2-HMAC-SHA256 iterations for new and rehashed\n"
     "                       passwords (default 600000, at least 1000)\n"
@@ -187,6 +189,7 @@ int main(int argc, char** argv) {
   std::string dataDir = "album-data", portFile;
   bool demo = false, json = false;
   int64_t iterations = kDefaultPasswordIterations;
+  int maxAlbums = kDefaultMaxAlbums;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -231,6 +234,11 @@ int main(int argc, char** argv) {
       if (!value(&v) || !ParseBytes(v, &n) || n > 1000000)
         return Fail("--login-limit needs a count (0 for no limit)");
       options.loginFailuresPerMinute = static_cast<int>(n);
+    } else if (a == "--max-albums") {
+      int64_t n = 0;
+      if (!value(&v) || !ParseBytes(v, &n) || n > 1000000000)
+        return Fail("--max-albums needs a count (0 for no limit)");
+      maxAlbums = static_cast<int>(n);
     } else if (a == "--password-iterations") {
       if (!value(&v) || !ParseBytes(v, &iterations) || iterations < kMinPasswordIterations ||
           iterations > kMaxPasswordIterations)
@@ -264,6 +272,7 @@ int main(int argc, char** argv) {
   CAlbumStore store;
   std::string error;
   store.SetPasswordIterations(static_cast<int>(iterations));
+  store.SetMaxAlbums(maxAlbums);
   if (!store.Open(dataDir, &error)) return Fail(error);
   if (demo) SeedDemo(store);
 
@@ -286,7 +295,10 @@ int main(int argc, char** argv) {
     Account account;
     int64_t id = 0;
     if (!store.FindAccount(args[1], &account)) return Fail("no account " + args[1]);
-    if (store.CreateAlbum(account.id, args[2], &id) != CreateAlbumOk)
+    CreateAlbumResult created = store.CreateAlbum(account.id, args[2], &id);
+    if (created == CreateAlbumTooMany)
+      return Fail("album not created: " + args[1] + " has as many albums as it may have");
+    if (created != CreateAlbumOk)
       return Fail("album not created (empty, invalid or existing name)");
     std::printf("%lld\n", static_cast<long long>(id));
     return 0;

@@ -108,9 +108,16 @@ TEST_F(AlbumServiceTest, DirListAndCreateDirKeepUtf8NamesInCreationOrder) {
   EXPECT_NE(idA, idB);
   EXPECT_GT(std::atoi(idA.c_str()), 0);
 
-  // Refusals: duplicate, empty, blank, two lines, not UTF-8.
-  for (std::string bad : {std::string("Holiday"), std::string(), std::string("  "),
-                          std::string("a\r\nb"), std::string("caf\xe9"), std::string(201, 'x')})
+  // Refusals: duplicate, empty, blank, two lines, not UTF-8, nothing
+  // visible (NUL, zero-width or non-breaking spaces), terminal escapes and
+  // right-to-left overrides.
+  for (std::string bad :
+       {std::string("Holiday"), std::string(), std::string("  "), std::string("a\r\nb"),
+        std::string("caf\xe9"), std::string(201, 'x'), std::string(3, '\0'),
+        std::string("\xe2\x80\x8b\xe2\x80\x8c"), std::string("\xc2\xa0\xc2\xa0"),
+        std::string("\xef\xbb\xbf \xe3\x80\x80"), std::string("red\x1b[31m"),
+        std::string("gpj.\xe2\x80\xae"
+                    "exe")})
     EXPECT_EQ(Command(login, "CreateDirURL", Body({{"DirName", bad}})).text.substr(0, 1), "2")
         << bad;
   EXPECT_EQ(Command(login, "CreateDirURL", Body({})).status, 400);
@@ -123,6 +130,16 @@ TEST_F(AlbumServiceTest, DirListAndCreateDirKeepUtf8NamesInCreationOrder) {
   EXPECT_EQ(Command(login, "DirListURL", Body({})).text, "0\r\nCount=2\r\nUser=alice\r\nid=" + idA +
                                                              "\r\nname=Holiday\r\nid=" + idB +
                                                              "\r\nname=" + umlaut + "\r\n");
+
+  // Accents and spaces inside a name are fine; an account holds a bounded
+  // number of albums.
+  EXPECT_EQ(Command(login, "CreateDirURL", Body({{"DirName", "Caf\xc3\xa9\xc2\xa0Paris"}}))
+                .text.substr(0, 1),
+            "0");
+  store_->SetMaxAlbums(3);
+  EXPECT_EQ(Command(login, "CreateDirURL", Body({{"DirName", "Fourth"}})).text,
+            "2\r\nError=this account has as many albums as it may have\r\n");
+  EXPECT_EQ(Command(bob, "CreateDirURL", Body({{"DirName", "Second"}})).text.substr(0, 1), "0");
 }
 
 TEST_F(AlbumServiceTest, UploadStoresFileAndFieldsOrAnswersLimits) {
