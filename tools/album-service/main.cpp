@@ -55,8 +55,9 @@ const char kUsage[] =
     "  --password-iterations N\n"
     "                       PBKDF2-HMAC-SHA256 iterations for new and rehashed\n"
     "                       passwords (default 600000, at least 1000)\n"
-    "  --demo               before serving, create the account demo (password demo)\n"
-    "                       and the sample albums Holidays, Family and Garden\n"
+    "  --demo               create the account demo (password demo) and the sample\n"
+    "                       albums Holidays, Family and Garden, unless another\n"
+    "                       service serves the data folder\n"
     "  --quiet              do not log requests to stderr\n"
     "  --help               show this text\n"
     "\n"
@@ -121,12 +122,15 @@ void SeedDemo(CAlbumStore& store) {
     store.CreateAlbum(account.id, name, &id);
 }
 
-int Serve(CAlbumStore& store, const ServerOptions& options, const std::string& portFile) {
+int Serve(CAlbumStore& store, const ServerOptions& options, const std::string& portFile,
+          bool demo) {
   // Before anything in the folder is touched: a second service would take
-  // the first one's temporary files for leftovers.
+  // the first one's temporary files for leftovers, and --demo would give
+  // the first one's folder an account anybody can log in to.
   CFolderLock lock;
   std::string error;
   if (!lock.Acquire(store.DataDir(), &error)) return Fail(error);
+  if (demo) SeedDemo(store);
   RecoverReport report;
   if (!store.Recover(&report, &error)) return Fail(error);
   if (report.tempFilesRemoved || report.orphanFilesRemoved || report.recordsWithoutFileRemoved)
@@ -274,11 +278,16 @@ int main(int argc, char** argv) {
   store.SetPasswordIterations(static_cast<int>(iterations));
   store.SetMaxAlbums(maxAlbums);
   if (!store.Open(dataDir, &error)) return Fail(error);
-  if (demo) SeedDemo(store);
 
   std::string command = args.empty() ? "serve" : args[0];
   size_t n = args.size();
-  if (command == "serve" && n <= 1) return Serve(store, options, portFile);
+  if (command == "serve" && n <= 1) return Serve(store, options, portFile, demo);
+  if (demo) {
+    // Held only while seeding: other commands work beside a running service.
+    CFolderLock lock;
+    if (!lock.Acquire(store.DataDir(), &error)) return Fail(error + "; --demo changed nothing");
+    SeedDemo(store);
+  }
   if (command == "add-account" && (n == 3 || n == 4)) {
     int64_t quota = 0;
     if (n == 4 && !ParseBytes(args[3], &quota)) return Fail("QUOTA must be a byte count");
