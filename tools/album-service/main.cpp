@@ -38,8 +38,10 @@ const char kUsage[] =
     "  --address A          address to listen on (default 127.0.0.1)\n"
     "  --port N             port to listen on (default 8642; 0 picks a free port)\n"
     "  --port-file FILE     write the port to FILE once listening\n"
-    "  --public-url URL     root of the command URLs given in login answers\n"
-    "                       (default: http:// or https:// and the request's Host)\n"
+    "  --public-url URL     root of the command URLs given in login answers, and the\n"
+    "                       origin of the gallery's forms (default: http:// or\n"
+    "                       https:// and the listening address; needed with an\n"
+    "                       address such as 0.0.0.0)\n"
     "  --tls-cert FILE      serve HTTPS with this PEM certificate (chain) ...\n"
     "  --tls-key FILE       ... and this PEM private key (no pass phrase)\n"
     "  --public-gallery     show every album and file to everybody without a\n"
@@ -52,6 +54,9 @@ const char kUsage[] =
     "                       address gets 2N (default 5; 0 for no limit)\n"
     "  --max-albums N       albums one account may have (default 1000; 0 for no\n"
     "                       limit)\n"
+    "  --max-connections-per-address N\n"
+    "                       connections one client address may open at once\n"
+    "                       (default 32; 0 for no cap, behind a proxy)\n"
     "  --password-iterations N\n"
     "                       PBKDF2-HMAC-SHA256 iterations for new and rehashed\n"
     "                       passwords (default 600000, at least 1000)\n"
@@ -243,6 +248,11 @@ int main(int argc, char** argv) {
       if (!value(&v) || !ParseBytes(v, &n) || n > 1000000000)
         return Fail("--max-albums needs a count (0 for no limit)");
       maxAlbums = static_cast<int>(n);
+    } else if (a == "--max-connections-per-address") {
+      int64_t n = 0;
+      if (!value(&v) || !ParseBytes(v, &n) || n > 1000000)
+        return Fail("--max-connections-per-address needs a count (0 for no cap)");
+      options.maxConnectionsPerAddress = static_cast<int>(n);
     } else if (a == "--password-iterations") {
       if (!value(&v) || !ParseBytes(v, &iterations) || iterations < kMinPasswordIterations ||
           iterations > kMaxPasswordIterations)

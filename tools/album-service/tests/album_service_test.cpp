@@ -56,6 +56,12 @@ TEST_F(AlbumServiceTest, LogInAnswersSessionAndCommandUrlsOrRefuses) {
   EXPECT_EQ(
       Post("/login.php", Body({{"Username", "ALICE"}, {"Password", "secret"}})).text.substr(0, 1),
       "2");
+  // The URLs are the service's own, whatever Host a client names.
+  auto forged =
+      client_->Post("/login.php", httplib::Headers{{"Host", "evil.example:81"}},
+                    Body({{"Username", "alice"}, {"Password", "secret"}}), kContentType.c_str());
+  ASSERT_TRUE(forged);
+  EXPECT_EQ(Lines(forged->body)["UploadURL"], base + "/upload.php");
   Reply missing = Post("/login.php", Body({{"Username", "alice"}}));
   EXPECT_EQ(missing.status, 400);
   EXPECT_NE(missing.text.find("Password"), std::string::npos);
