@@ -371,6 +371,7 @@ std::vector<Account> CAlbumStore::ListAccounts() {
 
 bool CAlbumStore::CheckLogin(const std::string& name, const std::string& password,
                              Account* account) {
+  ++passwordChecks_;
   std::string salt, stored;
   bool found = false;
   int iterations;

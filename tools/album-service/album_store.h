@@ -95,6 +95,8 @@ class CAlbumStore {
   // Checks the password (slowly, without holding the store); an account
   // with an old or weaker hash gets a new one on the way.
   bool CheckLogin(const std::string& name, const std::string& password, Account* account);
+  // Passwords looked at since the store was opened.
+  int64_t PasswordChecks() const { return passwordChecks_; }
 
   // Sessions of the uploader last until they are a day old; they survive a
   // restart.
@@ -135,6 +137,7 @@ class CAlbumStore {
   std::string dataDir_;
   uint64_t tempCounter_ = 0;
   std::atomic<int> iterations_{600000};
+  std::atomic<int64_t> passwordChecks_{0};
   std::atomic<int> maxAlbums_{kDefaultMaxAlbums};
 };
 

@@ -1,13 +1,14 @@
-// The service under clients that mean harm, as bounded load tests: sockets
-// that send their request a byte at a time or nothing at all, floods of
-// header fields and heads that would forge the log. Every wait is
-// bounded; the figures are printed.
+// The service under clients that mean harm, as bounded load tests: many
+// password guesses at once, sockets that send their request a byte at a
+// time or nothing at all, floods of header fields and heads that would
+// forge the log. Every wait is bounded; the figures are printed.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -29,6 +30,28 @@ double Since(Clock::time_point t0) {
 
 class HostileTest : public AlbumServiceTest {
  protected:
+  // Sends n wrong logins at once from one address; the answers' status
+  // digits come later.
+  std::future<std::string> Burst(const std::string& from, int n,
+                                 const std::function<std::string(int)>& user) {
+    auto sockets = std::make_shared<std::vector<std::unique_ptr<CRawSocket>>>();
+    for (int i = 0; i < n; ++i) {
+      std::string body = Body({{"Username", user(i)}, {"Password", "guess" + std::to_string(i)}});
+      sockets->push_back(std::make_unique<CRawSocket>(from, server_->Port()));
+      sockets->back()->Send("POST /login.php HTTP/1.0\r\nContent-Type: " + kContentType +
+                            "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                            body);
+    }
+    return std::async(std::launch::async, [sockets] {
+      std::string digits;
+      for (auto& s : *sockets) {
+        std::string answer = s->ReadToEnd(60000);
+        size_t head = answer.find("\r\n\r\n");
+        digits += head == std::string::npos ? "-" : answer.substr(head + 4, 1);
+      }
+      return digits;
+    });
+  }
   // A GET of the home page from 127.0.0.1: seconds until its answer, -1
   // without one.
   double TimeHomePage(httplib::Client& client) {
@@ -37,6 +60,52 @@ class HostileTest : public AlbumServiceTest {
     return res && res->status == 200 ? Since(t0) : -1;
   }
 };
+
+// Tries are taken before the password is looked at: guesses sent at once
+// get no more checks than guesses sent one after another, and a burst from
+// one address leaves the service to everybody else.
+TEST_F(HostileTest, GuessesSentAtOnceGetNoMoreChecksThanTheLimit) {
+  ServerOptions limited = options_;
+  limited.loginFailuresPerMinute = 5;  // 10 for one address
+  Restart(limited);
+  store_->SetPasswordIterations(400000);  // about 0.4 s a check
+  std::string error;
+  ASSERT_TRUE(store_->AddAccount("carol", "right", 0, &error)) << error;
+
+  // The full bucket, and what refills while the burst lasts (on a loaded
+  // machine it may take a while).
+  auto allowed = [](int perMinute, Clock::time_point t0) {
+    return perMinute + static_cast<int64_t>(Since(t0) * perMinute / 60) + 1;
+  };
+  // 32 guesses at carol's password at once.
+  int64_t before = store_->PasswordChecks();
+  auto t0 = Clock::now();
+  std::string answers = Burst("127.0.0.3", 32, [](int) { return std::string("carol"); }).get();
+  int64_t accountChecks = store_->PasswordChecks() - before;
+  EXPECT_EQ(answers, std::string(32, '2'));
+  EXPECT_LE(accountChecks, allowed(5, t0));
+  EXPECT_EQ(RawLogIn("127.0.0.4", server_->Port(), "carol", "right").substr(0, 1), "2");
+
+  // 32 names at once from another address, while somebody else looks at
+  // the gallery.
+  before = store_->PasswordChecks();
+  t0 = Clock::now();
+  auto burst = Burst("127.0.0.2", 32, [](int i) { return "name" + std::to_string(i); });
+  ASSERT_TRUE(WaitFor([&] { return store_->PasswordChecks() > before; }, 30000))
+      << "no check began";
+  httplib::Client other("127.0.0.1", server_->Port());
+  other.set_read_timeout(20, 0);
+  double wait = TimeHomePage(other);
+  EXPECT_EQ(burst.get(), std::string(32, '2'));
+  int64_t addressChecks = store_->PasswordChecks() - before;
+  EXPECT_LE(addressChecks, allowed(10, t0));
+  EXPECT_GE(wait, 0) << "no answer to another client";
+  EXPECT_LT(wait, 3.0) << "seconds another client waited";
+  std::printf(
+      "32 guesses at once: %lld checks for one account, %lld for one address; another "
+      "client waited %.2f s\n",
+      static_cast<long long>(accountChecks), static_cast<long long>(addressChecks), wait);
+}
 
 // Sockets that dribble a request line or never say anything, over HTTP and
 // HTTPS: beyond the per-address cap they are closed at once, the others at
