@@ -214,6 +214,7 @@ CAlbumServer::CAlbumServer(CAlbumStore* store, const ServerOptions& options)
   front.tlsKey = options_.tlsKey;
   front.workers = std::max(4, options_.threads);
   front.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
+  front.maxConnections = options_.maxConnections;
   http_.reset(new CHttpFront(front));
   tls_ = !options_.tlsCert.empty() || !options_.tlsKey.empty();
   Routes();

@@ -47,6 +47,7 @@ struct ServerOptions {
   // (0: no cap, behind a proxy).
   int threads = 64;
   int maxConnectionsPerAddress = 32;
+  int maxConnections = 512;
   // Test hooks, off unless asked for: /test/* endpoints and upload stalls.
   bool testHooks = false;
   StallMode stall = StallOff;

@@ -29,6 +29,7 @@ namespace {
 const int kDrainMs = 1000;
 const size_t kDrainBytes = 1 << 20;
 const size_t kChunk = 16 * 1024;
+const int kSweepMs = 100;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -284,8 +285,9 @@ bool CHttpFront::Run() {
     ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &ev);
   }
   epoll_event events[64];
+  int64_t swept = NowMs();
   while (ok && !stopping_) {
-    int n = ::epoll_wait(epoll_, events, 64, NextTimeoutMs());
+    int n = ::epoll_wait(epoll_, events, 64, kSweepMs);
     if (n < 0 && errno != EINTR) ok = false;
     for (int i = 0; i < n; ++i) {
       int fd = events[i].data.fd;
@@ -301,7 +303,12 @@ bool CHttpFront::Run() {
       }
     }
     TakeFinished();
-    ExpireDeadlines();
+    // Deadlines are looked at now and then, not after every event: there
+    // may be thousands of connections.
+    if (NowMs() - swept >= kSweepMs) {
+      ExpireDeadlines();
+      swept = NowMs();
+    }
     Dispatch();
   }
   ShutDown();
@@ -335,9 +342,9 @@ void CHttpFront::Accept() {
     c->remoteIp = IpOf(a, &c->remotePort);
     c->group = AddressGroup(c->remoteIp);
     auto count = perAddress_.find(c->group);
-    if (static_cast<int>(connections_.size()) >= options_.maxConnections ||
-        (options_.maxConnectionsPerAddress > 0 && count != perAddress_.end() &&
-         count->second >= options_.maxConnectionsPerAddress)) {
+    if ((options_.maxConnectionsPerAddress > 0 && count != perAddress_.end() &&
+         count->second >= options_.maxConnectionsPerAddress) ||
+        (static_cast<int>(connections_.size()) >= options_.maxConnections && !MakeRoom())) {
       ::close(fd);
       continue;
     }
@@ -362,6 +369,19 @@ void CHttpFront::Accept() {
     connections_[fd] = std::move(c);
     Watch(raw, EPOLLIN);
   }
+}
+
+// All connections are open: the one that has waited longest for its head
+// (or a kept-alive one for its next request) makes way, so that clients
+// who fill every place with sockets that say nothing keep nobody out.
+bool CHttpFront::MakeRoom() {
+  Connection* oldest = nullptr;
+  for (auto& entry : connections_) {
+    Connection* c = entry.second.get();
+    if (c->deadline && (!oldest || c->deadline < oldest->deadline)) oldest = c;
+  }
+  if (oldest) Close(oldest);
+  return oldest != nullptr;
 }
 
 void CHttpFront::OnEvent(Connection* c, uint32_t events) {
@@ -563,13 +583,6 @@ void CHttpFront::ExpireDeadlines() {
     if (c->deadline && c->deadline <= now) late.push_back(c);
   }
   for (Connection* c : late) Close(c);
-}
-
-int CHttpFront::NextTimeoutMs() const {
-  int64_t now = NowMs(), next = now + 1000;
-  for (auto& entry : connections_)
-    if (entry.second->deadline) next = std::min(next, entry.second->deadline);
-  return static_cast<int>(std::max<int64_t>(0, next - now));
 }
 
 void CHttpFront::Watch(Connection* c, uint32_t events) {

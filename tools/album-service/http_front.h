@@ -32,6 +32,8 @@ struct FrontOptions {
   int port = 8642;  // 0: any free port
   // HTTPS with these PEM files when both are given.
   std::string tlsCert, tlsKey;
+  // Open connections in all; when all are open, the one that has waited
+  // longest for a head makes way for a new one.
   int maxConnections = 512;
   // Open connections of one client address; 0: no cap (behind a proxy,
   // where every client has the proxy's address).
@@ -74,6 +76,7 @@ class CHttpFront : public httplib::Server {
   class CStream;
 
   void Accept();
+  bool MakeRoom();
   void OnEvent(Connection* c, uint32_t events);
   void Handshake(Connection* c);
   void ReadHead(Connection* c);
@@ -90,7 +93,6 @@ class CHttpFront : public httplib::Server {
   void Worker();
   void Serve(Connection* c);
   void Wake();
-  int NextTimeoutMs() const;
 
   FrontOptions options_;
   SSL_CTX* ctx_ = nullptr;

@@ -2,7 +2,9 @@
 // to, for development, tests and demonstrations. Without a command it serves
 // HTTP; the commands manage the data folder.
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -127,8 +129,7 @@ void SeedDemo(CAlbumStore& store) {
     store.CreateAlbum(account.id, name, &id);
 }
 
-int Serve(CAlbumStore& store, const ServerOptions& options, const std::string& portFile,
-          bool demo) {
+int Serve(CAlbumStore& store, ServerOptions options, const std::string& portFile, bool demo) {
   // Before anything in the folder is touched: a second service would take
   // the first one's temporary files for leftovers, and --demo would give
   // the first one's folder an account anybody can log in to.
@@ -144,6 +145,17 @@ int Serve(CAlbumStore& store, const ServerOptions& options, const std::string& p
                  "file(s) without a record, %d record(s) without a file\n",
                  report.tempFilesRemoved, report.orphanFilesRemoved,
                  report.recordsWithoutFileRemoved);
+
+  // As many connections as the process may open descriptors, less some for
+  // files and the database: a few clients cannot take every place.
+  rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    getrlimit(RLIMIT_NOFILE, &files);
+    int64_t descriptors = static_cast<int64_t>(std::min<rlim_t>(files.rlim_cur, 10256));
+    options.maxConnections = static_cast<int>(std::max<int64_t>(64, descriptors - 256));
+  }
 
   // Signals are taken by a thread of their own so that stopping is an
   // ordinary call, not work inside a signal handler.

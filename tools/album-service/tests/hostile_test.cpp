@@ -168,6 +168,21 @@ TEST_F(HostileTest, SlowAndSilentSocketsLeaveOtherClientsServed) {
         "once, all within %.1f s\n",
         kSockets, tls ? "silent HTTPS" : "dribbling HTTP", wait, closedEarly, deadline);
   }
+  // When silent sockets from many addresses hold every place, the one that
+  // has waited longest makes way for a newcomer.
+  ServerOptions few = options_;
+  few.tlsCert = few.tlsKey = "";
+  few.maxConnections = 8;
+  Restart(few);
+  std::vector<std::unique_ptr<CRawSocket>> silent;
+  for (int i = 0; i < 8; ++i)
+    silent.push_back(
+        std::make_unique<CRawSocket>("127.0.1." + std::to_string(i + 1), server_->Port()));
+  httplib::Client other("127.0.0.1", server_->Port());
+  other.set_read_timeout(20, 0);
+  double wait = TimeHomePage(other);
+  EXPECT_GE(wait, 0) << "no answer while every place was taken";
+  EXPECT_TRUE(silent[0]->Closed(5000)) << "the oldest silent socket is still open";
 }
 
 // The real program: header floods, heads past the limits, two lengths and
