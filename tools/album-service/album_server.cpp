@@ -14,8 +14,10 @@
 #include "tools/album-service/content_sniff.h"
 #include "tools/album-service/durable_io.h"
 #include "tools/album-service/gallery.h"
+#include "tools/album-service/http_front.h"
 #include "tools/album-service/listing.h"
 #include "tools/album-service/multipart_parser.h"
+#include "tools/album-service/request_head.h"
 
 namespace albumsvc {
 
@@ -50,6 +52,7 @@ class CFormSink : public IPartSink {
     }
     if (header.name != "ImageData") return Refuse("unexpected file part \"" + header.name + "\"");
     haveFile_ = true;
+    filePart_ = header;
     if (!tempPath_.empty() && !file_.Create(tempPath_)) return Refuse("cannot store the file");
     return true;
   }
@@ -105,7 +108,7 @@ class CFormSink : public IPartSink {
   }
 
   std::map<std::string, std::string> fields_;
-  PartHeader current_;
+  PartHeader current_, filePart_;
   std::string refusal_;
   std::string tempPath_;
   int64_t maxFile_;
@@ -204,12 +207,16 @@ CAlbumServer::CAlbumServer(CAlbumStore* store, const ServerOptions& options)
       limiter_(options.loginFailuresPerMinute, 2 * options.loginFailuresPerMinute),
       maxUpload_(options.maxUpload),
       stall_(options.stall) {
-  if (!options_.tlsCert.empty() || !options_.tlsKey.empty()) {
-    http_.reset(new httplib::SSLServer(options_.tlsCert.c_str(), options_.tlsKey.c_str()));
-    tls_ = true;
-  } else {
-    http_.reset(new httplib::Server);
-  }
+  FrontOptions front;
+  front.address = options_.address;
+  front.port = options_.port;
+  front.tlsCert = options_.tlsCert;
+  front.tlsKey = options_.tlsKey;
+  front.workers = std::max(4, options_.threads);
+  front.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
+  front.maxConnections = options_.maxConnections;
+  http_.reset(new CHttpFront(front));
+  tls_ = !options_.tlsCert.empty() || !options_.tlsKey.empty();
   Routes();
   WebRoutes();
 }
@@ -227,58 +234,47 @@ bool CAlbumServer::Valid(std::string* error) const {
 
 bool CAlbumServer::Bind(std::string* error) {
   if (!Valid(error)) return false;
-  // cpp-httplib sets only SO_REUSEPORT on Linux. With SO_REUSEADDR as well, a
-  // restart can listen while another program's last connections on this port
-  // wait out their minute (TIME_WAIT), and others can listen right after
-  // this service stopped.
-  http_->set_socket_options([](socket_t sock) {
-    httplib::default_socket_options(sock);
-#ifndef _WIN32
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-#endif
-  });
-  if (options_.port == 0) {
-    port_ = http_->bind_to_any_port(options_.address);
-    if (port_ <= 0) {
-      *error = "cannot listen on " + options_.address;
-      return false;
-    }
-    WidenBacklog();
-    return true;
-  }
-  if (!http_->bind_to_port(options_.address, options_.port)) {
-    *error = "cannot listen on " + options_.address + ":" + std::to_string(options_.port);
+  // Clients on other machines cannot use an address that stands for all of
+  // this machine's: the service must be told the one they use.
+  in6_addr any6;
+  in_addr any4;
+  bool everywhere =
+      (inet_pton(AF_INET, options_.address.c_str(), &any4) == 1 &&
+       any4.s_addr == htonl(INADDR_ANY)) ||
+      (inet_pton(AF_INET6, options_.address.c_str(), &any6) == 1 && IN6_IS_ADDR_UNSPECIFIED(&any6));
+  if (everywhere && options_.publicUrl.empty()) {
+    *error = "--address " + options_.address +
+             " listens on every address of this machine; give --public-url with the root "
+             "that the uploader and browsers use (e.g. https://albums.home.arpa:8642)";
     return false;
   }
-  port_ = options_.port;
-  WidenBacklog();
+  if (!http_->Bind()) {
+    *error = "cannot listen on " + options_.address +
+             (options_.port ? ":" + std::to_string(options_.port) : std::string());
+    return false;
+  }
+  port_ = http_->Port();
+  const std::string scheme = tls_ ? "https://" : "http://";
+  const std::string port = ":" + std::to_string(port_);
+  if (!options_.publicUrl.empty()) {
+    root_ = options_.publicUrl;
+  } else {
+    bool v6 = options_.address.find(':') != std::string::npos;
+    root_ = scheme + (v6 ? "[" + options_.address + "]" : options_.address) + port;
+    // A browser on this machine may call a loopback service by its name.
+    bool loopback =
+        (inet_pton(AF_INET, options_.address.c_str(), &any4) == 1 &&
+         (ntohl(any4.s_addr) >> 24) == 127) ||
+        (inet_pton(AF_INET6, options_.address.c_str(), &any6) == 1 && IN6_IS_ADDR_LOOPBACK(&any6));
+    if (loopback) localOrigin_ = scheme + "localhost" + port;
+  }
+  size_t scheme_end = root_.find("://");
+  origin_ = root_.substr(0, root_.find('/', scheme_end == std::string::npos ? 0 : scheme_end + 3));
   return true;
 }
 
-// The HTTP library listens with a backlog of 5. Clients that connect while
-// that queue is full are delayed until their data arrives after the server
-// has given up waiting (seen as dropped connections under load), so the
-// queue is widened on the socket the library made.
-void CAlbumServer::WidenBacklog() {
-  for (int fd = 0; fd < 1024; ++fd) {
-    int listening = 0;
-    socklen_t len = sizeof listening;
-    sockaddr_storage addr;
-    socklen_t alen = sizeof addr;
-    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) != 0 || !listening ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &alen) != 0)
-      continue;
-    int port = addr.ss_family == AF_INET ? ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port)
-               : addr.ss_family == AF_INET6
-                   ? ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port)
-                   : 0;
-    if (port == port_) ::listen(fd, SOMAXCONN);
-  }
-}
-
 bool CAlbumServer::Run() {
-  return http_->listen_after_bind();
+  return http_->Run();
 }
 
 void CAlbumServer::Stop() {
@@ -287,7 +283,8 @@ void CAlbumServer::Stop() {
     stopping_ = true;
   }
   stallChanged_.notify_all();
-  http_->stop();
+  limiter_.Stop();
+  http_->Stop();
 }
 
 void CAlbumServer::SetStall(StallMode mode) {
@@ -303,30 +300,20 @@ void CAlbumServer::WaitWhileStalled(StallMode at) {
   stallChanged_.wait(lock, [&] { return stopping_ || stall_ != at; });
 }
 
-std::string CAlbumServer::BaseUrl(const httplib::Request& req) const {
-  if (!options_.publicUrl.empty()) return options_.publicUrl;
-  std::string host = req.get_header_value("Host");
-  if (host.empty() || host.find_first_of("/?# \t") != std::string::npos)
-    host = options_.address + ":" + std::to_string(port_);
-  return (tls_ ? "https://" : "http://") + host;
-}
-
 void CAlbumServer::Log(const httplib::Request& req, const httplib::Response& res) const {
   if (!options_.logRequests) return;
-  std::string path = req.path;  // the session key stays out of the log
-  std::fprintf(stderr, "album-service: %s %s %d\n", req.method.c_str(), path.c_str(), res.status);
+  // The path without the query: the session key stays out of the log.
+  std::fprintf(stderr, "album-service: %s %s %d\n", LogSafe(req.method).c_str(),
+               LogSafe(req.path).c_str(), res.status);
 }
 
 void CAlbumServer::Routes() {
   // Upload bodies of any size are read (and what is too much dropped);
   // other requests are held to options_.maxBody by their handlers.
   http_->set_payload_max_length(std::numeric_limits<size_t>::max());
-  http_->set_read_timeout(60, 0);
-  http_->set_write_timeout(60, 0);
-  // Browsers keep connections open; enough workers that they cannot crowd
-  // out the uploader.
-  int threads = std::max(4, options_.threads);
-  http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  // No answer is ever read as another type than it says, refusals that name
+  // the path asked for included.
+  http_->set_default_headers({{"X-Content-Type-Options", "nosniff"}});
   http_->set_logger(
       [this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
   // Wrong methods and unknown paths still get a readable answer.
@@ -335,7 +322,7 @@ void CAlbumServer::Routes() {
     if (res.status == 416)
       Refuse(res, 416, "unreadable Range header");
     else
-      Refuse(res, res.status, "no " + req.method + " service at " + req.path);
+      Refuse(res, res.status, "no " + LogSafe(req.method) + " service at " + LogSafe(req.path));
   });
   http_->set_exception_handler([](const httplib::Request&, httplib::Response& res,
                                   std::exception_ptr) { Refuse(res, 500, "internal error"); });
@@ -371,19 +358,25 @@ void CAlbumServer::Routes() {
 }
 
 // A login while the account or the address has used up its wrong attempts
-// fails like a wrong password, without the password being looked at.
+// fails like a wrong password, at once and without the name or the password
+// being looked at. The try is taken before the check, so that logins sent
+// at once get no more checks than logins sent one after another.
 bool CAlbumServer::LogInLimited(const std::string& name, const std::string& password,
                                 const std::string& address, Account* account) {
-  if (!limiter_.Allowed(name, address, CLoginLimiter::NowMs())) return false;
-  if (store_->CheckLogin(name, password, account)) return true;
-  limiter_.Failed(name, address, CLoginLimiter::NowMs());
-  return false;
+  const std::string group = AddressGroup(address);
+  if (!limiter_.Begin(name, group)) return false;
+  bool right = store_->CheckLogin(name, password, account);
+  limiter_.End(name, group, right, CLoginLimiter::NowMs());
+  return right;
 }
 
 void CAlbumServer::HandleLogIn(const httplib::Request& req, httplib::Response& res,
                                const httplib::ContentReader& reader) {
   CFormSink form("", 0);
   if (!ReadForm(req, res, reader, &form, options_.maxBody)) return;
+  // The uploader sends no Origin; a page elsewhere must not guess
+  // passwords, or lock their owners out, through its visitors' browsers.
+  if (!SameOrigin(req)) return Refuse(res, 403, "log in from this site's own pages");
   const std::string* user = form.Field("Username");
   const std::string* password = form.Field("Password");
   if (!user || !password) return Refuse(res, 400, "Username and Password are required");
@@ -394,7 +387,7 @@ void CAlbumServer::HandleLogIn(const httplib::Request& req, httplib::Response& r
   if (key.empty()) return Refuse(res, 500, "cannot create a session");
   // The client appends the session key right after "?", so each URL ends
   // just before the query.
-  std::string base = BaseUrl(req);
+  const std::string& base = root_;
   Answer(res, "0\r\nSId=" + key + "\r\nDirListURL=" + base +
                   "/dirlist.php\r\nCreateDirURL=" + base + "/createdir.php\r\nUploadURL=" + base +
                   "/upload.php\r\nUser=" + account.name + "\r\n");
@@ -433,6 +426,8 @@ void CAlbumServer::HandleCreateDir(const httplib::Request& req, httplib::Respons
       return Answer(res, "2\r\nError=album name is empty, too long or not valid UTF-8\r\n");
     case CreateAlbumDuplicate:
       return Answer(res, "2\r\nError=an album of that name exists already\r\n");
+    case CreateAlbumTooMany:
+      return Answer(res, "2\r\nError=this account has as many albums as it may have\r\n");
     case CreateAlbumFailed:
       return Answer(res, "2\r\nError=album not created\r\n");
   }
@@ -459,8 +454,8 @@ void CAlbumServer::HandleUpload(const httplib::Request& req, httplib::Response& 
   media.keyword = *form.Field("Keyword");
   media.desc = *form.Field("Desc");
   media.mimeType = *form.Field("MimeType");
-  media.partName = form.current_.filename;
-  media.partType = form.current_.contentType;
+  media.partName = form.filePart_.filename;
+  media.partType = form.filePart_.contentType;
   media.size = form.fileSize_;
   media.sha256 = form.sha_.FinishHex();
   media.contentType = form.ContentType();

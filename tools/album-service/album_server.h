@@ -14,13 +14,14 @@
 #include "tools/album-service/login_limiter.h"
 
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 class ContentReader;
 }  // namespace httplib
 
 namespace albumsvc {
+
+class CHttpFront;
 
 // Test hook: where an upload request stops until the stall is switched off.
 enum StallMode { StallOff, StallBeforeBody, StallBeforeAnswer };
@@ -31,7 +32,9 @@ struct ServerOptions {
   int port = 8642;                  // 0: any free port
   int64_t maxUpload = 100LL << 20;  // per-upload file size limit; 0: none
   int64_t maxBody = 1LL << 20;      // body limit of requests other than uploads
-  std::string publicUrl;            // root for command URLs; empty: from Host
+  // Root of the command URLs, and the origin of the gallery's own forms;
+  // empty: the listening address.
+  std::string publicUrl;
   bool logRequests = true;
   // Everybody sees every album and file without logging in.
   bool publicGallery = false;
@@ -40,7 +43,11 @@ struct ServerOptions {
   // Wrong logins allowed per minute for one account; one address gets twice
   // as many. 0: no limit.
   int loginFailuresPerMinute = 5;
-  int threads = 32;
+  // Requests served at once, and connections one client address may open
+  // (0: no cap, behind a proxy).
+  int threads = 64;
+  int maxConnectionsPerAddress = 32;
+  int maxConnections = 512;
   // Test hooks, off unless asked for: /test/* endpoints and upload stalls.
   bool testHooks = false;
   StallMode stall = StallOff;
@@ -67,8 +74,6 @@ class CAlbumServer {
  private:
   void Routes();
   void WebRoutes();
-  void WidenBacklog();
-  std::string BaseUrl(const httplib::Request& req) const;
   bool LogInLimited(const std::string& name, const std::string& password,
                     const std::string& address, Account* account);
   void HandleLogIn(const httplib::Request& req, httplib::Response& res,
@@ -96,9 +101,11 @@ class CAlbumServer {
 
   CAlbumStore* store_;
   ServerOptions options_;
-  std::unique_ptr<httplib::Server> http_;
+  std::unique_ptr<CHttpFront> http_;
   bool tls_ = false;
   int port_ = 0;
+  // The service's public root and the origins its pages have.
+  std::string root_, origin_, localOrigin_;
   CLoginLimiter limiter_;
   std::atomic<int64_t> maxUpload_;
   std::mutex stallMutex_;

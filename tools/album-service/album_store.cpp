@@ -154,6 +154,47 @@ bool IsValidUtf8(const std::string& text) {
   return true;
 }
 
+namespace {
+
+// Decodes valid UTF-8 (checked before) one code point at a time.
+uint32_t NextCodePoint(const std::string& text, size_t* i) {
+  unsigned char c = static_cast<unsigned char>(text[*i]);
+  size_t len = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+  uint32_t cp = len == 0 ? c : c & (0x3F >> len);
+  for (size_t k = 1; k <= len; ++k)
+    cp = (cp << 6) | (static_cast<unsigned char>(text[*i + k]) & 0x3F);
+  *i += len + 1;
+  return cp;
+}
+
+// Controls, line breaks and marks that change the writing direction.
+bool IsControl(uint32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+         (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+// Spaces of every width and characters that show nothing by themselves.
+bool IsBlank(uint32_t cp) {
+  return cp == 0x20 || cp == 0xA0 || cp == 0xAD || cp == 0x034F || cp == 0x115F || cp == 0x1160 ||
+         cp == 0x1680 || cp == 0x180E || (cp >= 0x2000 && cp <= 0x200D) || cp == 0x202F ||
+         (cp >= 0x205F && cp <= 0x2064) || cp == 0x3000 || cp == 0x3164 ||
+         (cp >= 0xFE00 && cp <= 0xFE0F) || cp == 0xFEFF || cp == 0xFFA0 ||
+         (cp >= 0xE0000 && cp <= 0xE0FFF);
+}
+
+}  // namespace
+
+bool IsShowableName(const std::string& text) {
+  if (!IsValidUtf8(text)) return false;
+  bool visible = false;
+  for (size_t i = 0; i < text.size();) {
+    uint32_t cp = NextCodePoint(text, &i);
+    if (IsControl(cp)) return false;
+    visible = visible || !IsBlank(cp);
+  }
+  return visible;
+}
+
 CAlbumStore::~CAlbumStore() {
   if (db_) sqlite3_close(db_);
 }
@@ -330,6 +371,7 @@ std::vector<Account> CAlbumStore::ListAccounts() {
 
 bool CAlbumStore::CheckLogin(const std::string& name, const std::string& password,
                              Account* account) {
+  ++passwordChecks_;
   std::string salt, stored;
   bool found = false;
   int iterations;
@@ -342,16 +384,10 @@ bool CAlbumStore::CheckLogin(const std::string& name, const std::string& passwor
       found = true;
       salt = st.Text(0);
       stored = st.Text(1);
-    } else {
-      stored = dummyHash_;
     }
   }
-  if (!found && stored.empty()) {
-    stored = HashPassword("", iterations);
-    std::lock_guard<std::mutex> lock(mutex_);
-    dummyHash_ = stored;
-  }
   // The slow part runs unlocked, so one login does not hold up the others.
+  // An unknown name costs as much as a known one.
   PasswordCheck check = CheckPassword(stored, salt, password, iterations);
   if (!found || check == PasswordWrong) return false;
   std::string fresh = check == PasswordOkRehash ? HashPassword(password, iterations) : "";
@@ -458,12 +494,14 @@ std::vector<Album> CAlbumStore::ListAlbums(int64_t accountId) {
 CreateAlbumResult CAlbumStore::CreateAlbum(int64_t accountId, const std::string& name,
                                            int64_t* albumId) {
   *albumId = 0;
-  // A name must show something in the album list: not blank, one line, valid
-  // UTF-8 and of reasonable length.
-  if (name.find_first_not_of(" \t") == std::string::npos || name.size() > 200 ||
-      name.find_first_of("\r\n") != std::string::npos || !IsValidUtf8(name))
-    return CreateAlbumInvalidName;
+  if (name.size() > 200 || !IsShowableName(name)) return CreateAlbumInvalidName;
   std::lock_guard<std::mutex> lock(mutex_);
+  if (maxAlbums_ > 0) {
+    CStatement count(db_, "SELECT COUNT(*) FROM albums WHERE account_id=?");
+    count.Bind(1, accountId);
+    if (count.Step() != SQLITE_ROW) return CreateAlbumFailed;
+    if (count.Int(0) >= maxAlbums_) return CreateAlbumTooMany;
+  }
   CStatement st(db_, "INSERT INTO albums(account_id, name, created) VALUES(?,?,?)");
   st.Bind(1, accountId);
   st.Bind(2, name);

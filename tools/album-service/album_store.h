@@ -9,6 +9,7 @@
 // holds the folder, removes what an interrupted upload left behind.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -61,8 +62,10 @@ enum CreateAlbumResult {
   CreateAlbumOk,
   CreateAlbumInvalidName,
   CreateAlbumDuplicate,
+  CreateAlbumTooMany,
   CreateAlbumFailed
 };
+const int kDefaultMaxAlbums = 1000;
 enum StoreMediaResult { StoreMediaOk, StoreMediaNoSpace, StoreMediaUnknownAlbum, StoreMediaFailed };
 
 class CAlbumStore {
@@ -81,6 +84,8 @@ class CAlbumStore {
 
   // PBKDF2 iterations for new and rehashed passwords.
   void SetPasswordIterations(int iterations) { iterations_ = iterations; }
+  // Albums one account may have; 0: no limit.
+  void SetMaxAlbums(int count) { maxAlbums_ = count; }
 
   bool AddAccount(const std::string& name, const std::string& password, int64_t quota,
                   std::string* error);
@@ -90,6 +95,8 @@ class CAlbumStore {
   // Checks the password (slowly, without holding the store); an account
   // with an old or weaker hash gets a new one on the way.
   bool CheckLogin(const std::string& name, const std::string& password, Account* account);
+  // Passwords looked at since the store was opened.
+  int64_t PasswordChecks() const { return passwordChecks_; }
 
   // Sessions of the uploader last until they are a day old; they survive a
   // restart.
@@ -129,8 +136,9 @@ class CAlbumStore {
   sqlite3* db_ = nullptr;
   std::string dataDir_;
   uint64_t tempCounter_ = 0;
-  int iterations_ = 600000;
-  std::string dummyHash_;  // checked for unknown names, so they take as long
+  std::atomic<int> iterations_{600000};
+  std::atomic<int64_t> passwordChecks_{0};
+  std::atomic<int> maxAlbums_{kDefaultMaxAlbums};
 };
 
 // Hex SHA-256 of a byte string.
@@ -150,5 +158,9 @@ class CSha256 {
 };
 
 bool IsValidUtf8(const std::string& text);
+// A name that shows as what it is in a list: valid UTF-8 on one line,
+// something visible in it, no control characters and no changes of the
+// writing direction.
+bool IsShowableName(const std::string& text);
 
 }  // namespace albumsvc

@@ -8,11 +8,14 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <map>
 #include <memory>
 
 #include "tools/album-service/album_server.h"
 #include "tools/album-service/gallery.h"
+#include "tools/album-service/http_front.h"
 
 namespace albumsvc {
 
@@ -24,9 +27,9 @@ const size_t kMaxFormBody = 16 * 1024;
 const size_t kChunk = 64 * 1024;
 const char kHtmlType[] = "text/html; charset=utf-8";
 
+// Every answer says nosniff already (the server's default headers).
 void PageHeaders(httplib::Response& res) {
   res.set_header("Content-Security-Policy", kPagePolicy);
-  res.set_header("X-Content-Type-Options", "nosniff");
   res.set_header("X-Frame-Options", "DENY");
   res.set_header("Referrer-Policy", "same-origin");
   res.set_header("Cache-Control", "no-store");
@@ -108,6 +111,17 @@ bool ReadSmallBody(const httplib::ContentReader& reader, std::string* body) {
   return !tooLong;
 }
 
+// Digits only, held at INT64_MAX: a range may name an end far past any file.
+bool ParseRangeNumber(const std::string& text, int64_t* value) {
+  if (text.empty()) return false;
+  *value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    *value = *value > (INT64_MAX - 9) / 10 ? INT64_MAX : *value * 10 + (c - '0');
+  }
+  return true;
+}
+
 bool ParseId(const std::string& text, int64_t* id) {
   if (text.empty() || text.size() > 18) return false;
   *id = 0;
@@ -120,11 +134,13 @@ bool ParseId(const std::string& text, int64_t* id) {
 
 enum RangeResult { RangeWhole, RangePart, RangeUnsatisfiable };
 
-// One "bytes=" range (first-last, first- or -suffix). Several ranges or an
-// unreadable header get the whole file, as HTTP allows.
+// One "bytes=" range (first-last, first- or -suffix; the unit in any case).
+// Several ranges or an unusable header get the whole file, as HTTP says.
 RangeResult ParseRange(const std::string& header, int64_t size, int64_t* first, int64_t* last) {
   const std::string unit = "bytes=";
-  if (header.compare(0, unit.size(), unit) != 0) return RangeWhole;
+  if (header.size() < unit.size()) return RangeWhole;
+  for (size_t i = 0; i < unit.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(header[i])) != unit[i]) return RangeWhole;
   std::string spec = header.substr(unit.size());
   if (spec.find(',') != std::string::npos) return RangeWhole;
   size_t dash = spec.find('-');
@@ -132,11 +148,12 @@ RangeResult ParseRange(const std::string& header, int64_t size, int64_t* first, 
   std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
   int64_t x = 0, y = 0;
   if (a.empty()) {
-    if (!ParseId(b, &y) || y == 0) return b.empty() ? RangeWhole : RangeUnsatisfiable;
+    if (!ParseRangeNumber(b, &y)) return RangeWhole;
+    if (y == 0) return RangeUnsatisfiable;
     *first = std::max<int64_t>(0, size - y);
     *last = size - 1;
   } else {
-    if (!ParseId(a, &x) || (!b.empty() && !ParseId(b, &y))) return RangeWhole;
+    if (!ParseRangeNumber(a, &x) || (!b.empty() && !ParseRangeNumber(b, &y))) return RangeWhole;
     if (!b.empty() && y < x) return RangeWhole;
     if (x >= size) return RangeUnsatisfiable;
     *first = x;
@@ -151,7 +168,6 @@ void CAlbumServer::WebRoutes() {
   http_->Get("/",
              [this](const httplib::Request& req, httplib::Response& res) { HandleHome(req, res); });
   http_->Get("/style.css", [](const httplib::Request&, httplib::Response& res) {
-    res.set_header("X-Content-Type-Options", "nosniff");
     res.set_content(kStyleSheet, "text/css; charset=utf-8");
   });
   http_->Get(R"(/album/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
@@ -232,16 +248,12 @@ void CAlbumServer::HandleMedia(const httplib::Request& req, httplib::Response& r
     delete p;
   });
   int64_t size = st.st_size, first = 0, last = size - 1;
-  res.set_header("X-Content-Type-Options", "nosniff");
   res.set_header("Content-Security-Policy", kMediaPolicy);
   res.set_header("Cache-Control", "private");
   res.set_header("Accept-Ranges", "bytes");
   std::string type = MediaContentType(m);
   if (type == "application/octet-stream") res.set_header("Content-Disposition", "attachment");
-  // The library would apply the range a second time; it is handled here.
-  auto& ranges = const_cast<httplib::Request&>(req).ranges;
   RangeResult range = ParseRange(req.get_header_value("Range"), size, &first, &last);
-  ranges.clear();
   if (range == RangeUnsatisfiable) {
     res.status = 416;
     res.set_header("Content-Range", "bytes */" + std::to_string(size));
@@ -269,16 +281,15 @@ void CAlbumServer::HandleMedia(const httplib::Request& req, httplib::Response& r
 }
 
 // A form posted from another site is refused: nobody gets logged in or out
-// by a page they merely visit.
+// by a page they merely visit. The origin is the service's own public root
+// (behind a proxy the one the browser knows), never what Host says, which a
+// page elsewhere can have its visitors' browsers say.
 bool CAlbumServer::SameOrigin(const httplib::Request& req) const {
+  std::string site = req.get_header_value("Sec-Fetch-Site");
+  if (site == "cross-site" || site == "same-site") return false;
   if (!req.has_header("Origin")) return true;
   std::string origin = req.get_header_value("Origin");
-  if (origin == (tls_ ? "https://" : "http://") + req.get_header_value("Host")) return true;
-  // Behind a proxy the browser knows the service by its public root.
-  const std::string& pub = options_.publicUrl;
-  size_t scheme = pub.find("://");
-  size_t slash = pub.find('/', scheme == std::string::npos ? 0 : scheme + 3);
-  return !pub.empty() && origin == pub.substr(0, slash);
+  return origin == origin_ || (!localOrigin_.empty() && origin == localOrigin_);
 }
 
 // Cookies travel only over HTTPS when the service (or its proxy) uses it.

@@ -5,8 +5,10 @@
 
 namespace albumsvc {
 
-CLoginLimiter::CLoginLimiter(int perAccount, int perAddress, size_t maxKeys)
-    : accounts_(perAccount, maxKeys), addresses_(perAddress, maxKeys) {}
+CLoginLimiter::CLoginLimiter(int perAccount, int perAddress, size_t maxKeys, int checksAtOnce)
+    : accounts_(perAccount, maxKeys),
+      addresses_(perAddress, maxKeys),
+      checksAtOnce_(checksAtOnce) {}
 
 int64_t CLoginLimiter::NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -23,6 +25,67 @@ void CLoginLimiter::Failed(const std::string& account, const std::string& addres
   std::lock_guard<std::mutex> lock(mutex_);
   accounts_.Take(account, nowMs);
   addresses_.Take(address, nowMs);
+}
+
+CLoginLimiter::Start CLoginLimiter::TryBegin(const std::string& account, const std::string& address,
+                                             int64_t nowMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return TryBeginLocked(account, address, nowMs);
+}
+
+CLoginLimiter::Start CLoginLimiter::TryBeginLocked(const std::string& account,
+                                                   const std::string& address, int64_t nowMs) {
+  bool accountTry = accounts_.HasToken(account, nowMs),
+       addressTry = addresses_.HasToken(address, nowMs);
+  bool accountRoom = !accounts_.Limited() || accounts_.Running(account) < checksAtOnce_,
+       addressRoom = !addresses_.Limited() || addresses_.Running(address) < checksAtOnce_;
+  if (accountTry && addressTry && accountRoom && addressRoom) {
+    accounts_.Take(account, nowMs);
+    addresses_.Take(address, nowMs);
+    accounts_.AddRunning(account, 1);
+    addresses_.AddRunning(address, 1);
+    return StartCheck;
+  }
+  // A missing try may still come back from a check that is running.
+  bool mayWait = (accountTry || accounts_.Running(account) > 0) &&
+                 (addressTry || addresses_.Running(address) > 0);
+  return mayWait ? StartWait : StartRefuse;
+}
+
+void CLoginLimiter::End(const std::string& account, const std::string& address, bool right,
+                        int64_t nowMs) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    accounts_.AddRunning(account, -1);
+    addresses_.AddRunning(address, -1);
+    if (right) {
+      accounts_.GiveBack(account, nowMs);
+      addresses_.GiveBack(address, nowMs);
+    }
+  }
+  changed_.notify_all();
+}
+
+bool CLoginLimiter::Begin(const std::string& account, const std::string& address, int waitMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  int64_t deadline = NowMs() + waitMs;
+  for (;;) {
+    if (stopped_) return false;
+    int64_t now = NowMs();
+    Start start = TryBeginLocked(account, address, now);
+    if (start != StartWait) return start == StartCheck;
+    if (now >= deadline) return false;
+    // Buckets also refill with time: look again now and then.
+    changed_.wait_for(lock, std::chrono::milliseconds(std::min<int64_t>(deadline - now, 500)));
+  }
+}
+
+void CLoginLimiter::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+  }
+  changed_.notify_all();
 }
 
 double CLoginLimiter::CTable::Refill(Bucket& b, int64_t now) const {
@@ -51,6 +114,26 @@ void CLoginLimiter::CTable::Take(const std::string& key, int64_t now) {
   }
   Refill(it->second, now);
   it->second.tokens = std::max(0.0, it->second.tokens - 1.0);
+}
+
+void CLoginLimiter::CTable::GiveBack(const std::string& key, int64_t now) {
+  auto it = buckets_.find(key);
+  // A bucket that is gone was full.
+  if (perMinute_ <= 0 || it == buckets_.end()) return;
+  Refill(it->second, now);
+  it->second.tokens = std::min<double>(perMinute_, it->second.tokens + 1.0);
+}
+
+int CLoginLimiter::CTable::Running(const std::string& key) const {
+  auto it = running_.find(key);
+  return it == running_.end() ? 0 : it->second;
+}
+
+void CLoginLimiter::CTable::AddRunning(const std::string& key, int delta) {
+  if (perMinute_ <= 0) return;
+  int& n = running_[key];
+  n += delta;
+  if (n <= 0) running_.erase(key);
 }
 
 // The table is bounded: full buckets carry no state and go first; under a

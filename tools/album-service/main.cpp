@@ -2,7 +2,9 @@
 // to, for development, tests and demonstrations. Without a command it serves
 // HTTP; the commands manage the data folder.
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -38,8 +40,10 @@ const char kUsage[] =
     "  --address A          address to listen on (default 127.0.0.1)\n"
     "  --port N             port to listen on (default 8642; 0 picks a free port)\n"
     "  --port-file FILE     write the port to FILE once listening\n"
-    "  --public-url URL     root of the command URLs given in login answers\n"
-    "                       (default: http:// or https:// and the request's Host)\n"
+    "  --public-url URL     root of the command URLs given in login answers, and the\n"
+    "                       origin of the gallery's forms (default: http:// or\n"
+    "                       https:// and the listening address; needed with an\n"
+    "                       address such as 0.0.0.0)\n"
     "  --tls-cert FILE      serve HTTPS with this PEM certificate (chain) ...\n"
     "  --tls-key FILE       ... and this PEM private key (no pass phrase)\n"
     "  --public-gallery     show every album and file to everybody without a\n"
@@ -50,11 +54,17 @@ const char kUsage[] =
     "                       with HTTP 413 (default 1M)\n"
     "  --login-limit N      wrong logins allowed per minute and account; an\n"
     "                       address gets 2N (default 5; 0 for no limit)\n"
+    "  --max-albums N       albums one account may have (default 1000; 0 for no\n"
+    "                       limit)\n"
+    "  --max-connections-per-address N\n"
+    "                       connections one client address may open at once\n"
+    "                       (default 32; 0 for no cap, behind a proxy)\n"
     "  --password-iterations N\n"
     "                       PBKDF2-HMAC-SHA256 iterations for new and rehashed\n"
     "                       passwords (default 600000, at least 1000)\n"
-    "  --demo               before serving, create the account demo (password demo)\n"
-    "                       and the sample albums Holidays, Family and Garden\n"
+    "  --demo               create the account demo (password demo) and the sample\n"
+    "                       albums Holidays, Family and Garden, unless another\n"
+    "                       service serves the data folder\n"
     "  --quiet              do not log requests to stderr\n"
     "  --help               show this text\n"
     "\n"
@@ -119,12 +129,14 @@ void SeedDemo(CAlbumStore& store) {
     store.CreateAlbum(account.id, name, &id);
 }
 
-int Serve(CAlbumStore& store, const ServerOptions& options, const std::string& portFile) {
+int Serve(CAlbumStore& store, ServerOptions options, const std::string& portFile, bool demo) {
   // Before anything in the folder is touched: a second service would take
-  // the first one's temporary files for leftovers.
+  // the first one's temporary files for leftovers, and --demo would give
+  // the first one's folder an account anybody can log in to.
   CFolderLock lock;
   std::string error;
   if (!lock.Acquire(store.DataDir(), &error)) return Fail(error);
+  if (demo) SeedDemo(store);
   RecoverReport report;
   if (!store.Recover(&report, &error)) return Fail(error);
   if (report.tempFilesRemoved || report.orphanFilesRemoved || report.recordsWithoutFileRemoved)
@@ -133,6 +145,17 @@ int Serve(CAlbumStore& store, const ServerOptions& options, const std::string& p
                  "file(s) without a record, %d record(s) without a file\n",
                  report.tempFilesRemoved, report.orphanFilesRemoved,
                  report.recordsWithoutFileRemoved);
+
+  // As many connections as the process may open descriptors, less some for
+  // files and the database: a few clients cannot take every place.
+  rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    getrlimit(RLIMIT_NOFILE, &files);
+    int64_t descriptors = static_cast<int64_t>(std::min<rlim_t>(files.rlim_cur, 10256));
+    options.maxConnections = static_cast<int>(std::max<int64_t>(64, descriptors - 256));
+  }
 
   // Signals are taken by a thread of their own so that stopping is an
   // ordinary call, not work inside a signal handler.
@@ -187,6 +210,7 @@ int main(int argc, char** argv) {
   std::string dataDir = "album-data", portFile;
   bool demo = false, json = false;
   int64_t iterations = kDefaultPasswordIterations;
+  int maxAlbums = kDefaultMaxAlbums;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -231,6 +255,16 @@ int main(int argc, char** argv) {
       if (!value(&v) || !ParseBytes(v, &n) || n > 1000000)
         return Fail("--login-limit needs a count (0 for no limit)");
       options.loginFailuresPerMinute = static_cast<int>(n);
+    } else if (a == "--max-albums") {
+      int64_t n = 0;
+      if (!value(&v) || !ParseBytes(v, &n) || n > 1000000000)
+        return Fail("--max-albums needs a count (0 for no limit)");
+      maxAlbums = static_cast<int>(n);
+    } else if (a == "--max-connections-per-address") {
+      int64_t n = 0;
+      if (!value(&v) || !ParseBytes(v, &n) || n > 1000000)
+        return Fail("--max-connections-per-address needs a count (0 for no cap)");
+      options.maxConnectionsPerAddress = static_cast<int>(n);
     } else if (a == "--password-iterations") {
       if (!value(&v) || !ParseBytes(v, &iterations) || iterations < kMinPasswordIterations ||
           iterations > kMaxPasswordIterations)
@@ -264,12 +298,18 @@ int main(int argc, char** argv) {
   CAlbumStore store;
   std::string error;
   store.SetPasswordIterations(static_cast<int>(iterations));
+  store.SetMaxAlbums(maxAlbums);
   if (!store.Open(dataDir, &error)) return Fail(error);
-  if (demo) SeedDemo(store);
 
   std::string command = args.empty() ? "serve" : args[0];
   size_t n = args.size();
-  if (command == "serve" && n <= 1) return Serve(store, options, portFile);
+  if (command == "serve" && n <= 1) return Serve(store, options, portFile, demo);
+  if (demo) {
+    // Held only while seeding: other commands work beside a running service.
+    CFolderLock lock;
+    if (!lock.Acquire(store.DataDir(), &error)) return Fail(error + "; --demo changed nothing");
+    SeedDemo(store);
+  }
   if (command == "add-account" && (n == 3 || n == 4)) {
     int64_t quota = 0;
     if (n == 4 && !ParseBytes(args[3], &quota)) return Fail("QUOTA must be a byte count");
@@ -286,7 +326,10 @@ int main(int argc, char** argv) {
     Account account;
     int64_t id = 0;
     if (!store.FindAccount(args[1], &account)) return Fail("no account " + args[1]);
-    if (store.CreateAlbum(account.id, args[2], &id) != CreateAlbumOk)
+    CreateAlbumResult created = store.CreateAlbum(account.id, args[2], &id);
+    if (created == CreateAlbumTooMany)
+      return Fail("album not created: " + args[1] + " has as many albums as it may have");
+    if (created != CreateAlbumOk)
       return Fail("album not created (empty, invalid or existing name)");
     std::printf("%lld\n", static_cast<long long>(id));
     return 0;

@@ -21,6 +21,8 @@ enum PasswordCheck { PasswordWrong, PasswordOk, PasswordOkRehash };
 // Checks a password against a stored hash in constant time. legacySalt is
 // the separate salt column that old hashes (hex SHA-256 of salt + password)
 // use. An old hash, or fewer iterations than wanted, asks for a rehash.
+// Every check, also of an empty or damaged record (an unknown name), costs
+// at least wantIterations.
 PasswordCheck CheckPassword(const std::string& stored, const std::string& legacySalt,
                             const std::string& password, int wantIterations);
 

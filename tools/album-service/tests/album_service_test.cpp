@@ -56,6 +56,12 @@ TEST_F(AlbumServiceTest, LogInAnswersSessionAndCommandUrlsOrRefuses) {
   EXPECT_EQ(
       Post("/login.php", Body({{"Username", "ALICE"}, {"Password", "secret"}})).text.substr(0, 1),
       "2");
+  // The URLs are the service's own, whatever Host a client names.
+  auto forged =
+      client_->Post("/login.php", httplib::Headers{{"Host", "evil.example:81"}},
+                    Body({{"Username", "alice"}, {"Password", "secret"}}), kContentType.c_str());
+  ASSERT_TRUE(forged);
+  EXPECT_EQ(Lines(forged->body)["UploadURL"], base + "/upload.php");
   Reply missing = Post("/login.php", Body({{"Username", "alice"}}));
   EXPECT_EQ(missing.status, 400);
   EXPECT_NE(missing.text.find("Password"), std::string::npos);
@@ -108,9 +114,16 @@ TEST_F(AlbumServiceTest, DirListAndCreateDirKeepUtf8NamesInCreationOrder) {
   EXPECT_NE(idA, idB);
   EXPECT_GT(std::atoi(idA.c_str()), 0);
 
-  // Refusals: duplicate, empty, blank, two lines, not UTF-8.
-  for (std::string bad : {std::string("Holiday"), std::string(), std::string("  "),
-                          std::string("a\r\nb"), std::string("caf\xe9"), std::string(201, 'x')})
+  // Refusals: duplicate, empty, blank, two lines, not UTF-8, nothing
+  // visible (NUL, zero-width or non-breaking spaces), terminal escapes and
+  // right-to-left overrides.
+  for (std::string bad :
+       {std::string("Holiday"), std::string(), std::string("  "), std::string("a\r\nb"),
+        std::string("caf\xe9"), std::string(201, 'x'), std::string(3, '\0'),
+        std::string("\xe2\x80\x8b\xe2\x80\x8c"), std::string("\xc2\xa0\xc2\xa0"),
+        std::string("\xef\xbb\xbf \xe3\x80\x80"), std::string("red\x1b[31m"),
+        std::string("gpj.\xe2\x80\xae"
+                    "exe")})
     EXPECT_EQ(Command(login, "CreateDirURL", Body({{"DirName", bad}})).text.substr(0, 1), "2")
         << bad;
   EXPECT_EQ(Command(login, "CreateDirURL", Body({})).status, 400);
@@ -123,6 +136,16 @@ TEST_F(AlbumServiceTest, DirListAndCreateDirKeepUtf8NamesInCreationOrder) {
   EXPECT_EQ(Command(login, "DirListURL", Body({})).text, "0\r\nCount=2\r\nUser=alice\r\nid=" + idA +
                                                              "\r\nname=Holiday\r\nid=" + idB +
                                                              "\r\nname=" + umlaut + "\r\n");
+
+  // Accents and spaces inside a name are fine; an account holds a bounded
+  // number of albums.
+  EXPECT_EQ(Command(login, "CreateDirURL", Body({{"DirName", "Caf\xc3\xa9\xc2\xa0Paris"}}))
+                .text.substr(0, 1),
+            "0");
+  store_->SetMaxAlbums(3);
+  EXPECT_EQ(Command(login, "CreateDirURL", Body({{"DirName", "Fourth"}})).text,
+            "2\r\nError=this account has as many albums as it may have\r\n");
+  EXPECT_EQ(Command(bob, "CreateDirURL", Body({{"DirName", "Second"}})).text.substr(0, 1), "0");
 }
 
 TEST_F(AlbumServiceTest, UploadStoresFileAndFieldsOrAnswersLimits) {
@@ -174,6 +197,17 @@ TEST_F(AlbumServiceTest, UploadStoresFileAndFieldsOrAnswersLimits) {
   for (auto& e : fs::recursive_directory_iterator(dataDir_ + "/media"))
     files += e.is_regular_file();
   EXPECT_EQ(files, 4u);
+
+  // The file part's own name and type are kept, whatever parts follow it.
+  ASSERT_EQ(Command(bob, "UploadURL",
+                    FileHead("first.png", "image/png") + "png\r\n" +
+                        Body(UploadFields("0", "first.png", "image/png")))
+                .text.substr(0, 1),
+            "0");
+  Media first = store_->ListMedia("bob").at(0);
+  EXPECT_EQ(first.partName, "first.png");
+  EXPECT_EQ(first.partType, "image/png");
+  EXPECT_EQ(ReadFile(first.path), "png");
 }
 
 TEST_F(AlbumServiceTest, BadRequestsGetClearAnswersAndLeaveStorageIntact) {

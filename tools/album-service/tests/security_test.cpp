@@ -4,7 +4,13 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "tools/album-service/login_limiter.h"
 #include "tools/album-service/password_hash.h"
@@ -184,6 +190,52 @@ TEST_F(LoginTest, WrongLoginsAreLimitedPerAccountAndPerAddress) {
   EXPECT_EQ(LogInText("olga", "pw"), kWrongAnswer);
   // A limited old account is not rehashed: its password was not looked at.
   EXPECT_EQ(StoredHash("olga").size(), 64u);
+}
+
+// A wrong login costs the same whether the name is unknown or its hash is
+// old or weaker than the service's, so answer times tell nobody which
+// names exist. Logins past the limit answer at once, for every name alike.
+// Costs are CPU time of this process, where the service runs: load beside
+// the test does not stretch it as it stretches answer times.
+TEST_F(LoginTest, AnswerTimesTellNoAccountsApart) {
+  ServerOptions unlimited = options_;
+  unlimited.loginFailuresPerMinute = 0;
+  Restart(unlimited);
+  const int kIterations = 200000;  // about 0.2 s a check
+  store_->SetPasswordIterations(kIterations);
+  std::string error;
+  ASSERT_TRUE(store_->AddAccount("strong", "pw", 0, &error));
+  AddOldAccount("olga", "pw");
+  auto cost = [&](const std::string& user) {
+    timespec a, b;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &a);
+    EXPECT_EQ(LogInText(user, "wrong"), kWrongAnswer) << user;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &b);
+    return (b.tv_sec - a.tv_sec) + (b.tv_nsec - a.tv_nsec) / 1e9;
+  };
+  // The least of three rounds, the kinds taken in turn.
+  const std::vector<std::string> users = {"strong", "alice", "olga", "nobody"};
+  std::map<std::string, double> least;
+  for (int round = 0; round < 3; ++round)
+    for (const std::string& user : users) {
+      double c = cost(user);
+      least[user] = round == 0 ? c : std::min(least[user], c);
+    }
+  std::printf(
+      "wrong login costs: %.3f s current hash, %.3f s weaker hash, %.3f s old hash, "
+      "%.3f s unknown name\n",
+      least["strong"], least["alice"], least["olga"], least["nobody"]);
+  for (const char* user : {"alice", "olga", "nobody"})
+    EXPECT_GT(least[user], least["strong"] / 2) << user;
+
+  ServerOptions limited = options_;
+  limited.loginFailuresPerMinute = 1;
+  Restart(limited);
+  store_->SetPasswordIterations(kIterations);
+  EXPECT_EQ(LogInText("strong", "wrong"), kWrongAnswer);
+  EXPECT_EQ(LogInText("ghost", "wrong"), kWrongAnswer);
+  // Both the account and the address are now past their limits.
+  for (const char* user : {"strong", "ghost"}) EXPECT_LT(cost(user), least["strong"] / 4) << user;
 }
 
 }  // namespace

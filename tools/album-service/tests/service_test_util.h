@@ -3,12 +3,17 @@
 // child process with a data folder of its own.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
@@ -129,6 +134,110 @@ bool WaitFor(F condition, int timeoutMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
+}
+
+// A raw connection from a chosen loopback address (any of 127.0.0.0/8), for
+// clients that misbehave on purpose. Every call waits a bounded time.
+class CRawSocket {
+ public:
+  CRawSocket(const std::string& from, int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, from.c_str(), &a.sin_addr);
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    if (fd_ >= 0 && (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+                     connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~CRawSocket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  CRawSocket(const CRawSocket&) = delete;
+  CRawSocket& operator=(const CRawSocket&) = delete;
+  bool Ok() const { return fd_ >= 0; }
+
+  // False when the peer stopped reading for timeoutMs or went away.
+  bool Send(const std::string& data, int timeoutMs = 10000) {
+    size_t done = 0;
+    while (done < data.size()) {
+      pollfd p = {fd_, POLLOUT, 0};
+      if (poll(&p, 1, timeoutMs) != 1) return false;
+      ssize_t n = send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && errno != EAGAIN) return false;
+      if (n > 0) done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+  // What arrives until the peer closes or timeoutMs pass.
+  std::string ReadToEnd(int timeoutMs, bool* closed = nullptr) {
+    std::string out;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      end - std::chrono::steady_clock::now())
+                      .count();
+      pollfd p = {fd_, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(std::max<int64_t>(0, left))) != 1) break;
+      char buf[4096];
+      ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) {
+        if (closed) *closed = true;
+        return out;
+      }
+      out.append(buf, static_cast<size_t>(n));
+    }
+    if (closed) *closed = false;
+    return out;
+  }
+  // True once the peer has closed (or reset) the connection.
+  bool Closed(int timeoutMs = 0) {
+    bool closed = false;
+    ReadToEnd(timeoutMs, &closed);
+    return closed;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// One request on a connection of its own; the whole answer, or what came
+// before timeoutMs passed.
+inline std::string RawRequest(const std::string& from, int port, const std::string& request,
+                              int timeoutMs = 30000) {
+  CRawSocket s(from, port);
+  if (!s.Ok() || !s.Send(request, timeoutMs)) return "";
+  return s.ReadToEnd(timeoutMs);
+}
+
+// The uploader's login sent by hand, "Connection: close".
+inline std::string RawLogIn(const std::string& from, int port, const std::string& user,
+                            const std::string& password) {
+  std::string body = Body({{"Username", user}, {"Password", password}});
+  std::string answer =
+      RawRequest(from, port,
+                 "POST /login.php HTTP/1.0\r\nContent-Type: " + kContentType +
+                     "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  size_t head = answer.find("\r\n\r\n");
+  return head == std::string::npos ? answer : answer.substr(head + 4);
+}
+
+// A self-signed certificate for 127.0.0.1 in dir; false when openssl failed.
+inline bool MakeCertificate(const std::string& dir, std::string* cert, std::string* key) {
+  *cert = dir + "/cert.pem";
+  *key = dir + "/key.pem";
+  int rc = -1;
+  RunShell(
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
+      "subjectAltName=IP:127.0.0.1 -keyout " +
+          *key + " -out " + *cert + " 2>&1",
+      &rc);
+  return rc == 0;
 }
 
 // The real album-service program on a free loopback port.

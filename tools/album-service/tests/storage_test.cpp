@@ -235,4 +235,30 @@ TEST_F(StorageTest, ASecondServiceOnTheSameFolderRefusesAndTouchesNothing) {
   EXPECT_TRUE(second.Stop());
 }
 
+// --demo adds an account with a known password: never to a folder that
+// another service holds, whether it comes with a start or a command.
+TEST_F(StorageTest, DemoNeverSeedsAFolderAnotherServiceHolds) {
+  CServiceProcess first(data_);
+  std::string error;
+  ASSERT_TRUE(first.Start({}, &error)) << error;
+  CServiceProcess second(data_);
+  EXPECT_FALSE(second.Start({"--demo"}, &error));
+  EXPECT_NE(error.find("another album-service"), std::string::npos) << error;
+  int rc = -1;
+  std::string out = RunShell(ServiceBin() + " --data " + data_ + " --demo list-albums 2>&1", &rc);
+  EXPECT_EQ(rc, 2) << out;
+  EXPECT_EQ(RunShell(ServiceBin() + " --data " + data_ + " list-accounts"),
+            "id\tname\tquota\tused\n1\tanna\t0\t0\n");
+  httplib::Client c("127.0.0.1", first.Port());
+  auto login = c.Post("/login.php", Body({{"Username", "demo"}, {"Password", "demo"}}),
+                      kContentType.c_str());
+  ASSERT_TRUE(login);
+  EXPECT_EQ(login->body.substr(0, 1), "2");
+  EXPECT_TRUE(first.Stop());
+  // A folder nobody serves gets it, with a start or a command.
+  EXPECT_EQ(RunShell(ServiceBin() + " --data " + data_ + " --demo list-albums demo"),
+            "id\taccount\tname\tmedia_count\n1\tdemo\tHolidays\t0\n2\tdemo\tFamily\t0\n"
+            "3\tdemo\tGarden\t0\n");
+}
+
 }  // namespace

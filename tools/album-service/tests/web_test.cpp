@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tools/album-service/content_sniff.h"
@@ -162,6 +163,36 @@ TEST_F(WebTest, FormsFromOtherSitesAreRefused) {
   EXPECT_EQ(LogIn("bob", "pw")["UploadURL"], "https://albums.example.net/upload.php");
 }
 
+// A page elsewhere cannot use a visitor's browser to guess passwords or to
+// lock the owner out, through the gallery's form or the uploader's login.
+TEST_F(WebTest, LoginsFromOtherSitesNeitherCountNorLockAnybodyOut) {
+  ServerOptions limited = options_;
+  limited.loginFailuresPerMinute = 3;
+  Restart(limited);
+  const std::string form = Body({{"Username", "alice"}, {"Password", "guess"}});
+  for (const httplib::Headers& foreign :
+       {httplib::Headers{{"Origin", "http://evil.example"}}, httplib::Headers{{"Origin", "null"}},
+        httplib::Headers{{"Sec-Fetch-Site", "cross-site"}}}) {
+    for (int i = 0; i < 4; ++i) {
+      auto res = client_->Post("/login.php", foreign, form, kContentType.c_str());
+      ASSERT_TRUE(res);
+      EXPECT_EQ(res->status, 403);
+      EXPECT_EQ(res->body.substr(0, 8), "1\r\nError");
+      res = client_->Post("/login", foreign, "username=alice&password=guess",
+                          "application/x-www-form-urlencoded");
+      EXPECT_EQ(res->status, 403);
+    }
+  }
+  EXPECT_EQ(LogIn("alice", "secret")["SId"].size(), 32u);
+  EXPECT_EQ(WebLogIn("alice", "secret").size(), 64u);
+  // The service's own pages and the uploader (no Origin) still log in.
+  std::string own = "http://127.0.0.1:" + std::to_string(server_->Port());
+  auto res =
+      client_->Post("/login.php", httplib::Headers{{"Origin", own}},
+                    Body({{"Username", "alice"}, {"Password", "secret"}}), kContentType.c_str());
+  EXPECT_EQ(res->body.substr(0, 5), "0\r\nSI");
+}
+
 TEST_F(WebTest, OpenGalleryShowsEveryAccountWithoutALogin) {
   auto alice = LogIn("alice", "secret");
   std::string file = UploadAs(alice, AlbumId(alice, "Shared"), "a.jpg", "image/jpeg", kJpeg);
@@ -224,6 +255,12 @@ TEST_F(WebTest, StoredFilesAreServedWithTheTypeOfTheirBytesAndNeverAsAPage) {
                 ->get_header_value("Content-Security-Policy")
                 .compare(0, 18, "default-src 'none'"),
             0);
+  // Nor do refusals that name the path asked for.
+  auto unknown = Get("/%3Chtml%3E%3Cscript%3Ex()%3C/script%3E%0D%0ASId=1", cookie);
+  ASSERT_TRUE(unknown);
+  EXPECT_EQ(unknown->status, 404);
+  EXPECT_EQ(unknown->get_header_value("X-Content-Type-Options"), "nosniff");
+  EXPECT_EQ(std::count(unknown->body.begin(), unknown->body.end(), '\n'), 2) << unknown->body;
 }
 
 TEST(ContentSniff, KnowsTheUploaderFormatsAndNothingElse) {
@@ -311,6 +348,13 @@ TEST_F(WebTest, DownloadsAnswerByteRanges) {
       {"bytes=100000-", 416, "bytes */100000", 0, 0},
       {"bytes=-0", 416, "bytes */100000", 0, 0},
       {"bytes=0-1,5-6", 200, "", 0, 100000},
+      // Unusable ranges are ignored; an end past the file is its end.
+      {"bytes=5-3", 200, "", 0, 100000},
+      {"items=0-5", 200, "", 0, 100000},
+      {"bytes=x-5", 200, "", 0, 100000},
+      {"Bytes=0-5", 206, "bytes 0-5/100000", 0, 6},
+      {"bytes=0-9999999999999999999", 206, "bytes 0-99999/100000", 0, 100000},
+      {"bytes=-9999999999999999999", 206, "bytes 0-99999/100000", 0, 100000},
   };
   for (const Case& c : cases) {
     auto res = Get(path, cookie, {{"Range", c.range}});
@@ -321,17 +365,17 @@ TEST_F(WebTest, DownloadsAnswerByteRanges) {
   }
   // Ranges of someone else's file are as unknown as the file.
   EXPECT_EQ(Get(path, WebLogIn("bob", "pw"), {{"Range", "bytes=0-9"}})->status, 404);
+  // Other requests ignore a Range.
+  auto post =
+      client_->Post("/login.php", httplib::Headers{{"Range", "bytes=5-3"}},
+                    Body({{"Username", "alice"}, {"Password", "secret"}}), kContentType.c_str());
+  ASSERT_TRUE(post);
+  EXPECT_EQ(post->body.substr(0, 5), "0\r\nSI");
 }
 
 TEST_F(WebTest, HttpsServesTheCommandsWithHttpsUrlsAndSecureCookies) {
-  std::string cert = dir_ + "/cert.pem", key = dir_ + "/key.pem";
-  int rc = -1;
-  RunShell(
-      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
-      "subjectAltName=IP:127.0.0.1 -keyout " +
-          key + " -out " + cert + " 2>&1",
-      &rc);
-  ASSERT_EQ(rc, 0);
+  std::string cert, key;
+  ASSERT_TRUE(MakeCertificate(dir_, &cert, &key));
   ServerOptions tls = options_;
   tls.tlsCert = cert;
   tls.tlsKey = key;
