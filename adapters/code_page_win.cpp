@@ -18,11 +18,13 @@ std::wstring ToWide(const std::string& text, UINT codePage) {
 std::string FromWide(const std::wstring& wide, UINT codePage, DWORD flags) {
   if (wide.empty()) return std::string();
   const int size = static_cast<int>(wide.size());
+  // A character the code page lacks becomes "?" (UTF-8 takes no default).
+  const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
   const int n =
-      WideCharToMultiByte(codePage, flags, wide.data(), size, nullptr, 0, nullptr, nullptr);
+      WideCharToMultiByte(codePage, flags, wide.data(), size, nullptr, 0, fallback, nullptr);
   if (n <= 0) return std::string();
   std::string text(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(codePage, flags, wide.data(), size, &text[0], n, nullptr, nullptr);
+  WideCharToMultiByte(codePage, flags, wide.data(), size, &text[0], n, fallback, nullptr);
   return text;
 }
 

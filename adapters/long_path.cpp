@@ -2,14 +2,32 @@
 
 #include <windows.h>
 
-std::wstring WidePath(const std::string& path) {
-  if (path.empty()) return std::wstring();
-  const int n =
-      MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+std::wstring Utf8ToWide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int size = static_cast<int>(text.size());
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
   if (n <= 0) return std::wstring();
   std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), &wide[0], n);
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], n);
   return wide;
+}
+
+std::string WideToUtf8(const wchar_t* text, size_t length) {
+  if (!text || length == 0) return std::string();
+  const int size = static_cast<int>(length);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, size, &utf8[0], n, nullptr, nullptr);
+  return utf8;
+}
+
+std::string WideToUtf8(const std::wstring& text) {
+  return WideToUtf8(text.data(), text.size());
+}
+
+std::wstring WidePath(const std::string& path) {
+  return Utf8ToWide(path);
 }
 
 namespace quib {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "adapters/long_path.h"
 #include "framework/app.h"
 
 namespace {
@@ -47,21 +48,15 @@ void CDialog::EndDialog(INT_PTR result) {
 }
 
 void CDialog::SetDlgItemText(int id, const char* text) const {
-  ::SetDlgItemTextA(hwnd_, id, text);
+  ::SetDlgItemTextW(hwnd_, id, Utf8ToWide(text ? text : "").c_str());
 }
 
 std::string CDialog::GetDlgItemText(int id) const {
-  HWND item = GetDlgItem(id);
-  if (!item) return {};
-  const int length = GetWindowTextLengthA(item);
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  const int got = GetWindowTextA(item, &text[0], length + 1);
-  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  return text;
+  return GetWindowTextUtf8(GetDlgItem(id));
 }
 
 void CDialog::SetWindowText(const char* text) const {
-  ::SetWindowTextA(hwnd_, text);
+  ::SetWindowTextW(hwnd_, Utf8ToWide(text ? text : "").c_str());
 }
 
 bool CDialog::IsDlgButtonChecked(int id) const {
@@ -208,7 +203,21 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 
 int AppMessageBox(HWND owner, const char* text, UINT type) {
   CWinApp* app = AfxGetApp();
-  const char* caption = app && !app->m_pszAppName.empty() ? app->m_pszAppName.c_str() : nullptr;
+  const std::wstring caption =
+      app && !app->m_pszAppName.empty() ? Utf8ToWide(app->m_pszAppName) : std::wstring();
   if (!owner) owner = GetActiveWindow();
-  return MessageBoxA(owner, text, caption, type);
+  return MessageBoxW(owner, Utf8ToWide(text ? text : "").c_str(),
+                     caption.empty() ? nullptr : caption.c_str(), type);
+}
+
+std::string GetWindowTextUtf8(HWND window) {
+  if (!window) return {};
+  const int length = GetWindowTextLengthW(window);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const int got = GetWindowTextW(window, &text[0], length + 1);
+  return WideToUtf8(text.data(), got > 0 ? static_cast<size_t>(got) : 0);
+}
+
+void SetWindowTextUtf8(HWND window, const std::string& text) {
+  if (window) SetWindowTextW(window, Utf8ToWide(text).c_str());
 }
