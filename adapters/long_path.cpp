@@ -2,24 +2,37 @@
 
 #include <windows.h>
 
-std::wstring Utf8ToWide(const std::string& text) {
+// Both conversions size their output first, so any length converts whole.
+std::wstring CodePageToWide(const std::string& text, unsigned codePage) {
   if (text.empty()) return std::wstring();
   const int size = static_cast<int>(text.size());
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  const int n = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
   if (n <= 0) return std::wstring();
   std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], n);
+  MultiByteToWideChar(codePage, 0, text.data(), size, &wide[0], n);
   return wide;
 }
 
-std::string WideToUtf8(const wchar_t* text, size_t length) {
+std::string WideToCodePage(const wchar_t* text, size_t length, unsigned codePage,
+                           unsigned long flags) {
   if (!text || length == 0) return std::string();
   const int size = static_cast<int>(length);
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr, nullptr);
+  // UTF-8 takes no default character.
+  const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
+  const int n =
+      WideCharToMultiByte(codePage, flags, text, size, nullptr, 0, fallback, nullptr);
   if (n <= 0) return std::string();
-  std::string utf8(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, size, &utf8[0], n, nullptr, nullptr);
-  return utf8;
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(codePage, flags, text, size, &out[0], n, fallback, nullptr);
+  return out;
+}
+
+std::wstring Utf8ToWide(const std::string& text) {
+  return CodePageToWide(text, CP_UTF8);
+}
+
+std::string WideToUtf8(const wchar_t* text, size_t length) {
+  return WideToCodePage(text, length, CP_UTF8);
 }
 
 std::string WideToUtf8(const std::wstring& text) {

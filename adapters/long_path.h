@@ -5,8 +5,13 @@
 
 #include <string>
 
-// UTF-8 -> UTF-16 and back, whole texts of any length; a malformed sequence
-// becomes U+FFFD.
+// Text of a code page -> UTF-16 and back, whole texts of any length. What a
+// code page lacks becomes "?" (flags as WideCharToMultiByte takes them).
+std::wstring CodePageToWide(const std::string& text, unsigned codePage);
+std::string WideToCodePage(const wchar_t* text, size_t length, unsigned codePage,
+                           unsigned long flags = 0);
+
+// UTF-8 -> UTF-16 and back; a malformed sequence becomes U+FFFD.
 std::wstring Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const wchar_t* text, size_t length);
 std::string WideToUtf8(const std::wstring& text);

@@ -33,7 +33,9 @@ INT_PTR CDialog::DoModal() {
   if (t_modalDepth++ == 0) {
     t_filterHook = SetWindowsHookExA(WH_MSGFILTER, MessageFilter, nullptr, GetCurrentThreadId());
   }
-  const INT_PTR result = DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(templateId_),
+  // A Unicode dialog, so its controls keep every character, whatever the
+  // code page.
+  const INT_PTR result = DialogBoxParamW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(templateId_),
                                          parent_, DialogProc, reinterpret_cast<LPARAM>(this));
   if (--t_modalDepth == 0 && t_filterHook) {
     UnhookWindowsHookEx(t_filterHook);
@@ -132,10 +134,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
   if (msg == WM_INITDIALOG) {
     self = reinterpret_cast<CDialog*>(lp);
     self->hwnd_ = hwnd;
-    SetWindowLongPtrA(hwnd, DWLP_USER, lp);
+    SetWindowLongPtrW(hwnd, DWLP_USER, lp);
     SetPropA(hwnd, kDialogProp, self);
   } else {
-    self = reinterpret_cast<CDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    self = reinterpret_cast<CDialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
   }
   if (!self) return FALSE;
   INT_PTR handled = FALSE;
@@ -149,7 +151,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
   }
   if (msg == WM_NCDESTROY) {
     RemovePropA(hwnd, kDialogProp);
-    SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+    SetWindowLongPtrW(hwnd, DWLP_USER, 0);
     self->hwnd_ = nullptr;
   }
   return handled;
@@ -168,7 +170,7 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       case WM_INITDIALOG:
         return static_cast<INT_PTR>(result);
       default:
-        SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, result);
+        SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result);
         return TRUE;
     }
   }
@@ -193,7 +195,7 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       bool handled = it != reflected_.end() && it->second->OnReflectedNotify(header, &result);
       if (!handled) handled = OnNotify(header, &result);
       if (!handled) return FALSE;
-      SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, result);
+      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result);
       return TRUE;
     }
     default:
