@@ -149,9 +149,11 @@
   }
   run_try 1 && exit 0
   # The emulator's own failure, and only that, gets one more try: the program
-  # died before its first window, with the emulator's or a Linux library's
-  # last words in the output. A product failure is never tried again.
-  emulator='qemu: uncaught target signal|terminate called after throwing|stack smashing detected|wine client error'
+  # died before its first window, and the emulator or Wine's client side said
+  # why. The program's own runtime words its failures as glibc does under
+  # Wine ("Cannot allocate memory"), so those do not count. A product failure
+  # is never tried again.
+  emulator='qemu: uncaught target signal|wine client error'
   if grep -q '^\[ no window \] the program ended' "$run_dir/driver-1.log" &&
     words=$(grep -m1 -E "$emulator" "$run_dir/driver-1.log"); then
     echo "release-i686: EMULATOR FAILURE on the first try, trying once more: the emulated" \
