@@ -1,4 +1,4 @@
-// The file ports on Windows: paths in the ANSI code page, of any length,
+// The file ports on Windows: paths in UTF-8, of any length,
 // files opened for reading while other programs may still read or write
 // them.
 #include <windows.h>

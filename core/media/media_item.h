@@ -43,7 +43,7 @@ class CMediaItem {
   void SetDescription(const std::string& description) { description_ = description; }
 
   // The name when it has at most n characters, else its first n characters
-  // and "..." (characters of the ANSI code page, never half of one).
+  // and "..." (whole UTF-8 characters, never half of one).
   std::string GetShortName(size_t n) const;
 
   // Unique in the process and increasing with each new item, so a thumbnail

@@ -1,5 +1,5 @@
-// The system's ANSI code page: the text form of the names and texts the
-// program keeps, and of what the older Windows calls give it.
+// The system's ANSI code page: the form of what the older Windows calls and
+// older instances of the program give and take (the program keeps UTF-8).
 #pragma once
 
 #include <string>
