@@ -532,8 +532,9 @@ Fn NtdllFunction(const char* name) {
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
 }
 
-// The process's entries in the system handle table (information class 64).
-long CountSystemHandles(DWORD pid) {
+// The process's entries in the system handle table (information class 64):
+// their handle values, false when the table cannot be read.
+bool ProcessHandleValues(DWORD pid, std::vector<ULONG_PTR>& handles) {
   struct Entry {
     PVOID object;
     ULONG_PTR pid;
@@ -552,7 +553,7 @@ long CountSystemHandles(DWORD pid) {
   constexpr ULONG SystemExtendedHandleInformation = 64;
   constexpr LONG StatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
   auto query = NtdllFunction<NtQuerySystemInformationFn>("NtQuerySystemInformation");
-  if (!query) return -1;
+  if (!query) return false;
   std::vector<char> buffer(1 << 20);
   LONG status = StatusInfoLengthMismatch;
   for (int i = 0; i < 8 && status == StatusInfoLengthMismatch; ++i) {
@@ -562,14 +563,60 @@ long CountSystemHandles(DWORD pid) {
     if (status == StatusInfoLengthMismatch)
       buffer.resize(std::max<size_t>(buffer.size() * 2, needed));
   }
-  if (status != 0) return -1;
+  if (status != 0) return false;
   const auto* table = reinterpret_cast<const Table*>(buffer.data());
-  long count = 0;
+  handles.clear();
   for (ULONG_PTR i = 0; i < table->count; ++i) {
-    if (table->entries[i].pid == pid) ++count;
+    if (table->entries[i].pid == pid) handles.push_back(table->entries[i].handle);
   }
-  return count;
+  return true;
 }
+
+long CountSystemHandles(DWORD pid) {
+  std::vector<ULONG_PTR> handles;
+  return ProcessHandleValues(pid, handles) ? static_cast<long>(handles.size()) : -1;
+}
+
+}  // namespace
+
+std::map<std::string, long> HandlesByKind(DWORD pid) {
+  using QueryObjectFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+  auto queryObject = NtdllFunction<QueryObjectFn>("NtQueryObject");
+  std::map<std::string, long> kinds;
+  std::vector<ULONG_PTR> handles;
+  HANDLE process = OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid);
+  if (!queryObject || !process || !ProcessHandleValues(pid, handles)) {
+    if (process) CloseHandle(process);
+    return kinds;
+  }
+  for (ULONG_PTR handle : handles) {
+    HANDLE copy = nullptr;
+    std::string kind = "(not copied)";
+    if (DuplicateHandle(process, reinterpret_cast<HANDLE>(handle), GetCurrentProcess(), &copy, 0,
+                        FALSE, DUPLICATE_SAME_ACCESS)) {
+      // ObjectTypeInformation begins with the type's name.
+      union {
+        struct {
+          USHORT length, maximumLength;
+          PWSTR buffer;
+        } name;
+        char bytes[1024];
+      } info{};
+      kind = "(no type)";
+      if (queryObject(copy, 2, &info, sizeof info, nullptr) == 0 && info.name.buffer) {
+        kind.clear();
+        for (USHORT c = 0; c < info.name.length / 2; ++c)
+          kind += static_cast<char>(info.name.buffer[c]);
+      }
+      CloseHandle(copy);
+    }
+    ++kinds[kind];
+  }
+  CloseHandle(process);
+  return kinds;
+}
+
+namespace {
 
 // Committed private memory, region by region.
 unsigned long long CommittedPrivateBytes(HANDLE process) {

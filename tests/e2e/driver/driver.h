@@ -130,6 +130,9 @@ struct ProcessFigures {
   std::map<int, long> gdiByType;
 };
 ProcessFigures ReadProcessFigures(DWORD pid);
+// The process's handles by the type of object they hold ("Event", "File",
+// "Key", "Thread"...). Empty when the handle table cannot be read.
+std::map<std::string, long> HandlesByKind(DWORD pid);
 
 // Hands files to a running program as a second start does ("Send To"):
 // WM_COPYDATA 1018 with the quoted paths; false when it was not taken.
