@@ -184,10 +184,8 @@ BOOL CUploaderDlg::OnInitDialog() {
     SendMessageA(list_.GetSafeHwnd(), LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(CLR_NONE));
   }
 
-  for (const std::string& name :
-       quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "", quib::Paths())) {
-    uploads_.AddFile(name);
-  }
+  uploads_.AddPaths(
+      quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "", quib::Paths()));
 
   SetFocus(add_.GetSafeHwnd());
   UpdateButtons();
@@ -338,10 +336,8 @@ void CUploaderDlg::OnPaintMinimized() {
 
 bool CUploaderDlg::OnCopyData(const COPYDATASTRUCT* data) {
   if (!data || data->dwData != COPYDATA_ADD_FILE) return false;
-  for (const std::string& name : quib::SplitForwardedPayload(static_cast<const char*>(data->lpData),
-                                                             data->cbData, quib::Paths())) {
-    uploads_.AddFile(name);
-  }
+  uploads_.AddPaths(quib::SplitForwardedPayload(static_cast<const char*>(data->lpData),
+                                                data->cbData, quib::Paths()));
   return true;
 }
 
@@ -406,12 +402,8 @@ void CUploaderDlg::OnAddFiles() {
     UpdateButtons();
     return;
   }
-  std::string last;
-  for (const std::string& path : selection.paths) {
-    uploads_.AddFile(path);
-    last = path;
-  }
-  if (!last.empty()) WriteImagePath(GetAppProfile(), last);
+  uploads_.AddPaths(selection.paths);
+  if (!selection.paths.empty()) WriteImagePath(GetAppProfile(), selection.paths.back());
   UpdateButtons();
 }
 

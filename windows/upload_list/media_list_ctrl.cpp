@@ -280,6 +280,12 @@ void CMediaListCtrl::OnReport(const std::string& text) {
   AppMessageBox(ReportOwner(), text.c_str(), MB_ICONSTOP | MB_OK);
 }
 
+bool CMediaListCtrl::ConfirmFolder(const std::string& name, int count) {
+  const std::string text = "The folder \"" + name + "\" holds " + std::to_string(count) +
+                           " pictures, movies and audio files. Add them all?";
+  return AppMessageBox(ReportOwner(), text.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
 HWND CMediaListCtrl::ReportOwner() const {
   return hwnd_ ? GetParent(hwnd_) : nullptr;
 }
@@ -346,6 +352,7 @@ int CMediaListCtrl::GetSelectedCount() const {
 }
 
 void CMediaListCtrl::OnDropFiles(HDROP drop) {
+  std::vector<std::string> paths;
   const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
   for (UINT i = 0; i < count; ++i) {
     // Paths may be longer than MAX_PATH: ask each one's length.
@@ -355,8 +362,9 @@ void CMediaListCtrl::OnDropFiles(HDROP drop) {
     const UINT got = DragQueryFileA(drop, i, &path[0], length + 1);
     if (got == 0 || got > length) continue;
     path.resize(got);
-    list_.AddFile(path);
+    paths.push_back(path);
   }
+  list_.AddPaths(paths);
   DragFinish(drop);
 }
 
