@@ -1,0 +1,191 @@
+// Whole folders dropped on the real program: a nested tree adds exactly its
+// pictures, movies and audio files, folder by folder in natural order, and
+// names only the file handed over beside it that is none; a folder of a few
+// thousand pictures asks first, and the window keeps answering while it is
+// walked and added.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/batch/batch_support.h"
+#include "tests/e2e/driver/driver.h"
+#include "tests/win/support/unix_link.h"
+#include "tests/win/support/watchdog.h"
+
+using namespace e2e;
+using namespace batch;
+
+namespace {
+
+int Entries(HWND list) {
+  return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::string Caption(HWND list, int index) {
+  ListEntry entry;
+  return ReadListEntry(list, index, &entry) ? entry.text : "(unreadable)";
+}
+
+TEST(FolderE2e, ADroppedTreeAddsExactlyItsMediaInNaturalOrder) {
+  const DWORD testStart = GetTickCount();
+  const int tempBefore = CountTempFiles("NEW*.TMP");
+  const std::string dir = MakeTempDir("tree");
+  const std::string trip = dir + "\\Trip", outside = dir + "\\Outside";
+  for (const std::string& folder :
+       {trip, trip + "\\Day 2", trip + "\\Day 2\\Night", trip + "\\Day 10", outside}) {
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+  }
+  int colour = 0;
+  for (const char* name :
+       {"\\IMG_10.jpg", "\\IMG_2.jpg", "\\IMG_1.JPG", "\\Day 2\\b.jpg", "\\Day 2\\Night\\c.png",
+        "\\Day 10\\a.jpg", "\\hidden.jpg", "\\system.jpg", "\\IMG_10.THM"}) {
+    ASSERT_TRUE(WritePicture(trip + name, 80, 60, RGB(40 * colour++, 120, 200))) << name;
+  }
+  ASSERT_TRUE(WritePicture(outside + "\\far.jpg", 80, 60, kRed));
+  ASSERT_TRUE(WriteBytes(trip + "\\Day 2\\song.mp3", std::string("ID3\x03\0\0\0\0\0\0", 10)));
+  ASSERT_TRUE(WriteMovie(trip + "\\Day 10\\clip.flv", 4096));
+  // What cameras, phones and Explorer leave beside the pictures.
+  ASSERT_TRUE(WriteBytes(trip + "\\IMG_2.jpg.xmp", "<x:xmpmeta/>"));
+  ASSERT_TRUE(WriteBytes(trip + "\\notes.txt", "where we went\r\n"));
+  ASSERT_TRUE(WriteBytes(trip + "\\Thumbs.db", std::string(512, '\0')));
+  ASSERT_TRUE(WriteBytes(trip + "\\desktop.ini", "[.ShellClassInfo]\r\n"));
+  const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  ASSERT_TRUE(SetFileAttributesA((trip + "\\Thumbs.db").c_str(), hiddenSystem));
+  ASSERT_TRUE(SetFileAttributesA((trip + "\\desktop.ini").c_str(), hiddenSystem));
+  ASSERT_TRUE(SetFileAttributesA((trip + "\\hidden.jpg").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(SetFileAttributesA((trip + "\\system.jpg").c_str(), FILE_ATTRIBUTE_SYSTEM));
+  // A link out of the tree, as Wine has them: a Unix symbolic link.
+  const std::string link = trip + "\\Elsewhere";
+  ASSERT_TRUE(quibtest::MakeFolderLink(outside, link)) << "ln did not run";
+  const DWORD linkAttributes = GetFileAttributesA(link.c_str());
+  ASSERT_NE(linkAttributes, INVALID_FILE_ATTRIBUTES);
+  ASSERT_TRUE(linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT) << "not seen as a link";
+  const std::string readme = dir + "\\readme.txt";
+  ASSERT_TRUE(WriteBytes(readme, "read me\r\n"));
+
+  std::unique_ptr<CProgram> program = CProgram::Launch("");
+  ASSERT_TRUE(program);
+  HWND main = program->WaitMainWindow();
+  ASSERT_TRUE(main);
+  HWND list = GetDlgItem(main, kList);
+  ASSERT_TRUE(DropFiles(list, {trip, readme}, 10000)) << "the drop was not taken";
+  // Told once the hand-over is all added: only the file handed over by
+  // name, none of the folder's own.
+  HWND box = WaitForMessageBox(program->Pid(), 60000);
+  ASSERT_TRUE(box) << "no message about the text file";
+  EXPECT_EQ(MessageBoxText(box),
+            "1 file(s) were not added: they are not pictures, movies or audio files:\n\n" + readme);
+  PostClick(box, IDOK);
+  ASSERT_TRUE(WaitWindowGone(box, 10000));
+
+  const std::vector<std::string> expected = {"IMG_1.JPG", "IMG_2.jpg", "IMG_10.jpg", "b.jpg",
+                                             "song.mp3",  "c.png",     "a.jpg",      "clip.flv"};
+  ASSERT_TRUE(WaitUntil([&] { return Entries(list) >= static_cast<int>(expected.size()); }, 30000))
+      << "entries: " << Entries(list);
+  EXPECT_EQ(ListCaptions(list), expected);
+  SaveScreenshot(main, "folder-tree");
+  EXPECT_EQ(WaitForMessageBox(program->Pid(), 0), nullptr) << "every picture is readable";
+
+  EXPECT_TRUE(quibtest::RemoveLink(link));
+  EndTest(*program, tempBefore, dir, testStart);
+}
+
+TEST(FolderE2e, ALargeFolderAsksFirstAndTheWindowKeepsAnswering) {
+  // Writing and adding 3,000 files under Wine takes a minute or two here.
+  quibtest::SetTestBound(420);
+  const DWORD testStart = GetTickCount();
+  const int tempBefore = CountTempFiles("NEW*.TMP");
+  const std::string dir = MakeTempDir("big");
+  const std::string big = dir + "\\Big", later = big + "\\Later";
+  ASSERT_TRUE(CreateDirectoryA(big.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(later.c_str(), nullptr));
+  const COLORREF colours[4] = {kRed, kGreen, kBlue, kYellow};
+  std::vector<std::string> encodes;
+  for (COLORREF c : colours) {
+    const std::string path = dir + "\\encode.jpg";
+    ASSERT_TRUE(WritePicture(path, 64, 48, c));
+    encodes.push_back(ReadBytes(path));
+    DeleteFileA(path.c_str());
+  }
+  // 2,800 in the folder, 200 in its subfolder.
+  constexpr int kTop = 2800, kLater = 200, kFiles = kTop + kLater;
+  for (int i = 1; i <= kFiles; ++i) {
+    const std::string path = i <= kTop ? big + "\\P" + std::to_string(i) + ".jpg"
+                                       : later + "\\L" + std::to_string(i - kTop) + ".jpg";
+    ASSERT_TRUE(WriteBytes(path, encodes[static_cast<size_t>(i % 4)]));
+  }
+  const std::string small = dir + "\\small.jpg";
+  ASSERT_TRUE(WritePicture(small, 64, 48, kCyan));
+  printf("writing %d pictures: %lu ms\n", kFiles,
+         static_cast<unsigned long>(GetTickCount() - testStart));
+
+  std::unique_ptr<CProgram> program = CProgram::Launch("");
+  ASSERT_TRUE(program);
+  HWND main = program->WaitMainWindow();
+  ASSERT_TRUE(main);
+  HWND list = GetDlgItem(main, kList);
+  CLatencyProbe probe(main);
+  const std::string question =
+      "The folder \"Big\" holds 3000 pictures, movies and audio files. Add them all?";
+
+  // No: nothing of the folder; the next hand-over comes after it.
+  const DWORD firstDrop = GetTickCount();
+  ASSERT_TRUE(DropFiles(list, {big}, 10000));
+  HWND box = WaitForMessageBox(program->Pid(), 120000);
+  ASSERT_TRUE(box) << "no question";
+  const DWORD firstAsked = GetTickCount();
+  EXPECT_EQ(MessageBoxText(box), question);
+  PostClick(box, IDNO);
+  ASSERT_TRUE(WaitWindowGone(box, 10000));
+  ASSERT_TRUE(DropFiles(list, {small}, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return Entries(list) == 1; }, 30000)) << Entries(list);
+  EXPECT_EQ(Caption(list, 0), "small.jpg");
+
+  // Yes: all of them, folder by folder in natural order.
+  const DWORD secondDrop = GetTickCount();
+  ASSERT_TRUE(DropFiles(list, {big}, 10000));
+  box = WaitForMessageBox(program->Pid(), 120000);
+  ASSERT_TRUE(box) << "no question the second time";
+  const DWORD secondAsked = GetTickCount();
+  EXPECT_EQ(MessageBoxText(box), question);
+  const DWORD yesAt = GetTickCount();
+  PostClick(box, IDYES);
+  // Wine takes about 2 s to take any message box down after its button
+  // (the window waits meanwhile): the adding is measured from its end.
+  ASSERT_TRUE(WaitWindowGone(box, 10000));
+  const DWORD goneAt = GetTickCount();
+  ASSERT_TRUE(WaitUntil([&] { return Entries(list) == kFiles + 1; }, 300000))
+      << "entries: " << Entries(list);
+  const DWORD addedAt = GetTickCount();
+  probe.Stop();
+  EXPECT_EQ(Caption(list, 1), "P1.jpg");
+  EXPECT_EQ(Caption(list, 2), "P2.jpg");
+  EXPECT_EQ(Caption(list, 10), "P10.jpg");
+  EXPECT_EQ(Caption(list, 100), "P100.jpg");
+  EXPECT_EQ(Caption(list, kTop), "P2800.jpg");
+  EXPECT_EQ(Caption(list, kTop + 1), "L1.jpg");
+  EXPECT_EQ(Caption(list, kFiles), "L200.jpg");
+
+  printf("walking %d pictures until the question: %lu ms, then %lu ms the second time\n", kFiles,
+         static_cast<unsigned long>(firstAsked - firstDrop),
+         static_cast<unsigned long>(secondAsked - secondDrop));
+  printf("the question's box went %lu ms after Yes; adding them took %lu ms more\n",
+         static_cast<unsigned long>(goneAt - yesAt), static_cast<unsigned long>(addedAt - goneAt));
+  printf(
+      "longest message wait: %ld ms while walking, %ld ms while adding, %ld ms overall with "
+      "the boxes (%d probes)\n",
+      probe.LongestBetween(secondDrop, yesAt), probe.LongestBetween(goneAt, addedAt),
+      probe.LongestMs(), probe.Asked());
+  EXPECT_EQ(probe.Unanswered(), 0) << "the window left messages unanswered for 10 s";
+  EXPECT_EQ(WaitForMessageBox(program->Pid(), 0), nullptr) << "every picture is readable";
+
+  EndTest(*program, tempBefore, dir, testStart);
+}
+
+}  // namespace
