@@ -79,7 +79,6 @@ TEST(BatchTracker, EachBatchReportsItsUnreadableFilesOnceWhenComplete) {
   const auto reports = batches.TakeReports();
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].unreadable, (std::vector<std::string>{"broken-1.jpg", "broken-2.jpg"}));
-  EXPECT_TRUE(reports[0].refused.empty());
   EXPECT_TRUE(batches.TakeReports().empty());
   EXPECT_EQ(batches.OpenBatches(), 0u);
   // A batch whose files were all refused closes without thumbnails.
@@ -87,36 +86,6 @@ TEST(BatchTracker, EachBatchReportsItsUnreadableFilesOnceWhenComplete) {
   batches.Close(empty);
   EXPECT_TRUE(batches.TakeReports().empty());
   EXPECT_EQ(batches.OpenBatches(), 0u);
-  // Refused files are told with the batch, after its thumbnails.
-  const uint64_t mixed = batches.Open();
-  batches.Refused(mixed, "notes.txt");
-  batches.AddJob(mixed);
-  batches.Close(mixed);
-  EXPECT_TRUE(batches.TakeReports().empty());
-  batches.JobDone(mixed, false, "fine.jpg");
-  const auto told = batches.TakeReports();
-  ASSERT_EQ(told.size(), 1u);
-  EXPECT_EQ(told[0].refused, std::vector<std::string>{"notes.txt"});
-  EXPECT_TRUE(told[0].unreadable.empty());
-}
-
-TEST(BatchTracker, RefusedAndUnreadableFilesShareOneMessage) {
-  EXPECT_EQ(CBatchTracker::Message(CBatchTracker::Report{{"a.txt"}, {}}),
-            "1 file(s) were not added: they are not pictures, movies or audio files:\n\na.txt");
-  EXPECT_EQ(CBatchTracker::Message(CBatchTracker::Report{{"a.txt", "b.doc"}, {"c.jpg"}}),
-            "2 file(s) were not added: they are not pictures, movies or audio files:\n\na.txt\n"
-            "b.doc\n\n1 file(s) could not be read as pictures and show no thumbnail:\n\nc.jpg");
-  EXPECT_EQ(CBatchTracker::Message(CBatchTracker::Report{{}, {"c.jpg"}}),
-            CBatchTracker::Message(std::vector<std::string>{"c.jpg"}));
-  // Each part names at most 12 files.
-  std::vector<std::string> many;
-  for (int i = 0; i < 14; ++i) many.push_back("n" + std::to_string(i) + ".txt");
-  const std::string text = CBatchTracker::Message(CBatchTracker::Report{many, many});
-  EXPECT_NE(text.find("14 file(s) were not added"), std::string::npos);
-  EXPECT_NE(text.find("\nn11.txt\n... and 2 more\n\n14 file(s) could not be read"),
-            std::string::npos)
-      << text;
-  EXPECT_EQ(text.find("n12.txt"), std::string::npos);
 }
 
 TEST(BatchTracker, MessageNamesTheFilesAndCountsTheRest) {

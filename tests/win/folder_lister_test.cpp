@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,109 +15,84 @@
 
 namespace {
 
-class FolderLister : public testing::Test {
- protected:
-  void SetUp() override {
-    char temp[MAX_PATH];
-    ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
-    root_ = std::string(temp) + "quib-lister-" + std::to_string(GetCurrentProcessId());
-    ASSERT_TRUE(MakeFolder(root_));
-  }
-  void TearDown() override {
-    for (const std::string& link : links_) quibtest::RemoveLink(link);
-    for (auto it = files_.rbegin(); it != files_.rend(); ++it) {
-      SetFileAttributesW(quib::LongWideForm(Utf8ToWide(*it)).c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(quib::LongWideForm(Utf8ToWide(*it)).c_str());
-    }
-    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
-      SetFileAttributesW(quib::LongWideForm(Utf8ToWide(*it)).c_str(), FILE_ATTRIBUTE_NORMAL);
-      RemoveDirectoryW(quib::LongWideForm(Utf8ToWide(*it)).c_str());
-    }
-  }
-  // UTF-8 paths, made with the wide functions.
-  bool MakeFolder(const std::string& path, DWORD attributes = 0) {
-    if (!CreateDirectoryW(quib::LongWideForm(Utf8ToWide(path)).c_str(), nullptr)) return false;
-    folders_.push_back(path);
-    return !attributes ||
-           SetFileAttributesW(quib::LongWideForm(Utf8ToWide(path)).c_str(), attributes);
-  }
-  bool MakeFile(const std::string& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
-    HANDLE file = CreateFileW(quib::LongWideForm(Utf8ToWide(path)).c_str(), GENERIC_WRITE, 0,
-                              nullptr, CREATE_NEW, attributes, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(file);
-    files_.push_back(path);
-    return true;
-  }
-  std::map<std::string, quib::FolderEntry> List(const std::string& folder, bool* ok = nullptr) {
-    std::vector<quib::FolderEntry> entries;
-    const bool listed = quib::Folders().List(folder, entries);
-    if (ok) *ok = listed;
-    std::map<std::string, quib::FolderEntry> byName;
-    for (const quib::FolderEntry& e : entries) byName[e.name] = e;
-    EXPECT_EQ(byName.size(), entries.size()) << "a name twice";
-    return byName;
-  }
+std::wstring Wide(const std::string& utf8) {
+  return quib::LongWideForm(Utf8ToWide(utf8));
+}
 
-  std::string root_;
-  std::vector<std::string> folders_, files_, links_;
-};
+// The entries of a folder by name; ok tells whether it could be listed.
+std::map<std::string, quib::FolderEntry> List(const std::string& folder, bool& ok) {
+  std::vector<quib::FolderEntry> entries;
+  ok = quib::Folders().List(folder, entries);
+  std::map<std::string, quib::FolderEntry> byName;
+  for (const quib::FolderEntry& e : entries) byName[e.name] = e;
+  EXPECT_EQ(byName.size(), entries.size()) << "a name twice";
+  return byName;
+}
 
-TEST_F(FolderLister, NamesAttributesAndLinks) {
-  // "写真 2024.jpg" and "Ürlaub" in UTF-8.
-  const std::string photo = "\xE5\x86\x99\xE7\x9C\x9F 2024.jpg", trip = "\xC3\x9Crlaub";
-  ASSERT_TRUE(MakeFile(root_ + "\\" + photo));
-  ASSERT_TRUE(MakeFile(root_ + "\\Thumbs.db", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-  ASSERT_TRUE(MakeFile(root_ + "\\hidden.jpg", FILE_ATTRIBUTE_HIDDEN));
-  ASSERT_TRUE(MakeFolder(root_ + "\\" + trip));
-  ASSERT_TRUE(MakeFolder(root_ + "\\.cache", FILE_ATTRIBUTE_HIDDEN));
-  ASSERT_TRUE(MakeFolder(root_ + "\\outside"));
-  const std::string link = root_ + "\\" + trip + "\\elsewhere";
-  ASSERT_TRUE(quibtest::MakeFolderLink(root_ + "\\outside", link)) << "ln did not run";
-  links_.push_back(link);
+TEST(FolderLister, NamesAttributesLinksAndLongPaths) {
+  char temp[MAX_PATH];
+  ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+  const std::string root =
+      std::string(temp) + "quib-lister-" + std::to_string(GetCurrentProcessId());
+  // "写真 2024.jpg" and "Ürlaub" in UTF-8, a folder chain past MAX_PATH.
+  const std::string photo = "\xE5\x86\x99\xE7\x9C\x9F 2024.jpg", trip = root + "\\\xC3\x9Crlaub";
+  std::string deep = trip;
+  while (deep.size() < 300) deep += "\\" + std::string(70, 'd');
+  std::vector<std::string> folders = {root, trip, root + "\\.cache", root + "\\outside"};
+  for (std::string f = trip + "\\"; f.size() < deep.size();) {
+    f = deep.substr(0, deep.find('\\', f.size() + 1));
+    folders.push_back(f);
+  }
+  const std::map<std::string, DWORD> files = {
+      {root + "\\" + photo, FILE_ATTRIBUTE_NORMAL},
+      {root + "\\Thumbs.db", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+      {root + "\\hidden.jpg", FILE_ATTRIBUTE_HIDDEN},
+      {deep + "\\IMG_0001.jpg", FILE_ATTRIBUTE_NORMAL}};
+  for (const std::string& f : folders) ASSERT_TRUE(CreateDirectoryW(Wide(f).c_str(), nullptr)) << f;
+  ASSERT_TRUE(SetFileAttributesW(Wide(root + "\\.cache").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  for (const auto& f : files) {
+    HANDLE h = CreateFileW(Wide(f.first).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, f.second,
+                           nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << f.first;
+    CloseHandle(h);
+  }
+  const std::string link = trip + "\\elsewhere";
+  ASSERT_TRUE(quibtest::MakeFolderLink(root + "\\outside", link)) << "ln did not run";
 
   bool ok = false;
-  auto entries = List(root_, &ok);
+  auto entries = List(root, ok);
   ASSERT_TRUE(ok);
   ASSERT_EQ(entries.size(), 6u);
   const quib::FolderEntry& p = entries[photo];
-  EXPECT_EQ(p.path, root_ + "\\" + photo);
+  EXPECT_EQ(p.path, root + "\\" + photo);
   EXPECT_FALSE(p.folder || p.hidden || p.system || p.link);
   EXPECT_TRUE(entries["Thumbs.db"].hidden && entries["Thumbs.db"].system);
-  EXPECT_TRUE(entries["hidden.jpg"].hidden);
-  EXPECT_FALSE(entries["hidden.jpg"].system);
-  EXPECT_TRUE(entries[trip].folder);
-  EXPECT_FALSE(entries[trip].link);
+  EXPECT_TRUE(entries["hidden.jpg"].hidden && !entries["hidden.jpg"].system);
   EXPECT_TRUE(entries[".cache"].folder && entries[".cache"].hidden);
-
-  // The link leads out of the folder: marked, and listed without the dots.
-  auto inner = List(root_ + "\\" + trip + "\\", &ok);
+  EXPECT_TRUE(entries["\xC3\x9Crlaub"].folder && !entries["\xC3\x9Crlaub"].link);
+  // The link is marked; a folder given with its separator gets no second.
+  auto inner = List(trip + "\\", ok);
   ASSERT_TRUE(ok);
-  ASSERT_EQ(inner.size(), 1u);
   EXPECT_TRUE(inner["elsewhere"].link);
-  EXPECT_EQ(inner["elsewhere"].path, link) << "no doubled separator";
-
-  // An empty folder lists nothing; a missing one cannot be listed.
-  EXPECT_TRUE(List(root_ + "\\outside", &ok).empty());
-  EXPECT_TRUE(ok);
-  List(root_ + "\\missing", &ok);
-  EXPECT_FALSE(ok);
-}
-
-TEST_F(FolderLister, FoldersDeeperThanMaxPath) {
-  std::string deep = root_;
-  while (deep.size() < 300) {
-    deep += "\\" + std::string(70, 'd');
-    ASSERT_TRUE(MakeFolder(deep)) << deep;
-  }
-  ASSERT_TRUE(MakeFile(deep + "\\IMG_0001.jpg"));
-  ASSERT_TRUE(MakeFolder(deep + "\\sub"));
-  bool ok = false;
-  auto entries = List(deep, &ok);
+  EXPECT_EQ(inner["elsewhere"].path, link);
+  auto deepest = List(deep, ok);
   ASSERT_TRUE(ok);
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries["IMG_0001.jpg"].path, deep + "\\IMG_0001.jpg");
-  EXPECT_TRUE(entries["sub"].folder);
+  ASSERT_EQ(deepest.size(), 1u);
+  EXPECT_EQ(deepest["IMG_0001.jpg"].path, deep + "\\IMG_0001.jpg");
+  // An empty folder lists nothing; a missing one cannot be listed.
+  EXPECT_TRUE(List(root + "\\outside", ok).empty());
+  EXPECT_TRUE(ok);
+  List(root + "\\missing", ok);
+  EXPECT_FALSE(ok);
+
+  EXPECT_TRUE(quibtest::RemoveLink(link));
+  for (const auto& f : files) {
+    SetFileAttributesW(Wide(f.first).c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(DeleteFileW(Wide(f.first).c_str())) << f.first;
+  }
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+    EXPECT_TRUE(RemoveDirectoryW(Wide(*it).c_str())) << *it;
+  }
 }
 
 }  // namespace

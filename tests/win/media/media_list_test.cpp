@@ -332,42 +332,6 @@ TEST_F(MediaListTest, DroppedPathsLongerThanMaxPathArriveWhole) {
   uploads_.RemoveAll();
 }
 
-// A dropped folder adds its pictures folder by folder in natural order,
-// from folders deeper than MAX_PATH too, and nothing else.
-TEST_F(MediaListTest, DroppedFolderAddsItsPicturesInNaturalOrder) {
-  CBoxAnswerer boxes;
-  const std::string album = dir_.Path("album");
-  ASSERT_TRUE(CreateDirectoryA(album.c_str(), nullptr));
-  const std::string bytes = EncodePicture(120, 90, "image/png", RGB(0, 100, 200));
-  {
-    CLongPathFile deep(album + "\\long", "beach at dawn.png", bytes);
-    ASSERT_TRUE(deep.Written());
-    const std::vector<std::string> files = {
-        UserFile("album\\IMG_10.png", bytes), UserFile("album\\IMG_9.png", bytes),
-        UserFile("album\\IMG_9.png.xmp", "<x:xmpmeta/>"), UserFile("album\\desktop.ini", "[x]")};
-    SetFileAttributesA(files[3].c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    // A file handed over beside the folder is named when refused; the
-    // folder's own are not.
-    const std::string notes = UserFile("notes.txt", "text");
-    Drop({album, notes});
-    ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); })) << "no message";
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"1 file(s) were not added: they are not "
-                                                      "pictures, movies or audio files:\n\n" +
-                                                      notes});
-    EXPECT_EQ(uploads_.PendingHandOvers(), 0u);
-    ExpectInStep({"IMG_9.png", "IMG_10.png", "beach at dawn.png"});
-    EXPECT_EQ(uploads_.GetItems()[2]->GetSourcePath(), deep.Path());
-    uploads_.RemoveAll();
-    SetFileAttributesA(files[3].c_str(), FILE_ATTRIBUTE_NORMAL);
-    for (const std::string& file : files) {
-      EXPECT_EQ(ReadBytes(file), userFiles_[file]) << "user file changed: " << file;
-      DeleteFileA(file.c_str());
-      userFiles_.erase(file);
-    }
-  }
-  EXPECT_TRUE(RemoveDirectoryA(album.c_str()));
-}
-
 // A name that looks like media is not enough: the file must exist and be
 // readable now. Refusals are silent.
 TEST_F(MediaListTest, RefusesWhatCannotBeReadWhateverItsName) {
