@@ -13,10 +13,6 @@ namespace {
 // deduplicated file is a reparse point too, but holds the file itself.
 constexpr DWORD ReparseTagNameSurrogate = 0x20000000;
 
-bool IsSeparator(wchar_t c) {
-  return c == L'\\' || c == L'/';
-}
-
 bool IsLink(const WIN32_FIND_DATAW& data) {
   if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
   // Wine reports its symbolic links with no tag: no tag is taken for a link.
@@ -27,11 +23,10 @@ bool IsLink(const WIN32_FIND_DATAW& data) {
 class CWinFolderLister : public IFolderLister {
  public:
   bool List(const std::string& folder, std::vector<FolderEntry>& entries) override {
-    std::wstring pattern = Utf8ToWide(folder);
-    if (pattern.empty()) return false;
-    const bool separated = IsSeparator(pattern.back());
-    if (!separated) pattern += L'\\';
-    pattern = LongWideForm(pattern + L"*");
+    if (folder.empty()) return false;
+    const bool separated = folder.back() == '\\' || folder.back() == '/';
+    const std::string prefix = separated ? folder : folder + "\\";
+    const std::wstring pattern = LongWidePath(prefix + "*");
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
                                    nullptr, FIND_FIRST_EX_LARGE_FETCH);
@@ -42,7 +37,6 @@ class CWinFolderLister : public IFolderLister {
                               nullptr, 0);
     }
     if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    const std::string prefix = separated ? folder : folder + "\\";
     do {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;

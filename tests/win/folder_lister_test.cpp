@@ -16,7 +16,7 @@
 namespace {
 
 std::wstring Wide(const std::string& utf8) {
-  return quib::LongWideForm(Utf8ToWide(utf8));
+  return quib::LongWidePath(utf8);
 }
 
 // The entries of a folder by name; ok tells whether it could be listed.
