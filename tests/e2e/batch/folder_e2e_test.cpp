@@ -1,4 +1,4 @@
-// Whole folders dropped on the real program: a nested tree adds exactly its
+// Whole folders handed to the real program: a nested tree adds exactly its
 // pictures, movies and audio files, folder by folder in natural order, and
 // names only the file handed over beside it that is none; a folder of a few
 // thousand pictures asks first, and the window keeps answering while it is
@@ -32,64 +32,106 @@ std::string Caption(HWND list, int index) {
   return ReadListEntry(list, index, &entry) ? entry.text : "(unreadable)";
 }
 
-TEST(FolderE2e, ADroppedTreeAddsExactlyItsMediaInNaturalOrder) {
+// A picture's bytes for the name, drawn through a plain temporary name.
+std::string PictureBytes(const std::string& dir, const std::string& name, COLORREF colour) {
+  const std::string scratch = dir + "\\scratch" + name.substr(name.rfind('.'));
+  EXPECT_TRUE(WritePicture(scratch, 80, 60, colour));
+  const std::string bytes = ReadBytes(scratch);
+  DeleteFileA(scratch.c_str());
+  return bytes;
+}
+
+// The tree is named in Chinese, Greek and with an emoji, has a Japanese
+// subfolder and a Greek file: it comes whole by the command line, a second
+// start (names code page 1252 cannot carry) and a drop.
+TEST(FolderE2e, ATreeAddsExactlyItsMediaInNaturalOrderByEveryRoute) {
   const DWORD testStart = GetTickCount();
   const int tempBefore = CountTempFiles("NEW*.TMP");
   const std::string dir = MakeTempDir("tree");
-  const std::string trip = dir + "\\Trip", outside = dir + "\\Outside";
-  for (const std::string& folder :
-       {trip, trip + "\\Day 2", trip + "\\Day 2\\Night", trip + "\\Day 10", outside}) {
-    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+  // "旅行 Ταξίδι 📷", "さくら", "花見 2.jpg", "花見 10.jpg", "Λίμνη.jpg".
+  const std::string trip =
+      dir +
+      "\\\xE6\x97\x85\xE8\xA1\x8C \xCE\xA4\xCE\xB1\xCE\xBE\xCE\xAF\xCE\xB4\xCE\xB9 "
+      "\xF0\x9F\x93\xB7";
+  const std::string sakura = "\xE3\x81\x95\xE3\x81\x8F\xE3\x82\x89";
+  const std::string hanami2 = "\xE8\x8A\xB1\xE8\xA6\x8B 2.jpg",
+                    hanami10 = "\xE8\x8A\xB1\xE8\xA6\x8B 10.jpg";
+  const std::string lake = "\xCE\x9B\xCE\xAF\xCE\xBC\xCE\xBD\xCE\xB7.jpg";
+  const std::string outside = dir + "\\Outside";
+  for (const std::string& folder : {trip, trip + "\\Day 2", trip + "\\Day 2\\Night",
+                                    trip + "\\Day 10", trip + "\\" + sakura, outside}) {
+    ASSERT_TRUE(MakeDirUtf8(folder)) << folder;
   }
   int colour = 0;
-  for (const char* name :
-       {"\\IMG_10.jpg", "\\IMG_2.jpg", "\\IMG_1.JPG", "\\Day 2\\b.jpg", "\\Day 2\\Night\\c.png",
-        "\\Day 10\\a.jpg", "\\hidden.jpg", "\\system.jpg", "\\IMG_10.THM"}) {
-    ASSERT_TRUE(WritePicture(trip + name, 80, 60, RGB(40 * colour++, 120, 200))) << name;
+  for (const std::string& name : std::vector<std::string>{
+           "IMG_10.jpg", "IMG_2.jpg", "IMG_1.JPG", lake, "Day 2\\b.jpg", "Day 2\\Night\\c.png",
+           "Day 10\\a.jpg", sakura + "\\" + hanami10, sakura + "\\" + hanami2, "hidden.jpg",
+           "system.jpg", "IMG_10.THM"}) {
+    ASSERT_TRUE(
+        WriteBytesUtf8(trip + "\\" + name, PictureBytes(dir, name, RGB(20 * colour++, 120, 200))))
+        << name;
   }
   ASSERT_TRUE(WritePicture(outside + "\\far.jpg", 80, 60, kRed));
-  ASSERT_TRUE(WriteBytes(trip + "\\Day 2\\song.mp3", std::string("ID3\x03\0\0\0\0\0\0", 10)));
-  ASSERT_TRUE(WriteMovie(trip + "\\Day 10\\clip.flv", 4096));
+  ASSERT_TRUE(WriteBytesUtf8(trip + "\\Day 2\\song.mp3", std::string("ID3\x03\0\0\0\0\0\0", 10)));
+  const std::string scratchMovie = dir + "\\scratch.flv";
+  ASSERT_TRUE(WriteMovie(scratchMovie, 4096));
+  ASSERT_TRUE(WriteBytesUtf8(trip + "\\Day 10\\clip.flv", ReadBytes(scratchMovie)));
+  DeleteFileA(scratchMovie.c_str());
   // What cameras, phones and Explorer leave beside the pictures.
-  ASSERT_TRUE(WriteBytes(trip + "\\IMG_2.jpg.xmp", "<x:xmpmeta/>"));
-  ASSERT_TRUE(WriteBytes(trip + "\\notes.txt", "where we went\r\n"));
-  ASSERT_TRUE(WriteBytes(trip + "\\Thumbs.db", std::string(512, '\0')));
-  ASSERT_TRUE(WriteBytes(trip + "\\desktop.ini", "[.ShellClassInfo]\r\n"));
+  ASSERT_TRUE(WriteBytesUtf8(trip + "\\IMG_2.jpg.xmp", "<x:xmpmeta/>"));
+  ASSERT_TRUE(WriteBytesUtf8(trip + "\\notes.txt", "where we went\r\n"));
+  ASSERT_TRUE(WriteBytesUtf8(trip + "\\Thumbs.db", std::string(512, '\0')));
+  ASSERT_TRUE(WriteBytesUtf8(trip + "\\desktop.ini", "[.ShellClassInfo]\r\n"));
   const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  ASSERT_TRUE(SetFileAttributesA((trip + "\\Thumbs.db").c_str(), hiddenSystem));
-  ASSERT_TRUE(SetFileAttributesA((trip + "\\desktop.ini").c_str(), hiddenSystem));
-  ASSERT_TRUE(SetFileAttributesA((trip + "\\hidden.jpg").c_str(), FILE_ATTRIBUTE_HIDDEN));
-  ASSERT_TRUE(SetFileAttributesA((trip + "\\system.jpg").c_str(), FILE_ATTRIBUTE_SYSTEM));
+  for (const auto& marked :
+       std::vector<std::pair<std::string, DWORD>>{{"Thumbs.db", hiddenSystem},
+                                                  {"desktop.ini", hiddenSystem},
+                                                  {"hidden.jpg", FILE_ATTRIBUTE_HIDDEN},
+                                                  {"system.jpg", FILE_ATTRIBUTE_SYSTEM}}) {
+    ASSERT_TRUE(SetFileAttributesW(WideLongPath(trip + "\\" + marked.first).c_str(), marked.second))
+        << marked.first;
+  }
   // A link out of the tree, as Wine has them: a Unix symbolic link.
   const std::string link = trip + "\\Elsewhere";
   ASSERT_TRUE(quibtest::MakeFolderLink(outside, link)) << "ln did not run";
-  const DWORD linkAttributes = GetFileAttributesA(link.c_str());
-  ASSERT_NE(linkAttributes, INVALID_FILE_ATTRIBUTES);
-  ASSERT_TRUE(linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT) << "not seen as a link";
   const std::string readme = dir + "\\readme.txt";
   ASSERT_TRUE(WriteBytes(readme, "read me\r\n"));
 
-  std::unique_ptr<CProgram> program = CProgram::Launch("");
+  const std::vector<std::string> tree = {"IMG_1.JPG", "IMG_2.jpg", "IMG_10.jpg", lake,
+                                         "b.jpg",     "song.mp3",  "c.png",      "a.jpg",
+                                         "clip.flv",  hanami2,     hanami10};
+  std::vector<std::string> expected;
+  HWND list = nullptr;
+  // Each route adds the tree once more after what is there.
+  auto expectTreeAdded = [&](const char* route) {
+    expected.insert(expected.end(), tree.begin(), tree.end());
+    std::vector<std::string> captions;
+    if (!WaitUntil(
+            [&] {
+              captions = ListCaptionsUtf8(list);
+              return captions.size() >= expected.size();
+            },
+            60000)) {
+      ADD_FAILURE() << route << ": waited 60 s for " << expected.size() << " entries";
+    }
+    EXPECT_EQ(captions, expected) << route;
+  };
+
+  // The command line: named in its one message, only the file handed over
+  // beside the folder; none of the folder's own.
+  std::unique_ptr<CProgram> program = CProgram::LaunchUtf8(QuotePaths({trip, readme}));
   ASSERT_TRUE(program);
   HWND main = program->WaitMainWindow();
   ASSERT_TRUE(main);
-  HWND list = GetDlgItem(main, kList);
-  ASSERT_TRUE(DropFiles(list, {trip, readme}, 10000)) << "the drop was not taken";
-  // Told once the hand-over is all added: only the file handed over by
-  // name, none of the folder's own.
-  HWND box = WaitForMessageBox(program->Pid(), 60000);
-  ASSERT_TRUE(box) << "no message about the text file";
-  EXPECT_EQ(MessageBoxText(box),
-            "1 file(s) were not added: they are not pictures, movies or audio files:\n\n" + readme);
-  PostClick(box, IDOK);
-  ASSERT_TRUE(WaitWindowGone(box, 10000));
-
-  const std::vector<std::string> expected = {"IMG_1.JPG", "IMG_2.jpg", "IMG_10.jpg", "b.jpg",
-                                             "song.mp3",  "c.png",     "a.jpg",      "clip.flv"};
-  ASSERT_TRUE(WaitUntil([&] { return Entries(list) >= static_cast<int>(expected.size()); }, 30000))
-      << "entries: " << Entries(list);
-  EXPECT_EQ(ListCaptions(list), expected);
+  list = GetDlgItem(main, kList);
+  EXPECT_EQ(AnswerMessageBox(program->Pid(), 60000), RefusedMessage({readme}));
+  expectTreeAdded("command line");
   SaveScreenshot(main, "folder-tree");
+
+  ASSERT_TRUE(CProgram::LaunchUtf8(QuotePaths({trip}))->WaitExit(30000)) << "second start";
+  expectTreeAdded("second start");
+  ASSERT_TRUE(DropFilesUtf8(list, {trip}, 10000)) << "the drop was not taken";
+  expectTreeAdded("drop");
   EXPECT_EQ(WaitForMessageBox(program->Pid(), 0), nullptr) << "every picture is readable";
 
   EXPECT_TRUE(quibtest::RemoveLink(link));
