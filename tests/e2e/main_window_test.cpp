@@ -212,11 +212,14 @@ TEST(StartUp, UnquotedPathsOnTheCommandLineAndForwarded) {
   HWND list = GetDlgItem(main, kList);
   EXPECT_EQ(ListCaptions(list), (std::vector<std::string>{"a.jpg", "b.png", "sea side.bmp"}));
   EXPECT_EQ(AnswerMessageBox(program->Pid(), 30000), RefusedMessage({dir + "\\missing.jpg"}));
-  // A second start with a path with blanks, unquoted and whole.
+  // A second start with a path with blanks, unquoted and whole; a folder
+  // with blanks likewise.
   ASSERT_TRUE(RunToExit(sea, 30000));
-  ASSERT_TRUE(RunToExit(b + " " + a, 30000));
-  EXPECT_EQ(ListCaptions(list), (std::vector<std::string>{"a.jpg", "b.png", "sea side.bmp",
-                                                          "sea side.bmp", "b.png", "a.jpg"}));
+  ASSERT_TRUE(RunToExit(b + " " + a + " " + dir + "\\My Pictures", 30000));
+  const std::vector<std::string> all = {"a.jpg", "b.png", "sea side.bmp", "sea side.bmp",
+                                        "b.png", "a.jpg", "sea side.bmp"};
+  EXPECT_TRUE(WaitUntil([&] { return ListCaptions(list).size() >= all.size(); }, 30000));
+  EXPECT_EQ(ListCaptions(list), all);
   EXPECT_EQ(WaitForMessageBox(program->Pid(), 500), nullptr) << "nothing more was refused";
 }
 

@@ -164,8 +164,6 @@ TEST(FolderE2e, ALargeFolderAsksFirstAndTheWindowKeepsAnswering) {
   }
   const std::string small = dir + "\\small.jpg";
   ASSERT_TRUE(WritePicture(small, 64, 48, kCyan));
-  printf("writing %d pictures: %lu ms\n", kFiles,
-         static_cast<unsigned long>(GetTickCount() - testStart));
 
   std::unique_ptr<CProgram> program = CProgram::Launch("");
   ASSERT_TRUE(program);
@@ -177,11 +175,9 @@ TEST(FolderE2e, ALargeFolderAsksFirstAndTheWindowKeepsAnswering) {
       "The folder \"Big\" holds 3000 pictures, movies and audio files. Add them all?";
 
   // No: nothing of the folder; the next hand-over comes after it.
-  const DWORD firstDrop = GetTickCount();
   ASSERT_TRUE(DropFiles(list, {big}, 10000));
   HWND box = WaitForMessageBox(program->Pid(), 120000);
   ASSERT_TRUE(box) << "no question";
-  const DWORD firstAsked = GetTickCount();
   EXPECT_EQ(MessageBoxText(box), question);
   PostClick(box, IDNO);
   ASSERT_TRUE(WaitWindowGone(box, 10000));
@@ -194,7 +190,6 @@ TEST(FolderE2e, ALargeFolderAsksFirstAndTheWindowKeepsAnswering) {
   ASSERT_TRUE(DropFiles(list, {big}, 10000));
   box = WaitForMessageBox(program->Pid(), 120000);
   ASSERT_TRUE(box) << "no question the second time";
-  const DWORD secondAsked = GetTickCount();
   EXPECT_EQ(MessageBoxText(box), question);
   const DWORD yesAt = GetTickCount();
   PostClick(box, IDYES);
@@ -214,16 +209,11 @@ TEST(FolderE2e, ALargeFolderAsksFirstAndTheWindowKeepsAnswering) {
   EXPECT_EQ(Caption(list, kTop + 1), "L1.jpg");
   EXPECT_EQ(Caption(list, kFiles), "L200.jpg");
 
-  printf("walking %d pictures until the question: %lu ms, then %lu ms the second time\n", kFiles,
-         static_cast<unsigned long>(firstAsked - firstDrop),
-         static_cast<unsigned long>(secondAsked - secondDrop));
-  printf("the question's box went %lu ms after Yes; adding them took %lu ms more\n",
-         static_cast<unsigned long>(goneAt - yesAt), static_cast<unsigned long>(addedAt - goneAt));
-  printf(
-      "longest message wait: %ld ms while walking, %ld ms while adding, %ld ms overall with "
-      "the boxes (%d probes)\n",
-      probe.LongestBetween(secondDrop, yesAt), probe.LongestBetween(goneAt, addedAt),
-      probe.LongestMs(), probe.Asked());
+  // The window's longest wait, told for the record (machines differ too
+  // much to assert on it).
+  printf("longest message wait: %ld ms while walking, %ld ms while adding (%d probes)\n",
+         probe.LongestBetween(secondDrop, yesAt), probe.LongestBetween(goneAt, addedAt),
+         probe.Asked());
   EXPECT_EQ(probe.Unanswered(), 0) << "the window left messages unanswered for 10 s";
   EXPECT_EQ(WaitForMessageBox(program->Pid(), 0), nullptr) << "every picture is readable";
 
