@@ -42,8 +42,8 @@ std::string PictureBytes(const std::string& dir, const std::string& name, COLORR
 }
 
 // The tree is named in Chinese, Greek and with an emoji, has a Japanese
-// subfolder and a Greek file: it comes whole by the command line, a second
-// start (names code page 1252 cannot carry) and a drop.
+// subfolder, a Greek file and a path past 300 characters: it comes whole by the command line, a
+// second start (names code page 1252 cannot carry) and a drop.
 TEST(FolderE2e, ATreeAddsExactlyItsMediaInNaturalOrderByEveryRoute) {
   const DWORD testStart = GetTickCount();
   const int tempBefore = CountTempFiles("NEW*.TMP");
@@ -62,6 +62,15 @@ TEST(FolderE2e, ATreeAddsExactlyItsMediaInNaturalOrderByEveryRoute) {
                                     trip + "\\Day 10", trip + "\\" + sakura, outside}) {
     ASSERT_TRUE(MakeDirUtf8(folder)) << folder;
   }
+  // A picture far below, its path longer than 300 characters.
+  std::string deep = trip + "\\Day 10";
+  for (char c : {'d', 'e', 'f'}) {
+    deep += "\\" + std::string(80, c);
+    ASSERT_TRUE(MakeDirUtf8(deep)) << deep;
+  }
+  deep += "\\deep.jpg";
+  ASSERT_GT(deep.size(), 300u);
+  ASSERT_TRUE(WriteBytesUtf8(deep, PictureBytes(dir, deep, kBlue)));
   int colour = 0;
   for (const std::string& name : std::vector<std::string>{
            "IMG_10.jpg", "IMG_2.jpg", "IMG_1.JPG", lake, "Day 2\\b.jpg", "Day 2\\Night\\c.png",
@@ -99,7 +108,7 @@ TEST(FolderE2e, ATreeAddsExactlyItsMediaInNaturalOrderByEveryRoute) {
 
   const std::vector<std::string> tree = {"IMG_1.JPG", "IMG_2.jpg", "IMG_10.jpg", lake,
                                          "b.jpg",     "song.mp3",  "c.png",      "a.jpg",
-                                         "clip.flv",  hanami2,     hanami10};
+                                         "clip.flv",  "deep.jpg",  hanami2,      hanami10};
   std::vector<std::string> expected;
   HWND list = nullptr;
   // Each route adds the tree once more after what is there.
