@@ -24,6 +24,7 @@ CPlatform WindowsPlatform() {
   platform.threads = &SystemThreads();
   platform.clock = &TickClock();
   platform.files = &WideFiles();
+  platform.folders = &WideFolderLister();
   platform.paths = &WidePathProbe();
   platform.mediaTypes = &UrlMonMediaTypes();
   platform.pictures = &GdiplusPictures();

@@ -20,6 +20,7 @@ class CWindowsCodePage : public ICodePage {
 };
 
 class IFilePort;
+class IFolderLister;
 class IMediaTypeQuery;
 class IPathProbe;
 class IPictureWork;
@@ -32,6 +33,8 @@ std::unique_ptr<IHttpPort> OpenWinInetPort();
 IThreadStarter& SystemThreads();
 IClock& TickClock();
 IFilePort& WideFiles();
+// Folder listings by FindFirstFileExW (UTF-8 names, any length).
+IFolderLister& WideFolderLister();
 IPathProbe& WidePathProbe();
 IMediaTypeQuery& UrlMonMediaTypes();
 IPictureWork& GdiplusPictures();
@@ -39,8 +42,8 @@ IPictureWork& GdiplusPictures();
 std::unique_ptr<IWindowQueue> MakeThreadWindowQueue();
 
 // Every Windows port: the system's code page, threads, clock, wide file
-// functions (names of any length), the URL moniker's media types, GDI+,
-// the registry, WinINet and the window-thread queue.
+// functions (names of any length), folder listings, the URL moniker's media
+// types, GDI+, the registry, WinINet and the window-thread queue.
 CPlatform WindowsPlatform();
 
 // Installs WindowsPlatform() into the core.

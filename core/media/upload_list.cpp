@@ -2,22 +2,31 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <thread>
 
+#include "core/media/folder_walk.h"
 #include "core/media/thumbnail_scheduler.h"
 #include "core/ports/clock.h"
 #include "core/ports/file_port.h"
 #include "core/ports/picture_work.h"
 #include "core/ports/platform.h"
 #include "core/protocol/media_type.h"
+#include "core/text/command_line.h"
 
 namespace {
 
 // Thumbnails put on items per turn of the message loop, so that input
 // keeps its turn.
 constexpr size_t ThumbnailsPerTurn = 16;
-// How long closing waits for a thumbnail that is being decoded.
+// How long closing waits for a thumbnail that is being decoded, or for a
+// folder walk inside one folder's listing.
 constexpr int StopWaitMs = 3000;
+// Files of a hand-over added per turn of the message loop: each costs a
+// few calls to the file system and one list entry, so a turn stays short.
+constexpr size_t FilesPerTurn = 40;
+// A folder with more media files than this asks before they are added.
+constexpr size_t FolderAskAbove = 1000;
 
 bool IsAcceptedType(const std::string& type) {
   return type.compare(0, 6, "image/") == 0 || type.compare(0, 6, "video/") == 0 ||
@@ -29,6 +38,7 @@ bool IsAcceptedType(const std::string& type) {
 CUploadList::CUploadList() = default;
 
 CUploadList::~CUploadList() {
+  StopFolders();
   StopThumbnails();
   // Nothing posted for this list runs after it.
   queue_.reset();
@@ -40,6 +50,10 @@ bool CUploadList::EnsureQueue() {
 }
 
 bool CUploadList::AddFile(const std::string& path) {
+  return AddToBatch(path, 0);
+}
+
+bool CUploadList::AddToBatch(const std::string& path, uint64_t batch) {
   // The type is told by the name first: a missing or locked "x.jpg" would
   // pass and upload nothing.
   if (!quib::Files().CanRead(path)) return false;
@@ -64,7 +78,7 @@ bool CUploadList::AddFile(const std::string& path) {
         },
         [post, this] { post([this] { OnThumbnailsReady(); }); });
   }
-  if (!openBatch_) {
+  if (!batch && !openBatch_) {
     // Runs once the code adding files has returned to the message loop.
     openBatch_ = batches_.Open();
     queue_->Post([this, batch = openBatch_] {
@@ -73,11 +87,134 @@ bool CUploadList::AddFile(const std::string& path) {
       ShowReports();
     });
   }
-  batches_.AddJob(openBatch_);
-  pending_[item.GetId()] = openBatch_;
+  if (!batch) batch = openBatch_;
+  batches_.AddJob(batch);
+  pending_[item.GetId()] = batch;
   thumbs_->Push(item.GetThumbnailJob());
   if (view_) view_->OnItemAdded(Count() - 1);
   return true;
+}
+
+void CUploadList::AddPaths(const std::vector<std::string>& paths) {
+  if (paths.empty()) return;
+  CHandOver handOver;
+  handOver.batch = batches_.Open();
+  handOver.paths.assign(paths.begin(), paths.end());
+  handOvers_.push_back(std::move(handOver));
+  // A hand-over still being added goes on in its own turns; this one waits.
+  if (handOvers_.size() == 1) ContinueHandOvers();
+}
+
+void CUploadList::ContinueHandOvers() {
+  // A box shown meanwhile (the question, a report) runs a message loop
+  // whose turns come here too: the call on the stack goes on by itself.
+  if (continuing_) return;
+  continuing_ = true;
+  struct CEnd {
+    bool& flag;
+    ~CEnd() { flag = false; }
+  } end{continuing_};
+  // Without a window queue there are no later turns: all at once.
+  const bool turns = EnsureQueue();
+  size_t share = turns ? FilesPerTurn : std::numeric_limits<size_t>::max();
+  while (!handOvers_.empty()) {
+    if (walk_) return;  // its end goes on
+    if (askPending_) {
+      // While a run is open nothing may be shown: asked after its end.
+      if (holdReports_) return;
+      const bool all = !view_ || view_->ConfirmFolder(askFolder_, static_cast<int>(found_.size()));
+      askPending_ = false;
+      if (!all) found_.clear();
+      if (handOvers_.empty()) return;  // stopped while the box was open
+    }
+    // Inside a folder a file that is not wanted is passed over silently.
+    const uint64_t batch = handOvers_.front().batch;
+    for (; nextFound_ < found_.size() && share > 0; --share) {
+      AddToBatch(found_[nextFound_++], batch);
+    }
+    if (nextFound_ < found_.size()) return PostNextTurn();
+    found_.clear();
+    nextFound_ = 0;
+    bool walking = false;
+    while (!handOvers_.front().paths.empty() && share > 0) {
+      std::deque<std::string>& paths = handOvers_.front().paths;
+      const std::string path = std::move(paths.front());
+      paths.pop_front();
+      if (quib::Paths().IsFolder(path)) {
+        StartWalk(path);
+        walking = true;
+        break;
+      }
+      --share;
+      if (!AddToBatch(path, batch)) batches_.Refused(batch, path);
+    }
+    if (walking) continue;
+    if (!handOvers_.front().paths.empty()) return PostNextTurn();
+    handOvers_.pop_front();
+    CloseBatchLater(batch);
+  }
+}
+
+void CUploadList::PostNextTurn() {
+  if (turnPosted_ || !queue_) return;
+  turnPosted_ = true;
+  queue_->Post([this] {
+    turnPosted_ = false;
+    ContinueHandOvers();
+  });
+}
+
+void CUploadList::StartWalk(const std::string& folder) {
+  if (!queue_) {
+    // No window thread to come back to: the walk runs here.
+    const std::atomic<bool> never{false};
+    found_ = quib::FindMediaFiles(folder, quib::Folders(), quib::MediaTypes(), never);
+    nextFound_ = 0;
+    askFolder_ = quib::FolderDisplayName(folder);
+    askPending_ = found_.size() > FolderAskAbove;
+    return;
+  }
+  // The walk's end reaches this list only while its queue is there.
+  quib::IWindowQueue::Poster post = queue_->MakePoster();
+  walk_ = quib::CFolderWalk::Start(folder, [post, this](std::shared_ptr<quib::CFolderWalk> walk) {
+    post([this, walk] { OnWalkEnded(walk); });
+  });
+}
+
+void CUploadList::OnWalkEnded(const std::shared_ptr<quib::CFolderWalk>& walk) {
+  if (!walk || walk != walk_) return;  // stopped meanwhile
+  walk_.reset();
+  found_ = walk->TakeFiles();
+  nextFound_ = 0;
+  askFolder_ = quib::FolderDisplayName(walk->Folder());
+  askPending_ = found_.size() > FolderAskAbove;
+  ContinueHandOvers();
+}
+
+void CUploadList::CloseBatchLater(uint64_t batch) {
+  if (!queue_) {
+    batches_.Close(batch);
+    ShowReports();
+    return;
+  }
+  // Never a box inside the code that handed the files over.
+  queue_->Post([this, batch] {
+    batches_.Close(batch);
+    ShowReports();
+  });
+}
+
+void CUploadList::StopFolders() {
+  if (walk_) {
+    walk_->Cancel();
+    walk_->WaitEnded(StopWaitMs);
+    walk_.reset();
+  }
+  for (const CHandOver& handOver : handOvers_) batches_.Close(handOver.batch);
+  handOvers_.clear();
+  found_.clear();
+  nextFound_ = 0;
+  askPending_ = false;
 }
 
 int CUploadList::IndexOf(const CMediaItem* item) const {
@@ -134,8 +271,8 @@ void CUploadList::ShowReports() {
   if (reporting_ || holdReports_) return;
   reporting_ = true;
   for (;;) {
-    for (const std::vector<std::string>& names : batches_.TakeReports()) {
-      heldReports_.push_back(CBatchTracker::Message(names));
+    for (const CBatchTracker::Report& report : batches_.TakeReports()) {
+      heldReports_.push_back(CBatchTracker::Message(report));
     }
     if (heldReports_.empty() || holdReports_) break;
     const std::string text = heldReports_.front();
@@ -153,11 +290,16 @@ void CUploadList::Report(const std::string& text) {
 void CUploadList::HoldReports(bool hold) {
   holdReports_ = hold;
   if (hold) return;
-  // What waited is shown from the message loop, after the caller is done.
+  // What waited is shown from the message loop, after the caller is done,
+  // and a folder's question that waited is asked.
   if (EnsureQueue()) {
-    queue_->Post([this] { ShowReports(); });
+    queue_->Post([this] {
+      ShowReports();
+      ContinueHandOvers();
+    });
   } else {
     ShowReports();
+    ContinueHandOvers();
   }
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -17,6 +18,7 @@
 #include "core/ports/window_queue.h"
 
 namespace quib {
+class CFolderWalk;
 class CThumbnailScheduler;
 }  // namespace quib
 
@@ -34,6 +36,10 @@ class IUploadListView {
   virtual void OnItemChanged(int index) = 0;
   // A message to show now (stop icon).
   virtual void OnReport(const std::string& text) = 0;
+  // A folder handed over (shown by its name) holds count pictures, movies
+  // and audio files, more than are added without asking: true to add them
+  // all.
+  virtual bool ConfirmFolder(const std::string& name, int count) = 0;
 };
 
 class CUploadList {
@@ -55,6 +61,21 @@ class CUploadList {
   // anything else is ignored silently. Files added before control returns
   // to the message loop form one batch.
   bool AddFile(const std::string& path);
+  // The files and folders of one hand-over (a command line, a second start,
+  // a file dialog selection, a drop), in order. Files are added as AddFile
+  // adds them. A folder adds the pictures, movies and audio files inside it
+  // and its subfolders (see folder_walk.h), found on a worker thread; when
+  // there are more than 1,000 the view is asked first. Files are added a
+  // share per turn of the message loop, so a hand-over may still be adding
+  // when this returns; the next one waits for it, and each keeps its order.
+  // Files handed over by name that the list refuses are told once for the
+  // hand-over, together with its unreadable pictures.
+  void AddPaths(const std::vector<std::string>& paths);
+  // Hand-overs not completely added yet.
+  size_t PendingHandOvers() const { return handOvers_.size(); }
+  // Ends the folder walks and drops what was not added yet (the window is
+  // closing): waits briefly for a walk to let go of the disk.
+  void StopFolders();
   const Items& GetItems() const { return items_; }
   int Count() const { return static_cast<int>(items_.size()); }
   // Where the list holds item now; -1 when it does not.
@@ -92,6 +113,22 @@ class CUploadList {
   void HoldReports(bool hold);
 
  private:
+  // One hand-over's paths not taken yet, and the batch it reports in.
+  struct CHandOver {
+    uint64_t batch = 0;
+    std::deque<std::string> paths;
+  };
+
+  // AddFile into a batch; 0: the batch of this turn of the loop.
+  bool AddToBatch(const std::string& path, uint64_t batch);
+  // Goes on with the first hand-over: asks about a large folder, adds this
+  // turn's share of files, starts a folder's walk; posts the next turn.
+  void ContinueHandOvers();
+  void PostNextTurn();
+  void StartWalk(const std::string& folder);
+  void OnWalkEnded(const std::shared_ptr<quib::CFolderWalk>& walk);
+  // The hand-over is all added: its report comes from the loop.
+  void CloseBatchLater(uint64_t batch);
   // A pending thumbnail is done or no longer wanted (its item left).
   void FinishPending(uint64_t id, bool unreadable, const std::string& path);
   void ForgetPending(const CMediaItem& item);
@@ -114,4 +151,12 @@ class CUploadList {
   bool reporting_ = false;
   bool holdReports_ = false;
   std::vector<std::string> heldReports_;
+  std::deque<CHandOver> handOvers_;          // the first one is being added
+  std::shared_ptr<quib::CFolderWalk> walk_;  // its folder being walked
+  std::vector<std::string> found_;           // a walked folder's files, added from nextFound_
+  size_t nextFound_ = 0;
+  std::string askFolder_;  // the walked folder's name, while its question waits
+  bool askPending_ = false;
+  bool continuing_ = false;  // ContinueHandOvers is on the stack
+  bool turnPosted_ = false;
 };

@@ -8,6 +8,7 @@
 #include "core/ports/clock.h"
 #include "core/ports/code_page.h"
 #include "core/ports/file_port.h"
+#include "core/ports/folder_lister.h"
 #include "core/ports/http_port.h"
 #include "core/ports/picture_work.h"
 #include "core/ports/threads.h"
@@ -69,6 +70,7 @@ struct CDefaults {
   CStdThreads threads;
   CSteadyClock clock;
   CStdFilePort files;
+  CStdFolderLister folders;
   CStdPathProbe paths;
   CNoMediaTypeQuery mediaTypes;
   CNoPictureWork pictures;
@@ -98,6 +100,7 @@ void InstallPlatform(const CPlatform& platform) {
   if (platform.threads) p.threads = platform.threads;
   if (platform.clock) p.clock = platform.clock;
   if (platform.files) p.files = platform.files;
+  if (platform.folders) p.folders = platform.folders;
   if (platform.paths) p.paths = platform.paths;
   if (platform.mediaTypes) p.mediaTypes = platform.mediaTypes;
   if (platform.pictures) p.pictures = platform.pictures;
@@ -121,6 +124,9 @@ IClock& Clock() {
 }
 IFilePort& Files() {
   return Or(Installed().files, static_cast<IFilePort&>(Defaults().files));
+}
+IFolderLister& Folders() {
+  return Or(Installed().folders, static_cast<IFolderLister&>(Defaults().folders));
 }
 IPathProbe& Paths() {
   return Or(Installed().paths, static_cast<IPathProbe&>(Defaults().paths));

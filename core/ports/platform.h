@@ -16,6 +16,7 @@ namespace quib {
 class ICodePage;
 class IClock;
 class IFilePort;
+class IFolderLister;
 class IMediaTypeQuery;
 class IPathProbe;
 class IPictureWork;
@@ -26,6 +27,7 @@ struct CPlatform {
   IThreadStarter* threads = nullptr;
   IClock* clock = nullptr;
   IFilePort* files = nullptr;
+  IFolderLister* folders = nullptr;
   IPathProbe* paths = nullptr;
   IMediaTypeQuery* mediaTypes = nullptr;
   IPictureWork* pictures = nullptr;
@@ -42,13 +44,14 @@ void InstallPlatform(const CPlatform& platform);
 void ResetPlatform();
 
 // The installed ports, or the defaults: code page 1252, std::thread,
-// steady_clock, the C library's files, a file system probe, no media type
-// lookup of the system (signatures only), no picture work, a profile in
-// memory, no HTTP and no window queue.
+// steady_clock, the C library's files, std::filesystem's folders, a file
+// system probe, no media type lookup of the system (signatures only), no
+// picture work, a profile in memory, no HTTP and no window queue.
 ICodePage& CodePage();
 IThreadStarter& Threads();
 IClock& Clock();
 IFilePort& Files();
+IFolderLister& Folders();
 IPathProbe& Paths();
 IMediaTypeQuery& MediaTypes();
 IPictureWork& Pictures();

@@ -83,7 +83,9 @@ std::vector<Argument> Tokenize(const std::string& s) {
 }
 
 // Finds, for a row of unquoted arguments, the longest run starting at first
-// whose text (blanks between included) names an existing file. Stops early
+// whose text (blanks between included) names an existing file, or a folder
+// given with its path (a bare word is not asked about as a folder: most are
+// none, and asking would double the questions). Stops early
 // once no longer run can exist: its folder part is no folder, or its last
 // component is longer than any name can be.
 class CRunMatcher {
@@ -91,8 +93,8 @@ class CRunMatcher {
   CRunMatcher(const std::string& s, IPathProbe& probe) : s_(s), probe_(probe) {}
 
   // How many arguments from first on form the longest match; 0 when the row
-  // names no file at all.
-  size_t LongestFile(const std::vector<Argument>& args, size_t first, size_t last) {
+  // names nothing on the disk.
+  size_t LongestName(const std::vector<Argument>& args, size_t first, size_t last) {
     size_t best = 0;
     const size_t begin = args[first].begin;
     for (size_t j = first; j <= last; ++j) {
@@ -101,7 +103,7 @@ class CRunMatcher {
       while (sep > 0 && !IsSeparator(span[sep - 1])) --sep;
       if (span.size() - sep > kMaxComponent) break;
       if (sep > 1 && !IsFolder(span.substr(0, sep - 1))) break;
-      if (probe_.IsFile(span)) best = j - first + 1;
+      if (probe_.IsFile(span) || (sep > 0 && IsFolder(span))) best = j - first + 1;
     }
     return best;
   }
@@ -161,7 +163,7 @@ std::vector<std::string> SplitCommandLine(const std::string& args, IPathProbe& p
     }
     size_t last = i;
     while (last + 1 < tokens.size() && !tokens[last + 1].quoted) ++last;
-    const size_t count = matcher.LongestFile(tokens, i, last);
+    const size_t count = matcher.LongestName(tokens, i, last);
     if (count > 0) {
       const size_t end = tokens[i + count - 1].end;
       names.push_back(s.substr(tokens[i].begin, end - tokens[i].begin));

@@ -29,8 +29,8 @@ class IPathProbe {
 // CommandLineToArgvW): blanks and tabs separate arguments, double quotes
 // group, backslashes escape a quote. Explorer quotes only the paths that
 // contain a blank, and some callers quote none, so unquoted arguments in a
-// row that together name an existing file (blanks included) are taken as
-// that one path; the longest such name wins. Empty and blank arguments are
+// row that together name an existing file or folder (blanks included) are
+// taken as that one path; the longest such name wins. Empty and blank arguments are
 // skipped; quoted ones are trimmed.
 std::vector<std::string> SplitCommandLine(const std::string& args, IPathProbe& probe);
 

@@ -119,11 +119,11 @@ TEST_F(MainWindow, SecondStartForwardsAndEnds) {
   ASSERT_TRUE(WriteBytes(text, "just text\r\n"));
   ASSERT_TRUE(RunToExit("\"" + a + "\"", 30000));
   EXPECT_EQ(ListCaptions(List()), std::vector<std::string>{"first.bmp"});
-  // Several quoted files all arrive; the text file is skipped silently.
+  // Several quoted files all arrive; the text file is named.
   ASSERT_TRUE(RunToExit("\"" + b + "\" \"" + text + "\" \"" + a + "\"", 30000));
   EXPECT_EQ(ListCaptions(List()),
             (std::vector<std::string>{"first.bmp", "second 2.png", "first.bmp"}));
-  EXPECT_EQ(WaitForMessageBox(program_->Pid(), 500), nullptr);
+  EXPECT_EQ(AnswerMessageBox(program_->Pid(), 30000), RefusedMessage({text}));
 }
 
 TEST(StartUp, StopEndsEveryRunningInstance) {
@@ -196,7 +196,7 @@ class CHungWindow {
 
 // Explorer ("Send To", files dropped on the icon) quotes only the paths with
 // blanks; other callers quote nothing. Missing files are refused whatever
-// their name.
+// their name, and named.
 TEST(StartUp, UnquotedPathsOnTheCommandLineAndForwarded) {
   const std::string dir = MakeTempDir("unquoted");
   CreateDirectoryA((dir + "\\My Pictures").c_str(), nullptr);
@@ -211,12 +211,16 @@ TEST(StartUp, UnquotedPathsOnTheCommandLineAndForwarded) {
   ASSERT_TRUE(main);
   HWND list = GetDlgItem(main, kList);
   EXPECT_EQ(ListCaptions(list), (std::vector<std::string>{"a.jpg", "b.png", "sea side.bmp"}));
-  // A second start with a path with blanks, unquoted and whole.
+  EXPECT_EQ(AnswerMessageBox(program->Pid(), 30000), RefusedMessage({dir + "\\missing.jpg"}));
+  // A second start with a path with blanks, unquoted and whole; a folder
+  // with blanks likewise.
   ASSERT_TRUE(RunToExit(sea, 30000));
-  ASSERT_TRUE(RunToExit(b + " " + a, 30000));
-  EXPECT_EQ(ListCaptions(list), (std::vector<std::string>{"a.jpg", "b.png", "sea side.bmp",
-                                                          "sea side.bmp", "b.png", "a.jpg"}));
-  EXPECT_EQ(WaitForMessageBox(program->Pid(), 500), nullptr) << "refused files are silent";
+  ASSERT_TRUE(RunToExit(b + " " + a + " " + dir + "\\My Pictures", 30000));
+  const std::vector<std::string> all = {"a.jpg", "b.png", "sea side.bmp", "sea side.bmp",
+                                        "b.png", "a.jpg", "sea side.bmp"};
+  EXPECT_TRUE(WaitUntil([&] { return ListCaptions(list).size() >= all.size(); }, 30000));
+  EXPECT_EQ(ListCaptions(list), all);
+  EXPECT_EQ(WaitForMessageBox(program->Pid(), 500), nullptr) << "nothing more was refused";
 }
 
 // Closing with files asks first (Esc, close box, Alt+F4); an empty list,

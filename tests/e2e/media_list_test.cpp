@@ -120,6 +120,8 @@ TEST_F(MediaList, FilesArriveInOrderFromEveryRoute) {
   const std::string notes = File("notes.txt", "a shopping list\r\n");
   Start({beach, notes, sunset, logo, song, clip});
   ExpectEntries({"holiday-200...", "sunset.png", "logo.bmp", "song.mp3", "clip.avi"});
+  // A refused file is named once for its hand-over.
+  EXPECT_EQ(AnswerMessageBox(program_->Pid(), 30000), RefusedMessage({notes}));
   EXPECT_NE(SaveScreenshot(main_, "media-list-mixed"), "");
 
   // A second start with one file, then with several.
@@ -128,14 +130,17 @@ TEST_F(MediaList, FilesArriveInOrderFromEveryRoute) {
   ASSERT_TRUE(RunToExit(Quoted({notes, logo, song}), 30000));
   ExpectEntries({"holiday-200...", "sunset.png", "logo.bmp", "song.mp3", "clip.avi",
                  "a-very-long...", "logo.bmp", "song.mp3"});
+  EXPECT_EQ(AnswerMessageBox(program_->Pid(), 30000), RefusedMessage({notes}));
 
   // Dropped: five files, of which two are pictures.
   const std::string dunes = Picture("dunes.bmp", 60, 40, RGB(220, 200, 120));
-  Drop({notes, dunes, dir_ + "\\missing.jpg.gone", File("data.bin", std::string(32, '\x01')),
-        beach});
+  const std::string missing = dir_ + "\\missing.jpg.gone";
+  const std::string data = File("data.bin", std::string(32, '\x01'));
+  Drop({notes, dunes, missing, data, beach});
   ExpectEntries({"holiday-200...", "sunset.png", "logo.bmp", "song.mp3", "clip.avi",
                  "a-very-long...", "logo.bmp", "song.mp3", "dunes.bmp", "holiday-200..."});
-  EXPECT_EQ(WaitForMessageBox(program_->Pid(), 500), nullptr) << "refused files are silent";
+  EXPECT_EQ(AnswerMessageBox(program_->Pid(), 30000), RefusedMessage({notes, missing, data}));
+  EXPECT_EQ(WaitForMessageBox(program_->Pid(), 500), nullptr) << "one message per hand-over";
 }
 
 TEST_F(MediaList, RemovingTheMiddleKeepsEachThumbnailWithItsEntry) {

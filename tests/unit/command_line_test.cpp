@@ -89,6 +89,9 @@ TEST(SplitCommandLine, UnquotedPathsAsExplorerAndOthersPassThem) {
   // with its blanks exactly as given.
   EXPECT_EQ(SplitCommandLine("  C:\\My Pictures\\sea side.jpg ", disk),
             (Names{"C:\\My Pictures\\sea side.jpg"}));
+  // So is a folder (only with its path: a bare word is no folder to ask for).
+  EXPECT_EQ(SplitCommandLine("C:\\My Pictures C:\\pics\\a.jpg", disk),
+            (Names{"C:\\My Pictures", "C:\\pics\\a.jpg"}));
   EXPECT_EQ(SplitCommandLine("C:\\pics\\a.jpg C:\\My Pictures\\sea side.jpg \"C:\\x y\\c.jpg\" "
                              "D:\\two  blanks.jpg C:\\pics\\b.png",
                              disk),

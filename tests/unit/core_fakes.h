@@ -1,22 +1,29 @@
 // Fakes of the core's ports for native tests: a window queue that runs when
 // the test says so, picture work without an imaging library, media types by
-// file name, and temporary files in a folder of the test's own.
+// file name, folders listed from memory, threads the test can wait for, and
+// temporary files in a folder of the test's own.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/ports/code_page.h"
+#include "core/ports/folder_lister.h"
 #include "core/ports/picture_work.h"
 #include "core/ports/platform.h"
+#include "core/ports/threads.h"
 #include "core/protocol/media_type.h"
 
 namespace quib_test {
@@ -145,6 +152,100 @@ class CTypesByName : public quib::IMediaTypeQuery {
     return true;
   }
   bool QueryByContent(const unsigned char*, size_t, std::string&) override { return false; }
+};
+
+// Folders held in memory, listed in the order they were filled (not in name
+// order). Listing a folder named as gated waits until the test opens the
+// gate (at most 10 s).
+class CFakeFolders : public quib::IFolderLister {
+ public:
+  enum Flags { Plain = 0, Hidden = 1, System = 2, Link = 4, Unreadable = 8 };
+  void AddFile(const std::string& folder, const std::string& name, int flags = Plain) {
+    Add(folder, name, false, flags);
+  }
+  // Also makes the subfolder itself listable (empty), unless Unreadable.
+  void AddFolder(const std::string& folder, const std::string& name, int flags = Plain) {
+    Add(folder, name, true, flags);
+    if (!(flags & Unreadable)) folders_[folder + "/" + name];
+  }
+  void Gate(const std::string& folder) { gated_ = folder; }
+  void OpenGate() {
+    std::lock_guard<std::mutex> guard(lock_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  bool List(const std::string& folder, std::vector<quib::FolderEntry>& entries) override {
+    {
+      std::unique_lock<std::mutex> guard(lock_);
+      listed_.push_back(folder);
+      changed_.notify_all();
+      if (folder == gated_) {
+        changed_.wait_for(guard, std::chrono::seconds(10), [this] { return open_; });
+      }
+    }
+    auto found = folders_.find(folder);
+    if (found == folders_.end()) return false;
+    entries.insert(entries.end(), found->second.begin(), found->second.end());
+    return true;
+  }
+  // The folders listed so far, in order.
+  std::vector<std::string> Listed() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return listed_;
+  }
+  // Waits (bounded) until n folders have been asked for.
+  bool WaitListed(size_t n) {
+    std::unique_lock<std::mutex> guard(lock_);
+    return changed_.wait_for(guard, std::chrono::seconds(10), [&] { return listed_.size() >= n; });
+  }
+
+ private:
+  void Add(const std::string& folder, const std::string& name, bool isFolder, int flags) {
+    quib::FolderEntry entry;
+    entry.name = name;
+    entry.path = folder + "/" + name;
+    entry.folder = isFolder;
+    entry.hidden = (flags & Hidden) != 0;
+    entry.system = (flags & System) != 0;
+    entry.link = (flags & Link) != 0;
+    folders_[folder].push_back(entry);
+  }
+  std::map<std::string, std::vector<quib::FolderEntry>> folders_;
+  std::string gated_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool open_ = false;
+  std::vector<std::string> listed_;
+};
+
+// Threads the test can wait for: each is joined when it has ended, or at
+// the end of the test.
+class CJoinableThreads : public quib::IThreadStarter {
+ public:
+  ~CJoinableThreads() override {
+    for (std::thread& t : threads_) t.join();
+  }
+  void Start(std::function<void()> run) override {
+    ++started_;
+    threads_.emplace_back([this, run = std::move(run)] {
+      run();
+      ++ended_;
+    });
+  }
+  int Started() const { return started_; }
+  // Waits (bounded) until every thread started has run to its end.
+  bool WaitAllEnded(int timeoutMs = 10000) const {
+    for (int waited = 0; ended_ < started_; waited += 5) {
+      if (waited >= timeoutMs) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+
+ private:
+  std::vector<std::thread> threads_;
+  std::atomic<int> started_{0};
+  std::atomic<int> ended_{0};
 };
 
 // A few characters of code page 932 (Shift-JIS), enough for names whose

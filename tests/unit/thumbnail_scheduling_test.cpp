@@ -78,7 +78,7 @@ TEST(BatchTracker, EachBatchReportsItsUnreadableFilesOnceWhenComplete) {
   batches.JobDone(drop, true, "broken-2.jpg");
   const auto reports = batches.TakeReports();
   ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0], (std::vector<std::string>{"broken-1.jpg", "broken-2.jpg"}));
+  EXPECT_EQ(reports[0].unreadable, (std::vector<std::string>{"broken-1.jpg", "broken-2.jpg"}));
   EXPECT_TRUE(batches.TakeReports().empty());
   EXPECT_EQ(batches.OpenBatches(), 0u);
   // A batch whose files were all refused closes without thumbnails.

@@ -186,10 +186,8 @@ BOOL CUploaderDlg::OnInitDialog() {
     SendMessageA(list_.GetSafeHwnd(), LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(CLR_NONE));
   }
 
-  for (const std::string& name :
-       quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "", quib::Paths())) {
-    uploads_.AddFile(name);
-  }
+  uploads_.AddPaths(
+      quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "", quib::Paths()));
 
   SetFocus(add_.GetSafeHwnd());
   UpdateButtons();
@@ -342,11 +340,9 @@ bool CUploaderDlg::OnCopyData(const COPYDATASTRUCT* data) {
   if (!data || (data->dwData != COPYDATA_ADD_FILE && data->dwData != COPYDATA_ADD_FILE_UTF8)) {
     return false;
   }
-  for (const std::string& name :
-       quib::SplitForwardedPayload(static_cast<const char*>(data->lpData), data->cbData,
-                                   quib::Paths(), data->dwData == COPYDATA_ADD_FILE_UTF8)) {
-    uploads_.AddFile(name);
-  }
+  uploads_.AddPaths(quib::SplitForwardedPayload(static_cast<const char*>(data->lpData),
+                                                data->cbData, quib::Paths(),
+                                                data->dwData == COPYDATA_ADD_FILE_UTF8));
   return true;
 }
 
@@ -414,12 +410,8 @@ void CUploaderDlg::OnAddFiles() {
     UpdateButtons();
     return;
   }
-  std::string last;
-  for (const std::string& path : selection.paths) {
-    uploads_.AddFile(path);
-    last = path;
-  }
-  if (!last.empty()) WriteImagePath(GetAppProfile(), last);
+  uploads_.AddPaths(selection.paths);
+  if (!selection.paths.empty()) WriteImagePath(GetAppProfile(), selection.paths.back());
   UpdateButtons();
 }
 

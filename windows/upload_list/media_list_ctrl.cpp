@@ -281,6 +281,12 @@ void CMediaListCtrl::OnReport(const std::string& text) {
   AppMessageBox(ReportOwner(), text.c_str(), MB_ICONSTOP | MB_OK);
 }
 
+bool CMediaListCtrl::ConfirmFolder(const std::string& name, int count) {
+  const std::string text = "The folder \"" + name + "\" holds " + std::to_string(count) +
+                           " pictures, movies and audio files. Add them all?";
+  return AppMessageBox(ReportOwner(), text.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
 HWND CMediaListCtrl::ReportOwner() const {
   return hwnd_ ? GetParent(hwnd_) : nullptr;
 }
@@ -347,6 +353,7 @@ int CMediaListCtrl::GetSelectedCount() const {
 }
 
 void CMediaListCtrl::OnDropFiles(HDROP drop) {
+  std::vector<std::string> paths;
   const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
   for (UINT i = 0; i < count; ++i) {
     // Paths may be longer than MAX_PATH: ask each one's length. Wide, so a
@@ -356,8 +363,9 @@ void CMediaListCtrl::OnDropFiles(HDROP drop) {
     std::wstring path(length + 1, L'\0');
     const UINT got = DragQueryFileW(drop, i, &path[0], length + 1);
     if (got == 0 || got > length) continue;
-    list_.AddFile(WideToUtf8(path.data(), got));
+    paths.push_back(WideToUtf8(path.data(), got));
   }
+  list_.AddPaths(paths);
   DragFinish(drop);
 }
 

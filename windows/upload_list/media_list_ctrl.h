@@ -62,6 +62,7 @@ class CMediaListCtrl : public IReflectedControl, public IUploadListView {
   void OnItemsRemoved(const std::vector<uint64_t>& ids) override;
   void OnItemChanged(int index) override;
   void OnReport(const std::string& text) override;
+  bool ConfirmFolder(const std::string& name, int count) override;
 
  private:
   class CQuietScope;

@@ -58,22 +58,7 @@ std::string CameraBytes(const std::string& jpeg, int width, int height, int orie
 }
 
 void RemoveTree(const std::string& dir) {
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string path = dir + "\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-      } else {
-        DeleteFileA(path.c_str());
-      }
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
-  }
-  RemoveDirectoryA(dir.c_str());
+  e2e::RemoveTreeUtf8(dir);
 }
 
 CLatencyProbe::CLatencyProbe(HWND window) {

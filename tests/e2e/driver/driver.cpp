@@ -295,6 +295,22 @@ HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
   return found;
 }
 
+std::string AnswerMessageBox(DWORD pid, DWORD timeoutMs) {
+  HWND box = WaitForMessageBox(pid, timeoutMs);
+  if (!box) return std::string();
+  const std::string text = MessageBoxText(box);
+  PostClick(box, IDOK);
+  WaitWindowGone(box, 10000);
+  return text;
+}
+
+std::string RefusedMessage(const std::vector<std::string>& paths) {
+  std::string text = std::to_string(paths.size()) +
+                     " file(s) were not added: they are not pictures, movies or audio files:\n";
+  for (const std::string& path : paths) text += "\n" + path;
+  return text;
+}
+
 std::string MessageBoxText(HWND box) {
   // A message box never shows an empty text: an empty answer is a busy
   // program that did not answer in time, so ask again for a while.

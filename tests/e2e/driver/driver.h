@@ -63,6 +63,12 @@ HWND WaitForWindow(const char* title, DWORD pid, DWORD timeoutMs, const char* cl
 // A message box (#32770 with a static 0xFFFF) of the process; null on time-out.
 HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs);
 std::string MessageBoxText(HWND box);
+// Waits for a message box of the process, presses OK and waits for it to
+// go; its text, or "" when none came within the time.
+std::string AnswerMessageBox(DWORD pid, DWORD timeoutMs);
+// The program's message naming the files of one hand-over that it did not
+// add because they are no pictures, movies or audio files.
+std::string RefusedMessage(const std::vector<std::string>& paths);
 // True when the window disappears within the time.
 bool WaitWindowGone(HWND window, DWORD timeoutMs);
 // Waits until a condition holds, polling; false on time-out, or at once when

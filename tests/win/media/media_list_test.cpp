@@ -126,6 +126,20 @@ class MediaListTest : public testing::Test {
     SendMessageA(View(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
   }
 
+  // Runs the thread's messages until done() holds; false when it did not
+  // within 60 s.
+  template <typename Done>
+  bool PumpUntil(Done done) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+      if (GetTickCount() - start > 60000) return false;
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+      Sleep(5);
+    }
+    return true;
+  }
+
   CTestDir dir_;
   std::map<std::string, std::string> userFiles_;
   std::set<std::string> tempBefore_;
@@ -232,10 +246,19 @@ TEST_F(MediaListTest, RemoveAtFromAWorkerWhileTheListThreadPumps) {
 }
 
 TEST_F(MediaListTest, DroppedFilesAreAddedInDropOrder) {
-  Drop({UserFile("notes.txt", "plain text\r\n"), Picture("beach.png", RGB(0, 100, 200)),
-        dir_.Path("vanished.jpg.missing"), UserFile("data.bin", std::string(64, '\x01')),
+  CBoxAnswerer boxes;
+  const std::vector<std::string> refused = {UserFile("notes.txt", "plain text\r\n"),
+                                            dir_.Path("vanished.jpg.missing"),
+                                            UserFile("data.bin", std::string(64, '\x01'))};
+  Drop({refused[0], Picture("beach.png", RGB(0, 100, 200)), refused[1], refused[2],
         Picture("dunes.png", RGB(200, 150, 0))});
   ExpectInStep({"beach.png", "dunes.png"});
+  // The files that were not added are named once, from the message loop.
+  ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); })) << "no message";
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{
+                               "3 file(s) were not added: they are not pictures, movies or audio "
+                               "files:\n\n" +
+                               refused[0] + "\n" + refused[1] + "\n" + refused[2]});
 }
 
 TEST_F(MediaListTest, RightClickWithoutSelectionOpensNothing) {
@@ -296,11 +319,16 @@ TEST_F(MediaListTest, DroppedPathsLongerThanMaxPathArriveWhole) {
   ASSERT_TRUE(deep.Written());
   ASSERT_GT(deep.Path().size(), 300u);
   CBoxAnswerer boxes;
-  Drop({Picture("short.png", RGB(200, 0, 0)), deep.Path(), UserFile("notes.txt", "text")});
+  const std::string notes = UserFile("notes.txt", "text");
+  Drop({Picture("short.png", RGB(200, 0, 0)), deep.Path(), notes});
   ExpectInStep({"short.png", "beach at dawn.png"});
   ASSERT_EQ(uploads_.GetItems().size(), 2u);
   EXPECT_EQ(uploads_.GetItems()[1]->GetSourcePath(), deep.Path());
-  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
+  // Only the text file is named.
+  ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); })) << "no message";
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"1 file(s) were not added: they are not "
+                                                    "pictures, movies or audio files:\n\n" +
+                                                    notes});
   uploads_.RemoveAll();
 }
 
