@@ -19,8 +19,7 @@ std::string WideToCodePage(const wchar_t* text, size_t length, unsigned codePage
   const int size = static_cast<int>(length);
   // UTF-8 takes no default character.
   const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
-  const int n =
-      WideCharToMultiByte(codePage, flags, text, size, nullptr, 0, fallback, nullptr);
+  const int n = WideCharToMultiByte(codePage, flags, text, size, nullptr, 0, fallback, nullptr);
   if (n <= 0) return std::string();
   std::string out(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(codePage, flags, text, size, &out[0], n, fallback, nullptr);

@@ -90,7 +90,6 @@ class BatchUpload : public testing::Test {
 };
 
 TEST_F(BatchUpload, RunStartedBeforeTheThumbnailsUploadsEveryFileWithItsSize) {
-
   // Each kind encoded once; every file a byte copy of one.
   const std::string dir = MakeTempDir("u");
   std::vector<std::string> kindBytes;

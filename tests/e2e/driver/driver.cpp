@@ -955,8 +955,8 @@ namespace e2e {
 
 std::wstring WideOf(const std::string& utf8) {
   if (utf8.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
   if (n > 0) {
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
@@ -966,8 +966,8 @@ std::wstring WideOf(const std::string& utf8) {
 
 std::string Utf8Of(const std::wstring& wide) {
   if (wide.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                    nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(n > 0 ? n : 0), '\0');
   if (n > 0) {
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n,
@@ -1008,9 +1008,9 @@ bool WriteBytesUtf8(const std::string& path, const std::string& bytes) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                            nullptr) &&
-                  written == bytes.size();
+  const bool ok =
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
   CloseHandle(file);
   return ok;
 }
@@ -1072,10 +1072,10 @@ bool DropFilesUtf8(HWND target, const std::vector<std::string>& files, DWORD tim
   std::wstring names;
   for (const std::string& f : files) names += WideOf(f) + L'\0';
   names += L'\0';
-  return SendDrop(target, true,
-                  std::string(reinterpret_cast<const char*>(names.data()),
-                              names.size() * sizeof(wchar_t)),
-                  timeoutMs);
+  return SendDrop(
+      target, true,
+      std::string(reinterpret_cast<const char*>(names.data()), names.size() * sizeof(wchar_t)),
+      timeoutMs);
 }
 
 void SetTextUtf8(HWND window, const std::string& text) {
