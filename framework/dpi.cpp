@@ -35,21 +35,22 @@ int GetSystemMetricForDpi(int index, int dpi) {
 }
 
 CFont CreatePointFont(const char* face, int points, int dpi) {
-  LOGFONTA font{};
+  LOGFONTW font{};
   font.lfHeight = -MulDiv(points, dpi, 72);
   font.lfWeight = FW_NORMAL;
   font.lfCharSet = DEFAULT_CHARSET;
-  lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
-  return CFont(CreateFontIndirectA(&font));
+  MultiByteToWideChar(CP_UTF8, 0, face, -1, font.lfFaceName, LF_FACESIZE);
+  font.lfFaceName[LF_FACESIZE - 1] = L'\0';
+  return CFont(CreateFontIndirectW(&font));
 }
 
 CFont ScaleWindowFont(HWND window, int fromDpi, int toDpi) {
-  HFONT current = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
-  LOGFONTA font{};
-  if (!current || !GetObjectA(current, sizeof font, &font) || fromDpi <= 0) return CFont();
+  HFONT current = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
+  LOGFONTW font{};
+  if (!current || !GetObjectW(current, sizeof font, &font) || fromDpi <= 0) return CFont();
   font.lfHeight = MulDiv(font.lfHeight, toDpi, fromDpi);
   font.lfWidth = MulDiv(font.lfWidth, toDpi, fromDpi);
-  return CFont(CreateFontIndirectA(&font));
+  return CFont(CreateFontIndirectW(&font));
 }
 
 void KeepOwnLayoutOnDpiChange(HWND dialog) {
