@@ -134,7 +134,7 @@ bool FramedThumbnail(Bitmap& picture, int dpi, quib::ThumbnailData& data) {
       quib::ScalePicture(picture, RectF(0, 0, static_cast<REAL>(w), static_cast<REAL>(h)), tw, th);
   if (!Step(thumb != nullptr)) return false;
   std::unique_ptr<Bitmap> content = quib::FlattenOnWhite(*thumb);
-  if (!content) return false;
+  if (!Step(content != nullptr)) return false;
   return Step(quib::EncodeThumbnailContent(*content, (canvasWidth - tw) / 2,
                                            (canvasHeight - th) / 2, true, dpi, data));
 }
