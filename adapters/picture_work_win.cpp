@@ -22,9 +22,6 @@ using namespace Gdiplus;
 namespace {
 
 constexpr long JpegQuality = 80;
-// The box of the thumbnail made after a rotation, inside a 1-pixel frame.
-constexpr int FramedWidth = 100;
-constexpr int FramedHeight = 74;
 const Color ThumbBackground(255, 255, 255, 255);
 
 // Counts down to a step that a test wants to fail; 0 when none is wanted.
@@ -78,22 +75,6 @@ std::unique_ptr<Bitmap> LoadUpright(const std::string& path) {
   return bitmap;
 }
 
-// The whole picture scaled to w x h.
-std::unique_ptr<Bitmap> ScaledCopy(Image& picture, int w, int h) {
-  std::unique_ptr<Bitmap> copy(new Bitmap(w, h, PixelFormat32bppPARGB));
-  if (!Step(copy->GetLastStatus())) return nullptr;
-  Graphics graphics(copy.get());
-  // Mirrored edges keep the border pixels from fading into transparency.
-  ImageAttributes edges;
-  if (!Step(graphics.GetLastStatus()) || !Step(edges.SetWrapMode(WrapModeTileFlipXY))) {
-    return nullptr;
-  }
-  const Status drawn =
-      graphics.DrawImage(&picture, Rect(0, 0, w, h), 0, 0, static_cast<int>(picture.GetWidth()),
-                         static_cast<int>(picture.GetHeight()), UnitPixel, &edges);
-  return Step(drawn) ? std::move(copy) : nullptr;
-}
-
 // True when some pixels of the picture may be (partly) transparent: an alpha
 // channel, or a palette with a transparent colour (GIF).
 bool MayBeTransparent(Image& picture) {
@@ -134,22 +115,28 @@ std::unique_ptr<Bitmap> OnWhite(Image& picture, int w, int h) {
   return Step(drawn) ? std::move(canvas) : nullptr;
 }
 
-// The thumbnail of a turned picture: fitted into 100 x 74 (truncated) inside
-// the light grey frame on white. False when a step fails.
-bool FramedThumbnail(Image& picture, quib::ThumbnailData& data) {
+// The thumbnail of a turned picture for dpi: fitted (truncated) into the
+// canvas less twice the frame on each side (100 x 74 at 96 DPI), inside the
+// light grey frame on white. False when a step fails.
+bool FramedThumbnail(Bitmap& picture, int dpi, quib::ThumbnailData& data) {
   const int w = static_cast<int>(picture.GetWidth());
   const int h = static_cast<int>(picture.GetHeight());
-  const double s = std::min(double{FramedWidth} / w, double{FramedHeight} / h);
+  const int canvasWidth = CMediaItem::ThumbWidthAt(dpi);
+  const int canvasHeight = CMediaItem::ThumbHeightAt(dpi);
+  const int inset = 4 * CMediaItem::ThumbFrameAt(dpi);
+  const double s =
+      std::min(double{1} * (canvasWidth - inset) / w, double{1} * (canvasHeight - inset) / h);
   const int tw = std::max(1, static_cast<int>(w * s));
   const int th = std::max(1, static_cast<int>(h * s));
   // Scaled from the turned picture itself (a preview stored in the file
   // would still show it unturned), then placed at its own size.
-  std::unique_ptr<Bitmap> thumb = ScaledCopy(picture, tw, th);
-  if (!thumb) return false;
+  std::unique_ptr<Bitmap> thumb =
+      quib::ScalePicture(picture, RectF(0, 0, static_cast<REAL>(w), static_cast<REAL>(h)), tw, th);
+  if (!Step(thumb != nullptr)) return false;
   std::unique_ptr<Bitmap> content = quib::FlattenOnWhite(*thumb);
-  if (!content) return false;
-  return Step(quib::EncodeThumbnailContent(*content, (CMediaItem::ThumbWidth - tw) / 2,
-                                           (CMediaItem::ThumbHeight - th) / 2, true, data));
+  if (!Step(content != nullptr)) return false;
+  return Step(quib::EncodeThumbnailContent(*content, (canvasWidth - tw) / 2,
+                                           (canvasHeight - th) / 2, true, dpi, data));
 }
 
 // Writes a JPEG of the picture into a new temporary file, with the EXIF block
@@ -200,8 +187,24 @@ bool PictureStepPendingForTest() {
   return g_failStep.load() > 0;
 }
 
-void CGdiplusPictureWork::MakeThumbnail(const std::string& path, ThumbnailResult& result) {
-  MakePictureThumbnail(path, result);
+void CGdiplusPictureWork::MakeThumbnail(const ThumbnailJob& job, ThumbnailResult& result) {
+  if (!job.framed) {
+    MakePictureThumbnail(job.path, result, job.dpi);
+    return;
+  }
+  // A turned picture's again, for another DPI: from its turned copy.
+  result.readable = false;
+  result.data = ThumbnailData();
+  result.data.dpi = job.dpi;
+  try {
+    std::unique_ptr<Bitmap> picture = LoadUpright(job.path);
+    if (!picture) return;
+    result.width = static_cast<int>(picture->GetWidth());
+    result.height = static_cast<int>(picture->GetHeight());
+    result.readable = FramedThumbnail(*picture, job.dpi, result.data);
+  } catch (const std::bad_alloc&) {
+    result.readable = false;
+  }
 }
 
 bool CGdiplusPictureWork::MeasurePicture(const std::string& path, int& width, int& height) {
@@ -215,7 +218,7 @@ bool CGdiplusPictureWork::MeasurePicture(const std::string& path, int& width, in
 
 // Everything is made before anything is handed back: a step that fails
 // (memory, disk) leaves no temporary file behind.
-bool CGdiplusPictureWork::Rotate(const std::string& path, PictureCopy& copy) {
+bool CGdiplusPictureWork::Rotate(const std::string& path, int thumbnailDpi, PictureCopy& copy) {
   try {
     std::unique_ptr<Bitmap> picture = LoadUpright(path);
     if (!picture || !Step(picture->RotateFlip(Rotate90FlipNone))) return false;
@@ -227,9 +230,9 @@ bool CGdiplusPictureWork::Rotate(const std::string& path, PictureCopy& copy) {
       flat = OnWhite(*picture, w, h);
       if (!flat) return false;
     }
-    Image& turned = flat ? static_cast<Image&>(*flat) : static_cast<Image&>(*picture);
+    Bitmap& turned = flat ? *flat : *picture;
     ThumbnailData thumbnail;
-    if (!FramedThumbnail(turned, thumbnail)) return false;
+    if (!FramedThumbnail(turned, thumbnailDpi, thumbnail)) return false;
     const std::string temp = WriteTempJpeg(turned, path);
     if (temp.empty()) return false;
     copy.path = temp;

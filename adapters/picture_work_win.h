@@ -10,9 +10,9 @@ namespace quib {
 
 class CGdiplusPictureWork : public IPictureWork {
  public:
-  void MakeThumbnail(const std::string& path, ThumbnailResult& result) override;
+  void MakeThumbnail(const ThumbnailJob& job, ThumbnailResult& result) override;
   bool MeasurePicture(const std::string& path, int& width, int& height) override;
-  bool Rotate(const std::string& path, PictureCopy& copy) override;
+  bool Rotate(const std::string& path, int thumbnailDpi, PictureCopy& copy) override;
   bool Shrink(const std::string& path, int box, PictureCopy& copy) override;
 };
 

@@ -43,12 +43,14 @@ class CIcon {
  public:
   CIcon() = default;
   explicit CIcon(HICON handle) : handle_(handle) {}
-  ~CIcon() {
-    if (handle_) DestroyIcon(handle_);
-  }
+  ~CIcon() { Reset(); }
   CIcon(const CIcon&) = delete;
   CIcon& operator=(const CIcon&) = delete;
   HICON Get() const { return handle_; }
+  void Reset(HICON handle = nullptr) {
+    if (handle_) DestroyIcon(handle_);
+    handle_ = handle;
+  }
 
  private:
   HICON handle_ = nullptr;

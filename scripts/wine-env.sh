@@ -20,7 +20,8 @@ wine_env_up() {
     local n
     for n in $(seq 91 140); do
       [ -e "/tmp/.X${n}-lock" ] && continue
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$QUIB_RUN_DIR/xvfb.log" 2>&1 &
+      # Room for the main window at 200 % (738 x 1024 and its frame).
+      Xvfb ":$n" -screen 0 "${QUIB_SCREEN:-1920x1200x24}" -nolisten tcp >"$QUIB_RUN_DIR/xvfb.log" 2>&1 &
       QUIB_XVFB_PID=$!
       sleep 0.5
       if kill -0 "$QUIB_XVFB_PID" 2>/dev/null; then

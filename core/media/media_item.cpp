@@ -66,17 +66,23 @@ std::string CMediaItem::GetMimeType() const {
   return DetectMediaType(path_);
 }
 
-quib::ThumbnailJob CMediaItem::GetThumbnailJob() const {
+quib::ThumbnailJob CMediaItem::GetThumbnailJob(int dpi) const {
   quib::ThumbnailJob job;
   job.id = id_;
   job.version = thumbVersion_;
   job.path = path_;
+  job.dpi = dpi;
+  // A turned picture keeps its frame when it is made again.
+  job.framed = thumbReady_ && thumbnail_.framed;
   return job;
 }
 
 bool CMediaItem::TakeThumbnail(const quib::ThumbnailResult& result) {
-  if (result.id != id_ || result.version != thumbVersion_ || thumbReady_) return false;
+  // Every change of the thumbnail counts up the version: a result of an
+  // older one is stale.
+  if (result.id != id_ || result.version != thumbVersion_ || isVideo_ || isAudio_) return false;
   thumbnail_ = result.data;
+  thumbnail_.dpi = result.dpi;
   thumbReady_ = true;
   ++thumbVersion_;
   std::lock_guard<std::mutex> guard(sizeLock_);
@@ -90,13 +96,14 @@ bool CMediaItem::TakeThumbnail(const quib::ThumbnailResult& result) {
   return true;
 }
 
-void CMediaItem::MakeThumbnailNow() {
-  if (thumbReady_) return;
+void CMediaItem::MakeThumbnailNow(int dpi) {
+  if (isVideo_ || isAudio_ || (thumbReady_ && thumbnail_.dpi == dpi)) return;
   quib::ThumbnailResult result;
-  const quib::ThumbnailJob job = GetThumbnailJob();
+  const quib::ThumbnailJob job = GetThumbnailJob(dpi);
   result.id = job.id;
   result.version = job.version;
-  quib::Pictures().MakeThumbnail(job.path, result);
+  result.dpi = job.dpi;
+  quib::Pictures().MakeThumbnail(job, result);
   TakeThumbnail(result);
 }
 
@@ -128,10 +135,10 @@ void CMediaItem::EnsureSize() const {
   }
 }
 
-bool CMediaItem::Rotate() {
+bool CMediaItem::Rotate(int thumbnailDpi) {
   if (isVideo_ || isAudio_) return false;
   quib::PictureCopy copy;
-  if (!quib::Pictures().Rotate(path_, copy)) return false;
+  if (!quib::Pictures().Rotate(path_, thumbnailDpi, copy)) return false;
   ReplaceCurrentFile(copy.path);
   {
     std::lock_guard<std::mutex> guard(sizeLock_);

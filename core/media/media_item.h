@@ -1,6 +1,7 @@
 // One file of the upload list: the user's picture, movie or audio file, the
 // name, keywords and description it is uploaded with, its pixel size and
-// the 104 x 78 thumbnail the list shows (kept compact; windows draw it).
+// the thumbnail the list shows (104 x 78 at 96 DPI, larger with the DPI;
+// kept compact, windows draw it).
 // Rotating and shrinking write JPEG copies into the temporary folder through
 // the platform's picture work; the user's file is never written.
 #pragma once
@@ -16,6 +17,12 @@ class CMediaItem {
  public:
   static constexpr int ThumbWidth = 104;
   static constexpr int ThumbHeight = 78;
+  // The thumbnail's canvas for a DPI: 104 x 78 at 96, scaled and rounded.
+  static constexpr int ThumbWidthAt(int dpi) { return (ThumbWidth * dpi + 48) / 96; }
+  static constexpr int ThumbHeightAt(int dpi) { return (ThumbHeight * dpi + 48) / 96; }
+  // The width of the light grey frame around a turned picture's thumbnail:
+  // 1 pixel at 96 DPI. The picture inside keeps as much again from it.
+  static constexpr int ThumbFrameAt(int dpi) { return dpi < 96 ? 1 : (dpi + 48) / 96; }
 
   // Tells the constructor to leave a picture's thumbnail for later (for the
   // list's workers): construction then reads nothing of the file.
@@ -59,14 +66,16 @@ class CMediaItem {
   bool IsThumbnailReady() const { return thumbReady_; }
   // Changes whenever the thumbnail changes (made, turned).
   uint64_t GetThumbnailVersion() const { return thumbVersion_; }
-  // The job that makes a deferred thumbnail (on any thread).
-  quib::ThumbnailJob GetThumbnailJob() const;
-  // Takes a finished job's thumbnail and, unless rotation or shrinking have
-  // set them since, its pixel size. False when the result is stale (the
-  // item was turned meanwhile) and nothing was taken.
+  // The job that makes the thumbnail for a DPI (on any thread): a deferred
+  // one, or the one it has again for another DPI.
+  quib::ThumbnailJob GetThumbnailJob(int dpi = 96) const;
+  // Takes a finished job's thumbnail (in place of the one it has, when it
+  // was made for another DPI) and, unless rotation or shrinking have set
+  // them since, its pixel size. False when the result is stale (the item
+  // was turned meanwhile, or took a newer one) and nothing was taken.
   bool TakeThumbnail(const quib::ThumbnailResult& result);
   // Makes a deferred thumbnail now, on the calling thread.
-  void MakeThumbnailNow();
+  void MakeThumbnailNow(int dpi = 96);
 
   // Pixel size as shown; for a picture whose thumbnail is not made yet it is
   // read from the file's header now (the imaging library only when the
@@ -81,11 +90,11 @@ class CMediaItem {
   // Media type of the current file, detected on every call.
   std::string GetMimeType() const;
 
-  // Turns a picture 90 degrees clockwise into a new temporary JPEG.
-  // Transparent areas become white. Returns false for movies and audio and
-  // when any step fails (memory, disk); the item is then exactly as it was
-  // and no temporary file is left.
-  bool Rotate();
+  // Turns a picture 90 degrees clockwise into a new temporary JPEG, with
+  // its thumbnail for the DPI given. Transparent areas become white.
+  // Returns false for movies and audio and when any step fails (memory,
+  // disk); the item is then exactly as it was and no temporary file is left.
+  bool Rotate(int thumbnailDpi = 96);
   // Fits a picture into a max(cx, cy) square box as a new temporary JPEG,
   // transparent areas white. The thumbnail stays. All or nothing, as Rotate.
   bool Resize(int cx, int cy);

@@ -32,6 +32,7 @@ struct CThumbnailScheduler::CShared {
     ThumbnailResult result;
     result.id = job.id;
     result.version = job.version;
+    result.dpi = job.dpi;
     maker(job, result);
     return result;
   }

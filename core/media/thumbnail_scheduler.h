@@ -15,12 +15,14 @@
 
 namespace quib {
 
-// A thumbnail as an item keeps it: where the picture sits on the white
-// 104 x 78 canvas, the picture at that size (PNG, or JPEG of high quality
+// A thumbnail as an item keeps it: the DPI it was made for (its white
+// canvas is 104 x 78 at 96 DPI, scaled with the DPI), where the picture sits
+// on that canvas, the picture at that size (PNG, or JPEG of high quality
 // where PNG would be large), and whether the light grey frame of a turned
 // picture is drawn around it. A few KB, so ten thousand items fit in memory;
 // the bitmap is made when it is shown.
 struct ThumbnailData {
+  int dpi = 96;
   int x = 0;
   int y = 0;
   int width = 0;
@@ -33,11 +35,14 @@ struct ThumbnailJob {
   uint64_t id = 0;       // the item
   uint64_t version = 0;  // the item's thumbnail version when the job was made
   std::string path;
+  int dpi = 96;         // the canvas to make it for
+  bool framed = false;  // a turned picture's thumbnail, made again for another DPI
 };
 
 struct ThumbnailResult {
   uint64_t id = 0;
   uint64_t version = 0;
+  int dpi = 96;           // the job's: what the thumbnail was made for
   bool readable = false;  // false: the picture could not be read (white canvas)
   int width = 0;          // pixel size as shown upright; 0 when unreadable
   int height = 0;

@@ -49,6 +49,43 @@ bool CUploadList::EnsureQueue() {
   return queue_ != nullptr;
 }
 
+bool CUploadList::EnsureScheduler() {
+  if (thumbs_) return true;
+  if (!EnsureQueue()) return false;
+  // A worker may still finish after this list is gone: it reaches the
+  // window thread only through a poster that is then inert.
+  quib::IWindowQueue::Poster post = queue_->MakePoster();
+  thumbs_ = std::make_unique<quib::CThumbnailScheduler>(
+      quib::CThumbnailScheduler::WorkersFor(std::thread::hardware_concurrency()),
+      [](const quib::ThumbnailJob& job, quib::ThumbnailResult& result) {
+        quib::Pictures().MakeThumbnail(job, result);
+      },
+      [post, this] { post([this] { OnThumbnailsReady(); }); });
+  return true;
+}
+
+void CUploadList::SetThumbnailDpi(int dpi) {
+  if (dpi <= 0 || dpi == dpi_) return;
+  dpi_ = dpi;
+  for (int i = 0; i < Count(); ++i) RemakeThumbnail(i);
+}
+
+void CUploadList::RemakeThumbnail(int index) {
+  CMediaItem& item = *items_[static_cast<size_t>(index)];
+  // A first thumbnail still on its way is looked at when it lands.
+  if (item.IsVideo() || item.IsAudio() || !item.IsThumbnailReady() ||
+      item.GetThumbnailData().dpi == dpi_) {
+    return;
+  }
+  if (background_ && EnsureScheduler()) {
+    thumbs_->Cancel(item.GetId());  // one for a DPI left meanwhile
+    thumbs_->Push(item.GetThumbnailJob(dpi_));
+    return;
+  }
+  item.MakeThumbnailNow(dpi_);
+  if (view_) view_->OnItemChanged(index);
+}
+
 bool CUploadList::AddFile(const std::string& path) {
   return AddToBatch(path, 0);
 }
@@ -59,25 +96,14 @@ bool CUploadList::AddToBatch(const std::string& path, uint64_t batch) {
   if (!quib::Files().CanRead(path)) return false;
   const std::string type = DetectMediaType(path);
   if (!IsAcceptedType(type)) return false;
-  const bool later = background_ && type.compare(0, 6, "image/") == 0 && EnsureQueue();
+  const bool later = background_ && type.compare(0, 6, "image/") == 0 && EnsureScheduler();
+  items_.push_back(std::make_unique<CMediaItem>(path, type, CMediaItem::DeferThumbnail()));
   if (!later) {
-    items_.push_back(std::make_unique<CMediaItem>(path, type));
+    items_.back()->MakeThumbnailNow(dpi_);
     if (view_) view_->OnItemAdded(Count() - 1);
     return true;
   }
-  items_.push_back(std::make_unique<CMediaItem>(path, type, CMediaItem::DeferThumbnail()));
   const CMediaItem& item = *items_.back();
-  if (!thumbs_) {
-    // A worker may still finish after this list is gone: it reaches the
-    // window thread only through a poster that is then inert.
-    quib::IWindowQueue::Poster post = queue_->MakePoster();
-    thumbs_ = std::make_unique<quib::CThumbnailScheduler>(
-        quib::CThumbnailScheduler::WorkersFor(std::thread::hardware_concurrency()),
-        [](const quib::ThumbnailJob& job, quib::ThumbnailResult& result) {
-          quib::Pictures().MakeThumbnail(job.path, result);
-        },
-        [post, this] { post([this] { OnThumbnailsReady(); }); });
-  }
   if (!batch && !openBatch_) {
     // Runs once the code adding files has returned to the message loop.
     openBatch_ = batches_.Open();
@@ -90,7 +116,7 @@ bool CUploadList::AddToBatch(const std::string& path, uint64_t batch) {
   if (!batch) batch = openBatch_;
   batches_.AddJob(batch);
   pending_[item.GetId()] = batch;
-  thumbs_->Push(item.GetThumbnailJob());
+  thumbs_->Push(item.GetThumbnailJob(dpi_));
   if (view_) view_->OnItemAdded(Count() - 1);
   return true;
 }
@@ -234,8 +260,11 @@ bool CUploadList::TakeThumbnails(size_t max) {
         [](const std::unique_ptr<CMediaItem>& item, uint64_t id) { return item->GetId() < id; });
     if (found == items_.end() || (*found)->GetId() != result.id) continue;  // its item left
     CMediaItem& item = **found;
-    if (item.TakeThumbnail(result) && view_) {
-      view_->OnItemChanged(static_cast<int>(found - items_.begin()));
+    const int index = static_cast<int>(found - items_.begin());
+    if (item.TakeThumbnail(result)) {
+      if (view_) view_->OnItemChanged(index);
+      // Made for a DPI the window has left meanwhile.
+      if (result.dpi != dpi_) RemakeThumbnail(index);
     }
     FinishPending(result.id, !result.readable, item.GetSourcePath());
   }
@@ -305,7 +334,7 @@ void CUploadList::HoldReports(bool hold) {
 
 bool CUploadList::FinishThumbnails(int timeoutMs) {
   const uint64_t start = quib::NowMs();
-  while (!pending_.empty()) {
+  while (!pending_.empty() || (thumbs_ && thumbs_->Outstanding() > 0)) {
     if (!TakeThumbnails(ThumbnailsPerTurn)) {
       if (quib::NowMs() - start >= static_cast<uint64_t>(timeoutMs)) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -361,7 +390,7 @@ int CUploadList::Rotate(const std::vector<int>& indices) {
   for (int i : indices) {
     if (i < 0 || i >= Count()) continue;
     CMediaItem& item = *items_[static_cast<size_t>(i)];
-    if (!item.Rotate()) {
+    if (!item.Rotate(dpi_)) {
       // Movies and audio files are not turned; a picture that could not be
       // is kept exactly as it was.
       if (!item.IsVideo() && !item.IsAudio()) ++failed;

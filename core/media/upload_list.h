@@ -56,6 +56,12 @@ class CUploadList {
   // made on the workers; each lands on its item when ready. Off: AddFile
   // makes it before returning. Needs the platform's window queue.
   void MakeThumbnailsInBackground(bool on) { background_ = on; }
+  // The DPI the window shows thumbnails at (96 until told). Pictures get
+  // thumbnails for it; those made for another DPI are made again, from the
+  // picture so that they are sharp: on the workers when they are in use
+  // (meanwhile the window shows the old one scaled), else at once.
+  void SetThumbnailDpi(int dpi);
+  int GetThumbnailDpi() const { return dpi_; }
 
   // Accepts pictures, movies and audio files that exist and can be read now;
   // anything else is ignored silently. Files added before control returns
@@ -93,9 +99,10 @@ class CUploadList {
 
   // Thumbnails still being made.
   size_t PendingThumbnails() const { return pending_.size(); }
-  // Puts every finished thumbnail on its item until none is pending or
-  // timeoutMs has passed, without a message loop; true when none is
-  // pending. For tests and for closing a batch deliberately.
+  // Puts every finished thumbnail on its item until none is pending (nor
+  // being made again for another DPI) or timeoutMs has passed, without a
+  // message loop; true when none is pending. For tests and for closing a
+  // batch deliberately.
   bool FinishThumbnails(int timeoutMs);
   // Drops the thumbnails not started yet and waits briefly for the running
   // ones (the window is closing).
@@ -139,10 +146,15 @@ class CUploadList {
   void ShowReports();
   void OnThumbnailsReady();
   bool EnsureQueue();
+  bool EnsureScheduler();
+  // Item index gets a thumbnail for the list's DPI when its own was made
+  // for another.
+  void RemakeThumbnail(int index);
 
   IUploadListView* view_ = nullptr;
   Items items_;
   bool background_ = false;
+  int dpi_ = 96;
   std::unique_ptr<quib::IWindowQueue> queue_;
   std::unique_ptr<quib::CThumbnailScheduler> thumbs_;
   CBatchTracker batches_;

@@ -22,15 +22,17 @@ struct PictureCopy {
 class IPictureWork {
  public:
   virtual ~IPictureWork() = default;
-  // The thumbnail of a picture and its upright pixel size, on any thread
-  // (the thumbnail workers). An unreadable picture gives readable = false,
-  // size 0 x 0 and the white canvas; id and version are left as they are.
-  virtual void MakeThumbnail(const std::string& path, ThumbnailResult& result) = 0;
+  // The thumbnail of the job's picture for the job's DPI (framed, as a
+  // turned picture's, when it says so) and the picture's upright pixel size,
+  // on any thread (the thumbnail workers). An unreadable picture gives
+  // readable = false, size 0 x 0 and the white canvas; id and version are
+  // left as they are.
+  virtual void MakeThumbnail(const ThumbnailJob& job, ThumbnailResult& result) = 0;
   // The upright pixel size of a picture, decoded by the imaging library.
   virtual bool MeasurePicture(const std::string& path, int& width, int& height) = 0;
   // The picture turned 90 degrees clockwise, transparent areas white, with
-  // the framed thumbnail of a turned picture.
-  virtual bool Rotate(const std::string& path, PictureCopy& copy) = 0;
+  // the framed thumbnail of a turned picture for the DPI given.
+  virtual bool Rotate(const std::string& path, int thumbnailDpi, PictureCopy& copy) = 0;
   // The upright picture fitted into a box x box square, transparent areas
   // white. The copy keeps the EXIF block of the file it was made from.
   virtual bool Shrink(const std::string& path, int box, PictureCopy& copy) = 0;

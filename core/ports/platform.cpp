@@ -54,14 +54,15 @@ class CNoMediaTypeQuery : public IMediaTypeQuery {
 
 class CNoPictureWork : public IPictureWork {
  public:
-  void MakeThumbnail(const std::string&, ThumbnailResult& result) override {
+  void MakeThumbnail(const ThumbnailJob& job, ThumbnailResult& result) override {
     result.readable = false;
     result.width = 0;
     result.height = 0;
     result.data = ThumbnailData();
+    result.data.dpi = job.dpi;
   }
   bool MeasurePicture(const std::string&, int&, int&) override { return false; }
-  bool Rotate(const std::string&, PictureCopy&) override { return false; }
+  bool Rotate(const std::string&, int, PictureCopy&) override { return false; }
   bool Shrink(const std::string&, int, PictureCopy&) override { return false; }
 };
 

@@ -101,22 +101,29 @@ class CManualQueues {
 class CFakePictures : public quib::IPictureWork {
  public:
   explicit CFakePictures(std::string folder) : folder_(std::move(folder)) {}
-  void MakeThumbnail(const std::string& path, quib::ThumbnailResult& result) override {
+  std::atomic<int> made{0};  // thumbnails made
+  void MakeThumbnail(const quib::ThumbnailJob& job, quib::ThumbnailResult& result) override {
+    const std::string& path = job.path;
     result.readable = path.find("broken") == std::string::npos;
     result.width = result.readable ? 640 : 0;
     result.height = result.readable ? 480 : 0;
     result.data = quib::ThumbnailData();
+    result.data.dpi = job.dpi;
+    result.data.framed = job.framed;
     result.data.bytes = result.readable ? "thumbnail of " + path : "";
+    ++made;
   }
   bool MeasurePicture(const std::string&, int& width, int& height) override {
     width = 640;
     height = 480;
     return true;
   }
-  bool Rotate(const std::string& path, quib::PictureCopy& copy) override {
+  bool Rotate(const std::string& path, int thumbnailDpi, quib::PictureCopy& copy) override {
     if (!Copy(path, copy)) return false;
     copy.width = 480;
     copy.height = 640;
+    copy.thumbnail.dpi = thumbnailDpi;
+    copy.thumbnail.framed = true;
     copy.thumbnail.bytes = "turned " + path;
     return true;
   }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -333,6 +334,66 @@ TEST_F(UploadListTest, FilesStillToAddAreDroppedWhenTheListGoesAway) {
   list.reset();
   queues_.RunAll();
   EXPECT_EQ(view.log.size(), 40u);
+}
+
+// The window moves to monitors of other scales: every picture gets its
+// thumbnail made again for the window's DPI (a turned one keeps its frame),
+// also one whose first thumbnail was still on its way, and nothing is made
+// twice for the same DPI.
+TEST_F(UploadListTest, ThumbnailsAreMadeAgainForTheWindowsDpi) {
+  ASSERT_TRUE(list_.AddFile(folder_.File("a.jpg")));
+  ASSERT_TRUE(list_.AddFile(folder_.File("clip.mpg")));
+  ASSERT_TRUE(list_.AddFile(folder_.File("broken.jpg")));
+  ASSERT_TRUE(list_.AddFile(folder_.File("b.png")));
+  Settle();
+  ASSERT_EQ(list_.Rotate({3}), 0);
+  const auto dpiOf = [this](int i) { return list_.GetItems()[i]->GetThumbnailData().dpi; };
+  EXPECT_EQ(dpiOf(0), 96);
+  EXPECT_EQ(dpiOf(3), 96);
+  const int madeBefore = pictures_.made;
+  view_.log.clear();
+
+  list_.SetThumbnailDpi(192);
+  // Until it lands the old one stays (the window shows it scaled).
+  EXPECT_EQ(list_.GetItems()[0]->GetThumbnailData().bytes,
+            "thumbnail of " + list_.GetItems()[0]->GetPath());
+  ASSERT_TRUE(list_.AddFile(folder_.File("c.jpg")));  // made for 192 at once
+  list_.SetThumbnailDpi(144);                         // before c's first thumbnail has landed
+  Settle();
+  for (int i : {0, 2, 3, 4}) EXPECT_EQ(dpiOf(i), 144) << "item " << i;
+  EXPECT_TRUE(list_.GetItems()[3]->GetThumbnailData().framed) << "the turned one keeps its frame";
+  EXPECT_EQ(list_.GetItems()[3]->GetThumbnailData().bytes,
+            "thumbnail of " + list_.GetItems()[3]->GetPath())
+      << "made from the turned copy";
+  EXPECT_FALSE(list_.GetItems()[0]->GetThumbnailData().framed);
+  EXPECT_EQ(list_.GetItems()[0]->GetWidth(), 640);
+  // The movie shows the program's own picture at any scale.
+  EXPECT_EQ(list_.GetItems()[1]->GetThumbnailData().bytes, "");
+  for (const char* changed : {"changed 0", "changed 2", "changed 3", "changed 4"}) {
+    EXPECT_NE(std::find(view_.log.begin(), view_.log.end(), changed), view_.log.end()) << changed;
+  }
+  EXPECT_EQ(std::count(view_.log.begin(), view_.log.end(), "changed 1"), 0);
+  EXPECT_TRUE(view_.reports.size() == 1 && view_.reports[0].find("c.jpg") == std::string::npos)
+      << "the unreadable one was told once, when added";
+
+  // The same DPI again makes nothing; a new one makes each picture once.
+  const int made = pictures_.made;
+  EXPECT_GE(made - madeBefore, 4);
+  list_.SetThumbnailDpi(144);
+  Settle();
+  EXPECT_EQ(pictures_.made, made);
+  list_.SetThumbnailDpi(96);
+  Settle();
+  EXPECT_EQ(pictures_.made, made + 4);
+  for (int i : {0, 2, 3, 4}) EXPECT_EQ(dpiOf(i), 96) << "item " << i;
+
+  // Without workers they are made at once.
+  CUploadList plain;
+  ASSERT_TRUE(plain.AddFile(folder_.File("d.jpg")));
+  plain.SetThumbnailDpi(120);
+  EXPECT_EQ(plain.GetItems()[0]->GetThumbnailData().dpi, 120);
+  ASSERT_TRUE(plain.AddFile(folder_.File("e.jpg")));
+  EXPECT_EQ(plain.GetItems()[1]->GetThumbnailData().dpi, 120);
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include "windows/album/folder_dlg.h"
 
+#include <utility>
+
 #include "framework/dialog_layout.h"
+#include "framework/dpi.h"
 #include "res/resource.h"
+#include "windows/common/artwork.h"
 
 CFolderDlg::CFolderDlg(HWND parent) : CDialog(IDD_FOLDER, parent) {}
 
@@ -19,6 +23,7 @@ BOOL CFolderDlg::OnInitDialog() {
   SetDlgItemText(IDC_FOLDER_LABEL, "Album:");
   SetDlgItemText(IDC_FOLDER_NEW, "New album");
   KeepAbove(GetSafeHwnd(), IDC_FOLDER_LABEL, IDC_FOLDER_ALBUMS);
+  ShowAlbumPicture(GetWindowDpi(GetSafeHwnd()));
   // The activation that follows fills the list again; filling it here as
   // well means the list is never seen empty, even before the first one.
   FillAlbums();
@@ -27,9 +32,11 @@ BOOL CFolderDlg::OnInitDialog() {
 }
 
 // Every activation, in either direction, fills the list again.
-bool CFolderDlg::OnMessage(UINT msg, WPARAM /*wp*/, LPARAM /*lp*/, LRESULT* /*result*/) {
+bool CFolderDlg::OnMessage(UINT msg, WPARAM wp, LPARAM /*lp*/, LRESULT* /*result*/) {
   if (msg == WM_ACTIVATE) FillAlbums();
   if (msg == WM_DESTROY) ReleaseAlbumPicture();
+  // The dialog manager scales the controls; the picture is ours.
+  if (msg == WM_DPICHANGED) ShowAlbumPicture(HIWORD(wp));
   // Not consumed: the dialog's own activation handling (focus) still runs.
   return false;
 }
@@ -83,20 +90,17 @@ void CFolderDlg::OnOK() {
   CDialog::OnOK();
 }
 
-// The album picture is loaded by its static control from the template. On
-// Windows the control deletes it again, but Wine's keeps it, so every run
-// would leave one bitmap behind. Taking the picture out of the control makes
-// it ours on both (the control then no longer deletes it), and we delete it.
-void CFolderDlg::ReleaseAlbumPicture() {
-  for (HWND child = ::GetWindow(GetSafeHwnd(), GW_CHILD); child;
-       child = ::GetWindow(child, GW_HWNDNEXT)) {
-    char cls[16] = {};
-    GetClassNameA(child, cls, sizeof cls);
-    if (lstrcmpiA(cls, "Static") != 0 ||
-        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP) {
-      continue;
-    }
-    HGDIOBJ picture = reinterpret_cast<HGDIOBJ>(SendMessageA(child, STM_SETIMAGE, IMAGE_BITMAP, 0));
-    if (picture) DeleteObject(picture);
+// The template's album picture is the 100 % one: the control gets the one
+// for the dialog's DPI.
+void CFolderDlg::ShowAlbumPicture(int dpi) {
+  if (CBitmap picture = LoadArtworkBitmap(IDB_ALBUM, dpi)) {
+    SetPicture(FindPicture(GetSafeHwnd()), std::move(picture));
   }
+}
+
+// The picture the control shows is ours (the one it loaded from the template
+// as well: Windows' control would delete that one, Wine's keeps it), and
+// taking it out of the control lets us delete it.
+void CFolderDlg::ReleaseAlbumPicture() {
+  SetPicture(FindPicture(GetSafeHwnd()), CBitmap());
 }

@@ -31,6 +31,7 @@ class CFolderDlg : public CDialog {
 
  private:
   void FillAlbums();
+  void ShowAlbumPicture(int dpi);
   void ReleaseAlbumPicture();
 
   CComboBox albumBox_;

@@ -4,17 +4,20 @@
 #include "adapters/long_path.h"
 #include "windows/common/item_bitmap.h"
 #include "core/settings/details_text.h"
+#include "framework/dpi.h"
 #include "framework/gdi.h"
 #include "res/resource.h"
 
 namespace {
 
+// Pixels at 96 DPI, scaled with the dialog's.
 constexpr int ThumbLeft = 10;
 constexpr int ThumbTop = 10;
 // The summary starts right of the thumbnail.
 constexpr int SummaryLeft = 134;
 constexpr int SummaryTop = 10;
 constexpr int SummaryRightMargin = 10;
+constexpr int SummaryFontHeight = 14;
 
 }  // namespace
 
@@ -66,25 +69,27 @@ void CPicDetailsDlg::OnPaint() {
   HDC dc = BeginPaint(hwnd, &paint);
   RECT client{};
   GetClientRect(hwnd, &client);
+  const int dpi = GetWindowDpi(hwnd);
+  const auto px = [dpi](int pixels) { return ScaleToDpi(pixels, dpi); };
   {
-    CFont font(CreateFontW(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           FF_SWISS | DEFAULT_PITCH, L"Arial"));
+    CFont font(CreateFontW(px(SummaryFontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                           DEFAULT_QUALITY, FF_SWISS | DEFAULT_PITCH, L"Arial"));
     CSelectObject selectFont(dc, font.Get());
     if (item_) {
       // Without a thumbnail the area keeps the background colour.
       // Made for this paint; the item keeps no bitmap of its own.
-      if (const CBitmap thumbnail = ItemBitmap(*item_)) {
+      if (const CBitmap thumbnail = ItemBitmap(*item_, dpi)) {
         CMemoryDC memory(dc);
         CSelectObject selectBitmap(memory.Get(), thumbnail.Get());
-        BitBlt(dc, ThumbLeft, ThumbTop, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight,
-               memory.Get(), 0, 0, SRCCOPY);
+        BitBlt(dc, px(ThumbLeft), px(ThumbTop), CMediaItem::ThumbWidthAt(dpi),
+               CMediaItem::ThumbHeightAt(dpi), memory.Get(), 0, 0, SRCCOPY);
       }
       const std::string summary = GetSummary();
       RECT area = client;
-      area.top += SummaryTop;
-      area.left += SummaryLeft;
-      area.right -= SummaryRightMargin;
+      area.top += px(SummaryTop);
+      area.left += px(SummaryLeft);
+      area.right -= px(SummaryRightMargin);
       const int oldMode = SetBkMode(dc, TRANSPARENT);
       const std::wstring text = Utf8ToWide(summary);
       DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,

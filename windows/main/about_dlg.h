@@ -1,4 +1,5 @@
-// The about box: the program's name, version and addresses.
+// The about box: the program's picture for its DPI, name, version and
+// addresses (as tall as their lines need).
 #pragma once
 
 #include <windows.h>
@@ -11,4 +12,11 @@ class CAboutDlg : public CDialog {
 
  protected:
   BOOL OnInitDialog() override;
+  bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) override;
+
+ private:
+  void ShowPicture(int dpi);
+  // Makes the window as wide as the picture, puts the text below it and
+  // grows the text and the window until every line of it shows.
+  void FitText();
 };

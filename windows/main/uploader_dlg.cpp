@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "adapters/long_path.h"
@@ -16,7 +18,10 @@
 #include "core/ports/platform.h"
 #include "core/settings/program_identity.h"
 #include "core/settings/profile.h"
+#include "core/settings/window_placement.h"
+#include "windows/common/artwork.h"
 #include "windows/main/about_dlg.h"
+#include "windows/main/main_layout.h"
 #include "windows/settings/settings_dlg.h"
 #include "framework/app.h"
 #include "res/resource.h"
@@ -130,6 +135,30 @@ UINT_PTR CALLBACK FileDialogHook(HWND hook, UINT msg, WPARAM, LPARAM lp) {
   return 0;
 }
 
+// The work areas of the monitors, the primary monitor's first.
+std::vector<quib::ScreenBox> WorkAreas() {
+  std::vector<quib::ScreenBox> areas;
+  EnumDisplayMonitors(
+      nullptr, nullptr,
+      [](HMONITOR monitor, HDC, LPRECT, LPARAM data) -> BOOL {
+        auto* list = reinterpret_cast<std::vector<quib::ScreenBox>*>(data);
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        if (GetMonitorInfoA(monitor, &info)) {
+          const quib::ScreenBox box{info.rcWork.left, info.rcWork.top, info.rcWork.right,
+                                    info.rcWork.bottom};
+          if (info.dwFlags & MONITORINFOF_PRIMARY) {
+            list->insert(list->begin(), box);
+          } else {
+            list->push_back(box);
+          }
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&areas));
+  return areas;
+}
+
 }  // namespace
 
 CUploaderDlg::CUploaderDlg(HWND parent)
@@ -144,6 +173,10 @@ CUploaderDlg::CUploaderDlg(HWND parent)
 CUploaderDlg::~CUploaderDlg() = default;
 
 BOOL CUploaderDlg::OnInitDialog() {
+  dpi_ = GetWindowDpi(GetSafeHwnd());
+  MeasureFrame();
+  KeepOwnLayoutOnDpiChange(GetSafeHwnd());
+  banner_ = FindPicture(GetSafeHwnd());
   add_.Bind(*this, IDC_MAIN_ADD);
   remove_.Bind(*this, IDC_MAIN_REMOVE);
   rotate_.Bind(*this, IDC_MAIN_ROTATE);
@@ -160,11 +193,9 @@ BOOL CUploaderDlg::OnInitDialog() {
     AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, L"&Info about " QUIB_WINDOW_TITLE_WIDE L"...");
   }
   accelerators_ = LoadAcceleratorsA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_ACCELERATOR));
-  SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.Get()));
-  SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
   SetWindowText(QUIB_WINDOW_TITLE);
 
-  list_.InitList();
+  list_.InitList(dpi_);
   // Adding a card's worth of camera pictures must not freeze the window.
   uploads_.MakeThumbnailsInBackground(true);
 
@@ -172,26 +203,187 @@ BOOL CUploaderDlg::OnInitDialog() {
   // that cannot report its image (Wine's) has none yet.
   LVBKIMAGEA background{};
   background.ulFlags = LVBKIF_SOURCE_MASK;
-  if (!SendMessageA(list_.GetSafeHwnd(), LVM_GETBKIMAGEA, 0,
-                    reinterpret_cast<LPARAM>(&background)) ||
-      (background.ulFlags & LVBKIF_SOURCE_MASK) == LVBKIF_SOURCE_NONE) {
-    LVBKIMAGEA image{};
-    image.ulFlags = LVBKIF_SOURCE_HBITMAP | LVBKIF_STYLE_TILE;
-    // The list view owns the bitmap from here on.
-    image.hbm = static_cast<HBITMAP>(LoadImageA(AfxGetInstanceHandle(),
-                                                MAKEINTRESOURCEA(IDB_LIST_BACKGROUND), IMAGE_BITMAP,
-                                                0, 0, LR_CREATEDIBSECTION));
-    SendMessageA(list_.GetSafeHwnd(), LVM_SETBKIMAGEA, 0, reinterpret_cast<LPARAM>(&image));
+  const bool ownBackground = !SendMessageA(list_.GetSafeHwnd(), LVM_GETBKIMAGEA, 0,
+                                           reinterpret_cast<LPARAM>(&background)) ||
+                             (background.ulFlags & LVBKIF_SOURCE_MASK) == LVBKIF_SOURCE_NONE;
+  if (ownBackground) {
+    SetListBackground();
     // Captions on the background, not in white boxes.
     SendMessageA(list_.GetSafeHwnd(), LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(CLR_NONE));
   }
+  ApplyDpi(dpi_);
 
   uploads_.AddPaths(
       quib::SplitCommandLine(AfxGetApp() ? AfxGetApp()->m_lpCmdLine : "", quib::Paths()));
 
+  RestorePlacement();
   SetFocus(add_.GetSafeHwnd());
   UpdateButtons();
   return FALSE;  // focus placed
+}
+
+void CUploaderDlg::ApplyDpi(int dpi) {
+  HWND hwnd = GetSafeHwnd();
+  const int before = dpi_;
+  dpi_ = dpi;
+  if (dpi != before) {
+    for (CSkinButton* button : {&add_, &remove_, &rotate_, &upload_, &settings_, &help_, &web_}) {
+      button->SetDpi(dpi);
+    }
+    SetListBackground();
+    // The captions' font grows with the rest.
+    if (CFont font = ScaleWindowFont(list_.GetSafeHwnd(), before, dpi)) {
+      SendMessageA(list_.GetSafeHwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+      listFont_ = std::move(font);
+    }
+    list_.SetDpi(dpi);
+  }
+  if (CBitmap banner = LoadArtworkBitmap(IDB_BANNER, dpi)) {
+    const SIZE size = GetBitmapSize(banner.Get());
+    SetPicture(banner_, std::move(banner));
+    SetWindowPos(banner_, nullptr, 0, 0, size.cx, size.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  // The icon holds the sizes every scale asks for.
+  for (const auto& [which, cx, cy] : {std::tuple{ICON_BIG, SM_CXICON, SM_CYICON},
+                                      std::tuple{ICON_SMALL, SM_CXSMICON, SM_CYSMICON}}) {
+    HICON icon = static_cast<HICON>(
+        LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                   GetSystemMetricForDpi(cx, dpi), GetSystemMetricForDpi(cy, dpi), 0));
+    if (!icon) continue;
+    SendMessageA(hwnd, WM_SETICON, static_cast<WPARAM>(which), reinterpret_cast<LPARAM>(icon));
+    (which == ICON_BIG ? icon_ : smallIcon_).Reset(icon);
+  }
+}
+
+void CUploaderDlg::SetListBackground() {
+  LVBKIMAGEA image{};
+  image.ulFlags = LVBKIF_SOURCE_HBITMAP | LVBKIF_STYLE_TILE;
+  // The list view owns the bitmap from here on; the list's own tiling keeps
+  // a copy.
+  image.hbm = LoadArtworkBitmap(IDB_LIST_BACKGROUND, dpi_).Detach();
+  if (image.hbm) {
+    list_.SetBackgroundTile(image.hbm);
+    SendMessageA(list_.GetSafeHwnd(), LVM_SETBKIMAGEA, 0, reinterpret_cast<LPARAM>(&image));
+  }
+}
+
+void CUploaderDlg::Layout() {
+  HWND hwnd = GetSafeHwnd();
+  RECT client{};
+  if (IsIconic(hwnd) || !GetClientRect(hwnd, &client) || client.right <= 0 || client.bottom <= 0) {
+    return;
+  }
+  const CMainLayout at = LayOutMain(client.right, client.bottom, dpi_);
+  const auto place = [](HWND part, POINT p) {
+    SetWindowPos(part, nullptr, p.x, p.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  };
+  place(add_.GetSafeHwnd(), at.add);
+  place(remove_.GetSafeHwnd(), at.remove);
+  place(rotate_.GetSafeHwnd(), at.rotate);
+  place(settings_.GetSafeHwnd(), at.settings);
+  place(help_.GetSafeHwnd(), at.help);
+  place(web_.GetSafeHwnd(), at.web);
+  place(upload_.GetSafeHwnd(), at.upload);
+  place(banner_, POINT{0, 0});
+  const int listWidth = at.list.right - at.list.left;
+  SetWindowPos(list_.GetSafeHwnd(), nullptr, at.list.left, at.list.top, listWidth,
+               at.list.bottom - at.list.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  // The entries flow into the new width.
+  if (listWidth != listWidth_) list_.Arrange();
+  listWidth_ = listWidth;
+  // The banner's continuation is this window's own painting.
+  RECT banner{};
+  if (GetWindowRect(banner_, &banner)) {
+    RECT strip{banner.right - banner.left, 0, client.right, banner.bottom - banner.top};
+    InvalidateRect(hwnd, &strip, TRUE);
+  }
+}
+
+void CUploaderDlg::OnPaint() {
+  HWND hwnd = GetSafeHwnd();
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(hwnd, &paint);
+  RECT client{};
+  GetClientRect(hwnd, &client);
+  HBITMAP banner = reinterpret_cast<HBITMAP>(SendMessageA(banner_, STM_GETIMAGE, IMAGE_BITMAP, 0));
+  const SIZE size = GetBitmapSize(banner);
+  if (dc && banner && client.right > size.cx) {
+    // Wider than the banner: its last column continues it to the edge (its
+    // bar, gradient and band run across), under the bar's buttons.
+    for (HWND button : {settings_.GetSafeHwnd(), help_.GetSafeHwnd(), web_.GetSafeHwnd()}) {
+      RECT r{};
+      GetWindowRect(button, &r);
+      MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+      ExcludeClipRect(dc, r.left, r.top, r.right, r.bottom);
+    }
+    CMemoryDC memory(dc);
+    CSelectObject select(memory.Get(), banner);
+    if (select.Ok()) {
+      StretchBlt(dc, size.cx, 0, client.right - size.cx, size.cy, memory.Get(), size.cx - 1, 0, 1,
+                 size.cy, SRCCOPY);
+    }
+  }
+  EndPaint(hwnd, &paint);
+}
+
+void CUploaderDlg::MeasureFrame() {
+  // The frame as the window has it, not as the metrics for dpi_ say: the
+  // two differ for a moment when the DPI changes.
+  RECT window{};
+  RECT client{};
+  if (GetWindowRect(GetSafeHwnd(), &window) && GetClientRect(GetSafeHwnd(), &client)) {
+    frame_ = SIZE{(window.right - window.left) - client.right,
+                  (window.bottom - window.top) - client.bottom};
+  }
+}
+
+SIZE CUploaderDlg::MinimumWindow() const {
+  const SIZE least = MainMinimumClient(dpi_);
+  return SIZE{least.cx + frame_.cx, least.cy + frame_.cy};
+}
+
+void CUploaderDlg::OnWindowPosChanging(WINDOWPOS* pos) {
+  // The design's size is the smallest, also for a size set from outside.
+  if (!pos || (pos->flags & SWP_NOSIZE) || IsIconic(GetSafeHwnd())) return;
+  const SIZE least = MinimumWindow();
+  pos->cx = std::max<int>(pos->cx, least.cx);
+  pos->cy = std::max<int>(pos->cy, least.cy);
+}
+
+void CUploaderDlg::RestorePlacement() {
+  HWND hwnd = GetSafeHwnd();
+  const SIZE frame = MinimumWindow();
+  RECT now{};
+  GetWindowRect(hwnd, &now);
+  // Without a stored place: where the template puts it, at the design size.
+  quib::WindowPlacement placement;
+  placement.box = quib::ScreenBox{now.left, now.top, now.left + frame.cx, now.top + frame.cy};
+  placement.dpi = dpi_;
+  const bool stored = quib::ReadWindowPlacement(GetAppProfile(), placement);
+  const quib::ScreenBox box =
+      stored ? quib::PlaceWindow(placement, dpi_, frame.cx, frame.cy,
+                                 GetSystemMetricForDpi(SM_CYCAPTION, dpi_), WorkAreas())
+             : placement.box;
+  placed_ = true;
+  SetWindowPos(hwnd, nullptr, box.left, box.top, box.Width(), box.Height(),
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  Layout();
+  if (stored && placement.maximized) ShowWindow(hwnd, SW_MAXIMIZE);
+}
+
+void CUploaderDlg::SavePlacement() {
+  HWND hwnd = GetSafeHwnd();
+  if (!placed_ || IsRectEmpty(&normalRect_)) return;
+  WINDOWPLACEMENT now{};
+  now.length = sizeof now;
+  GetWindowPlacement(hwnd, &now);
+  quib::WindowPlacement placement;
+  placement.box =
+      quib::ScreenBox{normalRect_.left, normalRect_.top, normalRect_.right, normalRect_.bottom};
+  placement.maximized = IsZoomed(hwnd) || (IsIconic(hwnd) && (now.flags & WPF_RESTORETOMAXIMIZED));
+  placement.dpi = dpi_;
+  quib::WriteWindowPlacement(GetAppProfile(), placement);
 }
 
 BOOL CUploaderDlg::PreTranslateMessage(MSG* msg) {
@@ -283,10 +475,43 @@ bool CUploaderDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
     case WM_PAINT:
       if (IsIconic(GetSafeHwnd())) {
         OnPaintMinimized();
-        *result = 0;
-        return true;
+      } else {
+        OnPaint();
       }
+      *result = 0;
+      return true;
+    case WM_GETMINMAXINFO: {
+      auto* info = reinterpret_cast<MINMAXINFO*>(lp);
+      const SIZE least = MinimumWindow();
+      info->ptMinTrackSize = POINT{least.cx, least.cy};
+      *result = 0;
+      return true;
+    }
+    case WM_WINDOWPOSCHANGING:
+      OnWindowPosChanging(reinterpret_cast<WINDOWPOS*>(lp));
       return false;
+    case WM_WINDOWPOSCHANGED:
+      if (!IsIconic(GetSafeHwnd())) MeasureFrame();
+      if (placed_ && !IsIconic(GetSafeHwnd()) && !IsZoomed(GetSafeHwnd())) {
+        GetWindowRect(GetSafeHwnd(), &normalRect_);
+      }
+      return false;  // the default turns it into WM_SIZE and WM_MOVE
+    case WM_SIZE:
+      if (wp != SIZE_MINIMIZED) Layout();
+      return false;
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another scale: the artwork for that one, at
+      // the place and size the system suggests.
+      ApplyDpi(HIWORD(wp));
+      if (const auto* suggested = reinterpret_cast<const RECT*>(lp)) {
+        SetWindowPos(GetSafeHwnd(), nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+      }
+      Layout();
+      *result = 0;
+      return true;
+    }
     case WM_QUERYDRAGICON:
       *result = reinterpret_cast<LRESULT>(icon_.Get());
       return true;
@@ -310,12 +535,16 @@ bool CUploaderDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
       if (wp) {
         // The process may end any time after this: remove the temporary
         // copies now.
+        SavePlacement();
         uploads_.RemoveAll();
         EndDialog(0);
       }
       *result = 0;
       return true;
     case WM_DESTROY:
+      SavePlacement();
+      // The banner we gave its control is ours to delete.
+      SetPicture(banner_, CBitmap());
       uploads_.RemoveAll();
       return false;
     default:

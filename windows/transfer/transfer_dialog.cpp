@@ -16,6 +16,7 @@
 #include "windows/login/login_dlg.h"
 #include "windows/resize/resize_dlg.h"
 #include "adapters/gdiplus.h"
+#include "framework/dpi.h"
 #include "adapters/long_path.h"
 #include "res/resource.h"
 #include "core/run/run_progress.h"
@@ -27,15 +28,23 @@ constexpr UINT ProgressTimerMs = 200;
 // Fires once after "Cancel upload" while a request is in flight.
 constexpr UINT_PTR AbortGraceTimerId = 2;
 
+// Pixels at 96 DPI, scaled with the window's.
 constexpr int ThumbX = 20;
 constexpr int ThumbY = 20;
 constexpr int TextX = 134;
 constexpr int TextY = 20;
+constexpr float TextPoints = 8.0f;
 constexpr size_t ShortNameLength = 13;
-// The run's progress line below the window's own controls.
+// The run's progress line below the window's own controls: under the cancel
+// button, with a margin below.
+constexpr int ProgressLineGap = 7;
 constexpr int ProgressLineHeight = 16;
+constexpr int ProgressLineBottom = 4;
 constexpr int ProgressLineMargin = 13;
 constexpr int ProgressLineControlId = 0x5151;
+// Places the line again once the dialog manager has scaled the window for
+// another DPI.
+constexpr UINT MsgPlaceProgressLine = WM_APP + 0x51;
 
 // SetWindowTheme, bound on first use so the program also runs where
 // UxTheme.dll is missing.
@@ -68,10 +77,11 @@ struct CGdipFontFamily {
 };
 
 struct CGdipFont {
-  explicit CGdipFont(Gdiplus::GpFontFamily* family) {
+  // In pixels: the device context's DPI is the system's, not the monitor's.
+  CGdipFont(Gdiplus::GpFontFamily* family, int dpi) {
     if (family) {
-      Gdiplus::DllExports::GdipCreateFont(family, 8.0f, Gdiplus::FontStyleRegular,
-                                          Gdiplus::UnitPoint, &handle);
+      Gdiplus::DllExports::GdipCreateFont(family, TextPoints * static_cast<float>(dpi) / 72.0f,
+                                          Gdiplus::FontStyleRegular, Gdiplus::UnitPixel, &handle);
     }
   }
   ~CGdipFont() {
@@ -240,6 +250,14 @@ bool CTransferDialog::OnMessage(UINT msg, WPARAM wp, LPARAM /*lp*/, LRESULT* res
     case WM_TIMER:
       OnTimer(static_cast<UINT_PTR>(wp));
       return false;
+    case WM_DPICHANGED:
+      // The dialog manager scales the template's controls; the line is ours.
+      PostMessageA(GetSafeHwnd(), MsgPlaceProgressLine, 0, 0);
+      return false;
+    case MsgPlaceProgressLine:
+      PlaceProgressLine();
+      *result = 0;
+      return true;
     case WM_DESTROY: {
       std::lock_guard<std::mutex> lock(windowLock_);
       window_ = nullptr;
@@ -289,19 +307,35 @@ void CTransferDialog::AddProgressLine() {
   runProgress_->Start(sizes);
   progressStart_ = GetTickCount();
 
+  progressLine_ = CreateWindowExW(
+      0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX, 0, 0, 0, 0, GetSafeHwnd(),
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(ProgressLineControlId)), nullptr, nullptr);
+  PlaceProgressLine();
+}
+
+void CTransferDialog::PlaceProgressLine() {
+  HWND hwnd = GetSafeHwnd();
+  HWND cancel = GetDlgItem(IDC_TRANSFER_CANCEL);
+  RECT button{};
+  if (!progressLine_ || !cancel || !GetWindowRect(cancel, &button)) return;
+  MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&button), 2);
+  const int dpi = GetWindowDpi(hwnd);
+  const int top = button.bottom + ScaleToDpi(ProgressLineGap, dpi);
+  const int height = ScaleToDpi(ProgressLineHeight, dpi);
+  // The window grows by the line.
   RECT window{};
   RECT client{};
-  GetWindowRect(GetSafeHwnd(), &window);
-  GetClientRect(GetSafeHwnd(), &client);
-  SetWindowPos(GetSafeHwnd(), nullptr, 0, 0, window.right - window.left,
-               window.bottom - window.top + ProgressLineHeight, SWP_NOMOVE | SWP_NOZORDER);
-  progressLine_ = CreateWindowExW(
-      0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX, ProgressLineMargin,
-      client.bottom - 4, client.right - 2 * ProgressLineMargin, ProgressLineHeight, GetSafeHwnd(),
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(ProgressLineControlId)), nullptr, nullptr);
-  if (progressLine_) {
-    SendMessageA(progressLine_, WM_SETFONT, SendMessageA(GetSafeHwnd(), WM_GETFONT, 0, 0), FALSE);
+  GetWindowRect(hwnd, &window);
+  GetClientRect(hwnd, &client);
+  const int grow = top + height + ScaleToDpi(ProgressLineBottom, dpi) - client.bottom;
+  if (grow != 0) {
+    SetWindowPos(hwnd, nullptr, 0, 0, window.right - window.left, window.bottom - window.top + grow,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  const int margin = ScaleToDpi(ProgressLineMargin, dpi);
+  SetWindowPos(progressLine_, nullptr, margin, top, client.right - 2 * margin, height,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  SendMessageA(progressLine_, WM_SETFONT, SendMessageA(hwnd, WM_GETFONT, 0, 0), TRUE);
 }
 
 void CTransferDialog::UpdateProgressLine() {
@@ -340,6 +374,8 @@ void CTransferDialog::OnPaint() {
   HDC dc = BeginPaint(GetSafeHwnd(), &paint);
   if (!dc) return;
   const CMediaItem* item = run_.Item(run_.State().index);
+  const int dpi = GetWindowDpi(GetSafeHwnd());
+  const auto px = [dpi](int pixels) { return ScaleToDpi(pixels, dpi); };
   if (EnsureGdiplus()) {
     // Released (in reverse order) before EndPaint.
     CGdipGraphics graphics(dc);
@@ -348,12 +384,12 @@ void CTransferDialog::OnPaint() {
         Gdiplus::Ok) {
       Gdiplus::DllExports::GdipGetGenericFontFamilySansSerif(&family.handle);
     }
-    CGdipFont font(family.handle);
+    CGdipFont font(family.handle, dpi);
     if (!font.handle) {
       // Neither family is installed (seen under Wine): let the font mapper
       // pick the closest face for an 8 point Arial.
       LOGFONTA logFont{};
-      logFont.lfHeight = -MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72);
+      logFont.lfHeight = -MulDiv(static_cast<int>(TextPoints), dpi, 72);
       logFont.lfWeight = FW_NORMAL;
       lstrcpynA(logFont.lfFaceName, "Arial", LF_FACESIZE);
       Gdiplus::DllExports::GdipCreateFontFromLogfontA(dc, &logFont, &font.handle);
@@ -363,26 +399,27 @@ void CTransferDialog::OnPaint() {
     RECT client{};
     GetClientRect(GetSafeHwnd(), &client);
 
-    int textX = client.left + ThumbX;
+    int textX = client.left + px(ThumbX);
     if (item) {
       // Made for this paint; the item keeps no bitmap of its own.
-      if (const CBitmap thumbnail = ItemBitmap(*item)) {
+      if (const CBitmap thumbnail = ItemBitmap(*item, dpi)) {
         CGdipImage bitmap;
         if (Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(
                 thumbnail.Get(), nullptr, reinterpret_cast<Gdiplus::GpBitmap**>(&bitmap.handle)) ==
                 Gdiplus::Ok &&
             graphics.handle) {
-          Gdiplus::DllExports::GdipDrawImageRectI(graphics.handle, bitmap.handle, ThumbX, ThumbY,
-                                                  CMediaItem::ThumbWidth, CMediaItem::ThumbHeight);
+          Gdiplus::DllExports::GdipDrawImageRectI(graphics.handle, bitmap.handle, px(ThumbX),
+                                                  px(ThumbY), CMediaItem::ThumbWidthAt(dpi),
+                                                  CMediaItem::ThumbHeightAt(dpi));
         }
       }
-      textX = client.left + TextX;
+      textX = client.left + px(TextX);
     }
     const std::wstring text = Utf8ToWide(FormatPaintText(run_.State().GetStatusText(), item));
     if (graphics.handle && font.handle && brush.handle) {
       // Anchored at a point: an empty layout box, no string format.
       const Gdiplus::RectF origin(static_cast<Gdiplus::REAL>(textX),
-                                  static_cast<Gdiplus::REAL>(client.top + TextY), 0.0f, 0.0f);
+                                  static_cast<Gdiplus::REAL>(client.top + px(TextY)), 0.0f, 0.0f);
       Gdiplus::DllExports::GdipDrawString(graphics.handle, text.c_str(),
                                           static_cast<INT>(text.size()), font.handle, &origin,
                                           nullptr, brush.handle);

@@ -79,6 +79,8 @@ class CTransferDialog : public CDialog, public IRunPrompts {
   void OnTimer(UINT_PTR id);
   // Grows the window by the progress line, for a run of several files.
   void AddProgressLine();
+  // Puts the line below the cancel button at the window's DPI.
+  void PlaceProgressLine();
   void UpdateProgressLine();
   // Any thread: the status changed.
   void Repaint();

@@ -7,6 +7,7 @@
 #include "adapters/long_path.h"
 #include "core/media/media_item.h"
 #include "core/text/short_name.h"
+#include "framework/dpi.h"
 #include "windows/common/item_bitmap.h"
 #include "windows/details/details_dlg.h"
 
@@ -111,6 +112,9 @@ LRESULT CALLBACK CMediaListCtrl::ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
       case WM_DROPFILES:
         list->OnDropFiles(reinterpret_cast<HDROP>(wp));
         return 0;
+      case WM_ERASEBKGND:
+        if (list->EraseBackground(reinterpret_cast<HDC>(wp))) return 1;
+        break;
       case MsgAddsEnd:
         if (list->adding_) {
           list->adding_ = false;
@@ -130,12 +134,14 @@ LRESULT CALLBACK CMediaListCtrl::ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
   return CallWindowProcW(list->listProc_, hwnd, msg, wp, lp);
 }
 
-void CMediaListCtrl::InitList() {
+void CMediaListCtrl::InitList(int dpi) {
+  dpi_ = dpi > 0 ? dpi : hwnd_ ? GetWindowDpi(hwnd_) : DesignDpi;
+  list_.SetThumbnailDpi(dpi_);
   if (!images_) {
     // All slots exist from the start: the image list never grows, shrinks
     // or moves its images, whatever the number of entries.
-    images_.Reset(ImageList_Create(CMediaItem::ThumbWidth, CMediaItem::ThumbHeight, ILC_COLOR24,
-                                   ImageSlots + 1, 0));
+    images_.Reset(ImageList_Create(CMediaItem::ThumbWidthAt(dpi_), CMediaItem::ThumbHeightAt(dpi_),
+                                   ILC_COLOR24, ImageSlots + 1, 0));
     if (images_ && ImageList_SetImageCount(images_.Get(), ImageSlots + 1)) {
       MakeBlankImage();
       slotOwners_.assign(ImageSlots + 1, 0);
@@ -148,8 +154,49 @@ void CMediaListCtrl::InitList() {
   SetWindowLongPtrA(hwnd_, GWL_STYLE, GetWindowLongPtrA(hwnd_, GWL_STYLE) | LVS_SHAREIMAGELISTS);
   const LRESULT ex = SendMessageA(hwnd_, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
   SendMessageA(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, ex | LVS_EX_BORDERSELECT);
-  SendMessageA(hwnd_, LVM_SETICONSPACING, 0, MAKELPARAM(IconSpacingX, IconSpacingY));
+  SendMessageA(hwnd_, LVM_SETICONSPACING, 0,
+               MAKELPARAM(ScaleToDpi(IconSpacingX, dpi_), ScaleToDpi(IconSpacingY, dpi_)));
   SendMessageA(hwnd_, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(images_.Get()));
+}
+
+void CMediaListCtrl::SetDpi(int dpi) {
+  if (dpi <= 0 || dpi == dpi_) return;
+  CQuietScope quiet(*this);
+  // Every slot is filled again at the new size, when drawn.
+  if (hwnd_) SendMessageA(hwnd_, LVM_SETIMAGELIST, LVSIL_NORMAL, 0);
+  ClearSlots();
+  blank_.Reset();
+  images_.Reset();
+  InitList(dpi);
+  Arrange();
+}
+
+void CMediaListCtrl::SetBackgroundTile(HBITMAP tile) {
+  // The brush keeps a copy of the picture.
+  background_.Reset(tile ? CreatePatternBrush(tile) : nullptr);
+  tileSize_ = GetBitmapSize(tile);
+  if (hwnd_) InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+bool CMediaListCtrl::EraseBackground(HDC dc) {
+  if (!background_ || !dc || tileSize_.cx <= 0 || tileSize_.cy <= 0) return false;
+  POINT origin{};
+  SendMessageA(hwnd_, LVM_GETORIGIN, 0, reinterpret_cast<LPARAM>(&origin));
+  const int x = static_cast<int>(-origin.x % tileSize_.cx);
+  const int y = static_cast<int>(-origin.y % tileSize_.cy);
+  POINT before{};
+  SetBrushOrgEx(dc, x < 0 ? x + tileSize_.cx : x, y < 0 ? y + tileSize_.cy : y, &before);
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  FillRect(dc, &client, background_.Get());
+  SetBrushOrgEx(dc, before.x, before.y, nullptr);
+  return true;
+}
+
+void CMediaListCtrl::Arrange() {
+  if (!hwnd_) return;
+  CQuietScope quiet(*this);
+  SendMessageA(hwnd_, LVM_ARRANGE, LVA_DEFAULT, 0);
 }
 
 void CMediaListCtrl::BeginQuiet() {
@@ -176,11 +223,13 @@ void CMediaListCtrl::QuietWhileAdding() {
 void CMediaListCtrl::MakeBlankImage() {
   if (!blank_) {
     HDC screen = GetDC(nullptr);
-    blank_.Reset(CreateCompatibleBitmap(screen, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight));
+    const int width = CMediaItem::ThumbWidthAt(dpi_);
+    const int height = CMediaItem::ThumbHeightAt(dpi_);
+    blank_.Reset(CreateCompatibleBitmap(screen, width, height));
     ReleaseDC(nullptr, screen);
     CMemoryDC dc(nullptr);
     CSelectObject select(dc.Get(), blank_.Get());
-    RECT all{0, 0, CMediaItem::ThumbWidth, CMediaItem::ThumbHeight};
+    RECT all{0, 0, width, height};
     FillRect(dc.Get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   }
   ImageList_Replace(images_.Get(), BlankImage, blank_.Get(), nullptr);
@@ -194,7 +243,7 @@ int CMediaListCtrl::ImageFor(int index) {
   bool fresh = false;
   const int slot = slots_.Acquire(item.GetId(), fresh);
   if (!fresh) return slot;
-  const CBitmap thumbnail = ItemBitmap(item);
+  const CBitmap thumbnail = ItemBitmap(item, dpi_);
   if (!thumbnail || !ImageList_Replace(images_.Get(), slot, thumbnail.Get(), nullptr)) {
     FreeSlot(item.GetId());
     return BlankImage;
@@ -232,7 +281,7 @@ void CMediaListCtrl::InsertEntry(int index) {
 
 void CMediaListCtrl::OnItemAdded(int index) {
   const CMediaItem& item = *list_.GetItems()[static_cast<size_t>(index)];
-  if (item.IsThumbnailReady() && !ItemBitmap(item)) {
+  if (item.IsThumbnailReady() && !ItemBitmap(item, dpi_)) {
     // The entry shows the blank image; the item is still uploaded.
     list_.Report("Adding '" + item.GetSourcePath() + "' failed.");
   }

@@ -41,7 +41,19 @@ class CMediaListCtrl : public IReflectedControl, public IUploadListView {
   HWND GetSafeHwnd() const { return hwnd_; }
   CUploadList& GetList() { return list_; }
 
-  void InitList();
+  // Sets up the control for the DPI it is shown at (its window's when 0).
+  void InitList(int dpi = 0);
+  // The window has moved to a monitor of another DPI: thumbnails, their
+  // spacing and the captions' font for that one. The list has the pictures'
+  // thumbnails made again; meanwhile they are shown scaled.
+  void SetDpi(int dpi);
+  int GetDpi() const { return dpi_; }
+  // Lays the entries out again for the control's size.
+  void Arrange();
+  // The picture tiled behind the entries, however large the control grows
+  // (Wine's list view draws its background image only once). Tiles are
+  // anchored to the entries, so they scroll with them.
+  void SetBackgroundTile(HBITMAP tile);
   bool RemoveSelected();
   void SelectAll();
   void RotateSelected();
@@ -74,6 +86,8 @@ class CMediaListCtrl : public IReflectedControl, public IUploadListView {
   static LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
                                      DWORD_PTR self);
   void OnDropFiles(HDROP drop);
+  // Fills the control with the background tile; false without one.
+  bool EraseBackground(HDC dc);
   // Many entries change at once: the list view neither repaints nor
   // recomputes its layout and scroll bars for each change, only once when
   // the last scope ends (under Wine each of those is a round trip to the
@@ -105,6 +119,9 @@ class CMediaListCtrl : public IReflectedControl, public IUploadListView {
   CSlotCache slots_{1, ImageSlots};
   std::vector<uint64_t> slotOwners_;  // item id per image, 0: none
   CBitmap blank_;
+  CBrush background_;
+  SIZE tileSize_{};
+  int dpi_ = 96;
   int quiet_ = 0;  // scopes open
   bool adding_ = false;
 };

@@ -1,15 +1,6 @@
 #include "windows/upload_list/skin_button.h"
 
-#include "framework/app.h"
-
-namespace {
-
-HBITMAP LoadNamedBitmap(const std::string& name) {
-  return static_cast<HBITMAP>(
-      LoadImageA(AfxGetInstanceHandle(), name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-}
-
-}  // namespace
+#include "windows/common/artwork.h"
 
 bool CSkinButton::Bind(CDialog& dialog, int id) {
   hwnd_ = dialog.GetDlgItem(id);
@@ -17,18 +8,30 @@ bool CSkinButton::Bind(CDialog& dialog, int id) {
   char caption[64] = {};
   GetWindowTextA(hwnd_, caption, sizeof caption);
   dialog.RegisterReflected(id, this);
-  if (!LoadBitmaps(caption)) return false;
-  const SIZE size = GetBitmapSize(up_.Get());
-  SetWindowPos(hwnd_, nullptr, 0, 0, size.cx, size.cy,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+  if (!LoadBitmaps(caption, GetWindowDpi(dialog.GetSafeHwnd()))) return false;
+  FitToBitmap();
   return true;
 }
 
-bool CSkinButton::LoadBitmaps(const std::string& stem) {
-  up_.Reset(LoadNamedBitmap(stem + "U"));
-  down_.Reset(LoadNamedBitmap(stem + "D"));
-  focus_.Reset(LoadNamedBitmap(stem + "F"));
-  disabled_.Reset(LoadNamedBitmap(stem + "X"));
+bool CSkinButton::SetDpi(int dpi) {
+  if (!hwnd_ || stem_.empty() || !LoadBitmaps(stem_, dpi)) return false;
+  FitToBitmap();
+  InvalidateRect(hwnd_, nullptr, FALSE);
+  return true;
+}
+
+void CSkinButton::FitToBitmap() {
+  const SIZE size = GetBitmapSize(up_.Get());
+  SetWindowPos(hwnd_, nullptr, 0, 0, size.cx, size.cy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+}
+
+bool CSkinButton::LoadBitmaps(const std::string& stem, int dpi) {
+  stem_ = stem;
+  up_ = LoadArtworkBitmap(stem + "U", dpi);
+  down_ = LoadArtworkBitmap(stem + "D", dpi);
+  focus_ = LoadArtworkBitmap(stem + "F", dpi);
+  disabled_ = LoadArtworkBitmap(stem + "X", dpi);
   return static_cast<bool>(up_);
 }
 

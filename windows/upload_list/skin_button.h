@@ -1,6 +1,7 @@
 // An owner-drawn push button that paints one of up to four bitmaps by state:
 // <stem>U normal, <stem>D pressed, <stem>F focused, <stem>X disabled. The stem
-// is the button's caption in the dialog template.
+// is the button's caption in the dialog template. The bitmaps are those of
+// the artwork for the window's DPI.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "framework/dialog.h"
+#include "framework/dpi.h"
 #include "framework/gdi.h"
 
 class CSkinButton : public IReflectedControl {
@@ -16,7 +18,9 @@ class CSkinButton : public IReflectedControl {
   // control's caption and sizes the control to the up bitmap. False when the
   // control does not exist or the up bitmap is missing.
   bool Bind(CDialog& dialog, int id);
-  bool LoadBitmaps(const std::string& stem);
+  bool LoadBitmaps(const std::string& stem, int dpi = DesignDpi);
+  // Takes the bitmaps for another DPI and their size.
+  bool SetDpi(int dpi);
 
   HWND GetSafeHwnd() const { return hwnd_; }
   // Which bitmap a draw request with these state flags paints (null if none).
@@ -25,7 +29,11 @@ class CSkinButton : public IReflectedControl {
   bool OnDrawItem(DRAWITEMSTRUCT* item) override;
 
  private:
+  // Sizes the control to the up bitmap.
+  void FitToBitmap();
+
   HWND hwnd_ = nullptr;
+  std::string stem_;
   CBitmap up_;
   CBitmap down_;
   CBitmap focus_;

@@ -457,6 +457,11 @@ std::string SaveScreenshot(HWND window, const std::string& name) {
   StartGdiplus();
   RECT r{};
   if (!GetWindowRect(window, &r)) return {};
+  // A maximised window's frame lies beyond the screen's edges.
+  const RECT shown{GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                   GetSystemMetrics(SM_XVIRTUALSCREEN) + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                   GetSystemMetrics(SM_YVIRTUALSCREEN) + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+  if (!IntersectRect(&r, &r, &shown)) return {};
   SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   Sleep(300);
@@ -952,6 +957,136 @@ void TypeCtrlKey(WORD key) {
 }  // namespace e2e
 
 namespace e2e {
+
+bool CaptureScreen(const RECT& area, ScreenPixels* pixels) {
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
+  if (width <= 0 || height <= 0) return false;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = false;
+  if (bitmap && bits) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    ok = BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY) != FALSE;
+    GdiFlush();
+    SelectObject(memory, old);
+    if (ok) {
+      pixels->width = width;
+      pixels->height = height;
+      const unsigned* p = static_cast<const unsigned*>(bits);
+      pixels->rgb.assign(p, p + static_cast<size_t>(width) * height);
+      for (unsigned& v : pixels->rgb) v &= 0xFFFFFF;
+    }
+  }
+  if (bitmap) DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+RECT ClientOnScreen(HWND window) {
+  RECT r{};
+  GetClientRect(window, &r);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+RECT RectInParent(HWND child) {
+  RECT r{};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+std::vector<HWND> ChildWindows(HWND parent) {
+  std::vector<HWND> children;
+  for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    children.push_back(child);
+  }
+  return children;
+}
+
+DWORD ReadProfileInt(const char* name) {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value,
+                   &size) != ERROR_SUCCESS) {
+    return 0;
+  }
+  return value;
+}
+
+namespace {
+const char kDesktopKey[] = "Control Panel\\Desktop";
+}  // namespace
+
+DWORD GetLogPixels() {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  if (RegGetValueA(HKEY_CURRENT_USER, kDesktopKey, "LogPixels", RRF_RT_REG_DWORD, nullptr, &value,
+                   &size) != ERROR_SUCCESS) {
+    return 0;
+  }
+  return value;
+}
+
+void SetLogPixels(DWORD dpi) {
+  RegSetKeyValueA(HKEY_CURRENT_USER, kDesktopKey, "LogPixels", REG_DWORD, &dpi, sizeof dpi);
+}
+
+bool SendDpiChanged(HWND window, int dpi, const RECT& suggested, DWORD timeoutMs) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  HANDLE process =
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return false;
+  bool ok = false;
+  // Addresses free in both processes: tried in turn from one the system
+  // gives this process.
+  void* local = nullptr;
+  void* remote = nullptr;
+  void* start = VirtualAlloc(nullptr, 1 << 16, MEM_RESERVE, PAGE_NOACCESS);
+  if (start) VirtualFree(start, 0, MEM_RELEASE);
+  for (int i = 0; start && i < 256 && !remote; ++i) {
+    void* at = static_cast<char*>(start) + static_cast<size_t>(i) * (1 << 20);
+    local = VirtualAlloc(at, sizeof(RECT), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (local != at) {
+      if (local) VirtualFree(local, 0, MEM_RELEASE);
+      local = nullptr;
+      continue;
+    }
+    remote = VirtualAllocEx(process, at, sizeof(RECT), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (remote != at) {
+      if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+      remote = nullptr;
+      VirtualFree(local, 0, MEM_RELEASE);
+      local = nullptr;
+    }
+  }
+  if (remote && remote == local) {
+    *static_cast<RECT*>(local) = suggested;
+    SIZE_T done = 0;
+    DWORD_PTR result = 0;
+    ok = WriteProcessMemory(process, remote, &suggested, sizeof suggested, &done) &&
+         done == sizeof suggested &&
+         SendMessageTimeoutA(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                             reinterpret_cast<LPARAM>(remote), SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                             timeoutMs, &result) != 0;
+  }
+  if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  if (local) VirtualFree(local, 0, MEM_RELEASE);
+  CloseHandle(process);
+  return ok;
+}
 
 std::wstring WideOf(const std::string& utf8) {
   if (utf8.empty()) return std::wstring();

@@ -202,6 +202,35 @@ void TypeCtrlKey(WORD key);
 
 namespace e2e {
 
+// Pixels of a part of the screen as it shows now, 0x00RRGGBB each.
+struct ScreenPixels {
+  int width = 0;
+  int height = 0;
+  std::vector<unsigned> rgb;
+  unsigned At(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
+};
+bool CaptureScreen(const RECT& area, ScreenPixels* pixels);
+// A window's client area in screen coordinates.
+RECT ClientOnScreen(HWND window);
+// A child window's rectangle in its parent's client coordinates.
+RECT RectInParent(HWND child);
+// The direct children of a window.
+std::vector<HWND> ChildWindows(HWND parent);
+// A number among the program's settings; 0 when it is missing.
+DWORD ReadProfileInt(const char* name);
+
+// The DPI setting (LogPixels) of programs started from now on: Wine reads it
+// once, when a process starts. 0 when none is stored.
+DWORD GetLogPixels();
+void SetLogPixels(DWORD dpi);
+
+// WM_DPICHANGED as the system sends it when a window moves to a monitor of
+// another DPI, with the rectangle it suggests. The rectangle is placed at the
+// same address in both processes, so it arrives whether or not the system
+// carries the message's pointer across. False when it could not be placed or
+// the window did not answer in time.
+bool SendDpiChanged(HWND window, int dpi, const RECT& suggested, DWORD timeoutMs);
+
 // Names the code page cannot spell: UTF-8 in the tests, UTF-16 at the call.
 std::wstring WideOf(const std::string& utf8);
 std::string Utf8Of(const std::wstring& wide);

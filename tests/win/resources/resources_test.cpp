@@ -208,6 +208,9 @@ TEST(ResourcesTest, ManifestAsksForCommonControlsSix) {
   std::string manifest(text, SizeofResource(Module(), res));
   EXPECT_NE(std::string::npos, manifest.find("Microsoft.Windows.Common-Controls"));
   EXPECT_NE(std::string::npos, manifest.find("version=\"6.0.0.0\""));
+  // Per-monitor DPI (v2), system DPI where that is not known.
+  EXPECT_NE(std::string::npos, manifest.find(">PerMonitorV2, System</dpiAwareness>"));
+  EXPECT_NE(std::string::npos, manifest.find(">true</dpiAware>"));
 }
 
 // ---- dialog templates ----------------------------------------------------
@@ -266,7 +269,7 @@ std::vector<Dialog> Dialogs() {
        246,
        315,
        L"",
-       kFrame | WS_SYSMENU | WS_MINIMIZEBOX,
+       kFrame | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME,
        0,
        WS_EX_APPWINDOW,
        {{IDC_MAIN_ADD, OwnerDraw, 0, 68, 79, 23, L"ADDBUTTON"},
