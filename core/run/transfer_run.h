@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/ports/window_queue.h"
+#include "core/run/shrink_ahead.h"
 #include "core/run/upload_run.h"
 #include "core/service/service_client.h"
 
@@ -34,6 +35,12 @@ class CTransferRun : public IServiceListener {
   // How long a cancelled request may take to end before the run stops
   // waiting for it.
   static constexpr unsigned AbortGraceMs = 300;
+  // How long the end of a run waits for copies still being made ahead (one
+  // picture's decode), so that none is left behind by a program that ends.
+  static constexpr int ShrinkStopMs = 5000;
+  // How long a file waits for its copy being made ahead before it goes up
+  // unshrunk (a copy that never comes).
+  static constexpr int ShrinkWaitMs = 120000;
 
   // prompts are the window's; PostOk and PostCancel end its loop.
   CTransferRun(IRunPrompts& prompts, IProfile& profile);
@@ -113,6 +120,8 @@ class CTransferRun : public IServiceListener {
   std::unique_ptr<CPromptsTap> promptsTap_;
   std::unique_ptr<CUploadRun> run_;
   std::unique_ptr<CServiceClient> client_;
+  // Copies of the next pictures, made while the current file is sent.
+  std::unique_ptr<quib::CShrinkAhead> shrinks_;
   std::unique_ptr<quib::IWindowQueue> queue_;
   bool finished_ = false;
   uint64_t abortedAt_ = 0;  // clock of the first cancel of a request in flight, or 0
