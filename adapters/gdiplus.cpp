@@ -32,7 +32,7 @@ bool GetEncoderClsid(const wchar_t* mimeType, CLSID* clsid) {
 
 std::unique_ptr<Gdiplus::Bitmap> LoadGdiplusBitmap(const std::string& path) {
   if (!EnsureGdiplus()) return nullptr;
-  const std::wstring wide = WidePath(path);
+  const std::wstring wide = quib::LongWidePath(path);
   std::unique_ptr<Gdiplus::Bitmap> bitmap(new Gdiplus::Bitmap(wide.c_str()));
   if (bitmap->GetLastStatus() != Gdiplus::Ok || bitmap->GetWidth() == 0 ||
       bitmap->GetHeight() == 0) {
@@ -60,7 +60,7 @@ bool SaveJpeg(Gdiplus::Image& image, const std::string& path, long quality) {
   CLSID jpeg;
   if (!GetEncoderClsid(L"image/jpeg", &jpeg)) return false;
   const Gdiplus::EncoderParameters params = JpegQuality(quality);
-  const std::wstring wide = WidePath(path);
+  const std::wstring wide = quib::LongWidePath(path);
   return image.Save(wide.c_str(), &jpeg, &params) == Gdiplus::Ok;
 }
 

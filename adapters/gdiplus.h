@@ -17,7 +17,7 @@ using std::min;
 #include <memory>
 #include <string>
 
-#include "adapters/long_path.h"  // WidePath for GDI+ file names
+#include "adapters/long_path.h"  // LongWidePath for GDI+ file names
 
 // Starts GDI+ on first use (version 1, its background thread and external
 // codecs allowed); it stays started until the process ends, because items

@@ -2,14 +2,45 @@
 
 #include <windows.h>
 
-std::wstring WidePath(const std::string& path) {
-  if (path.empty()) return std::wstring();
-  const int n =
-      MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+// Both conversions size their output first, so any length converts whole.
+std::wstring CodePageToWide(const std::string& text, unsigned codePage) {
+  if (text.empty()) return std::wstring();
+  const int size = static_cast<int>(text.size());
+  const int n = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
   if (n <= 0) return std::wstring();
   std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), &wide[0], n);
+  MultiByteToWideChar(codePage, 0, text.data(), size, &wide[0], n);
   return wide;
+}
+
+std::string WideToCodePage(const wchar_t* text, size_t length, unsigned codePage,
+                           unsigned long flags) {
+  if (!text || length == 0) return std::string();
+  const int size = static_cast<int>(length);
+  // UTF-8 takes no default character.
+  const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
+  const int n =
+      WideCharToMultiByte(codePage, flags, text, size, nullptr, 0, fallback, nullptr);
+  if (n <= 0) return std::string();
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(codePage, flags, text, size, &out[0], n, fallback, nullptr);
+  return out;
+}
+
+std::wstring Utf8ToWide(const std::string& text) {
+  return CodePageToWide(text, CP_UTF8);
+}
+
+std::string WideToUtf8(const wchar_t* text, size_t length) {
+  return WideToCodePage(text, length, CP_UTF8);
+}
+
+std::string WideToUtf8(const std::wstring& text) {
+  return WideToUtf8(text.data(), text.size());
+}
+
+std::wstring WidePath(const std::string& path) {
+  return Utf8ToWide(path);
 }
 
 namespace quib {

@@ -44,11 +44,12 @@ bool Step(Status status) {
 // Writes a new file in full; on any failure (disk full, say) nothing of it
 // is left behind.
 bool WriteNewFile(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  const std::wstring wide = quib::LongWidePath(path);
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (!Step(file != INVALID_HANDLE_VALUE)) {
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    DeleteFileA(path.c_str());
+    DeleteFileW(wide.c_str());
     return false;
   }
   bool ok = true;
@@ -59,7 +60,7 @@ bool WriteNewFile(const std::string& path, const std::string& bytes) {
     done += n;
   }
   ok = Step(CloseHandle(file) != FALSE) && ok;
-  if (!ok) DeleteFileA(path.c_str());
+  if (!ok) DeleteFileW(wide.c_str());
   return ok;
 }
 
@@ -182,12 +183,12 @@ std::string WriteTempJpeg(Image& picture, const std::string& madeFrom) {
 namespace quib {
 
 bool MakeTempFileName(std::string& path) {
-  char folder[MAX_PATH + 1] = {};
-  const DWORD n = GetTempPathA(MAX_PATH, folder);
+  wchar_t folder[MAX_PATH + 1] = {};
+  const DWORD n = GetTempPathW(MAX_PATH, folder);
   if (n == 0 || n > MAX_PATH) return false;
-  char name[MAX_PATH + 1] = {};
-  if (!GetTempFileNameA(folder, "NEW", 0, name)) return false;
-  path = name;
+  wchar_t name[MAX_PATH + 1] = {};
+  if (!GetTempFileNameW(folder, L"NEW", 0, name)) return false;
+  path = WideToUtf8(name);
   return true;
 }
 

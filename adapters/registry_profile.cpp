@@ -4,6 +4,11 @@
 
 #include <wincrypt.h>
 
+#include <algorithm>
+
+#include "adapters/long_path.h"
+#include "core/text/text_convert.h"
+
 namespace quib {
 namespace {
 
@@ -33,21 +38,24 @@ DATA_BLOB BlobOf(const std::string& bytes) {
   return blob;
 }
 
+// Key paths, value names and texts are UTF-8 here and UTF-16 in the
+// registry, so any character the user types is kept.
 bool OpenForRead(const std::string& path, CRegKey& key) {
-  return !path.empty() &&
-         RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key.key) == ERROR_SUCCESS;
+  return !path.empty() && RegOpenKeyExW(HKEY_CURRENT_USER, Utf8ToWide(path).c_str(), 0, KEY_READ,
+                                        &key.key) == ERROR_SUCCESS;
 }
 
 bool OpenForWrite(const std::string& path, CRegKey& key) {
-  return !path.empty() && RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                          nullptr, &key.key, nullptr) == ERROR_SUCCESS;
+  return !path.empty() &&
+         RegCreateKeyExW(HKEY_CURRENT_USER, Utf8ToWide(path).c_str(), 0, nullptr, 0, KEY_WRITE,
+                         nullptr, &key.key, nullptr) == ERROR_SUCCESS;
 }
 
 bool SetValue(const std::string& path, const char* name, DWORD type, const void* data,
               size_t size) {
   CRegKey key;
   return OpenForWrite(path, key) &&
-         RegSetValueExA(key.key, name, 0, type, static_cast<const BYTE*>(data),
+         RegSetValueExW(key.key, Utf8ToWide(name).c_str(), 0, type, static_cast<const BYTE*>(data),
                         static_cast<DWORD>(size)) == ERROR_SUCCESS;
 }
 
@@ -73,8 +81,8 @@ bool CRegistryProfile::ReadNumber(const char* section, const char* name,
   DWORD number = 0;
   DWORD size = sizeof number;
   // Missing, or not a 32-bit number: the caller's default holds.
-  if (RegQueryValueExA(key.key, name, nullptr, &type, reinterpret_cast<BYTE*>(&number), &size) !=
-          ERROR_SUCCESS ||
+  if (RegQueryValueExW(key.key, Utf8ToWide(name).c_str(), nullptr, &type,
+                       reinterpret_cast<BYTE*>(&number), &size) != ERROR_SUCCESS ||
       type != REG_DWORD || size != sizeof number) {
     return false;
   }
@@ -85,22 +93,24 @@ bool CRegistryProfile::ReadNumber(const char* section, const char* name,
 bool CRegistryProfile::ReadText(const char* section, const char* name, std::string& value) const {
   CRegKey key;
   if (!OpenForRead(SectionKey(section), key)) return false;
+  const std::wstring wideName = Utf8ToWide(name);
   DWORD type = 0;
   DWORD size = 0;
-  if (RegQueryValueExA(key.key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExW(key.key, wideName.c_str(), nullptr, &type, nullptr, &size) !=
+          ERROR_SUCCESS ||
       (type != REG_SZ && type != REG_EXPAND_SZ)) {
     return false;
   }
-  std::string text(size + 1, '\0');
-  DWORD got = size;
-  if (RegQueryValueExA(key.key, name, nullptr, &type, reinterpret_cast<BYTE*>(&text[0]), &got) !=
-      ERROR_SUCCESS) {
+  std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+  DWORD got = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+  if (RegQueryValueExW(key.key, wideName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&text[0]),
+                       &got) != ERROR_SUCCESS) {
     return false;
   }
-  text.resize(got < text.size() ? got : text.size());
-  const size_t nul = text.find('\0');
-  if (nul != std::string::npos) text.resize(nul);
-  value.swap(text);
+  text.resize(std::min<size_t>(got / sizeof(wchar_t), text.size()));
+  const size_t nul = text.find(L'\0');
+  if (nul != std::wstring::npos) text.resize(nul);
+  value = WideToUtf8(text);
   return true;
 }
 
@@ -109,13 +119,15 @@ bool CRegistryProfile::ReadBinary(const char* section, const char* name, std::st
   if (!OpenForRead(SectionKey(section), key)) return false;
   DWORD type = 0;
   DWORD size = 0;
-  if (RegQueryValueExA(key.key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+  const std::wstring wideName = Utf8ToWide(name);
+  if (RegQueryValueExW(key.key, wideName.c_str(), nullptr, &type, nullptr, &size) !=
+          ERROR_SUCCESS ||
       type != REG_BINARY) {
     return false;
   }
   std::string value(size, '\0');
   DWORD got = size;
-  if (size > 0 && (RegQueryValueExA(key.key, name, nullptr, &type,
+  if (size > 0 && (RegQueryValueExW(key.key, wideName.c_str(), nullptr, &type,
                                     reinterpret_cast<BYTE*>(&value[0]), &got) != ERROR_SUCCESS ||
                    type != REG_BINARY)) {
     return false;
@@ -133,8 +145,9 @@ bool CRegistryProfile::WriteNumber(const char* section, const char* name,
 
 bool CRegistryProfile::WriteText(const char* section, const char* name,
                                  const std::string& value) const {
-  const std::string text = value.substr(0, value.find('\0'));
-  return SetValue(SectionKey(section), name, REG_SZ, text.c_str(), text.size() + 1);
+  const std::wstring text = Utf8ToWide(value.substr(0, value.find('\0')));
+  return SetValue(SectionKey(section), name, REG_SZ, text.c_str(),
+                  (text.size() + 1) * sizeof(wchar_t));
 }
 
 bool CRegistryProfile::WriteBinary(const char* section, const char* name,
@@ -173,21 +186,26 @@ bool CRegistryProfile::GetProtectedString(const char* section, const char* name,
                           &out.blob)) {
     return false;
   }
-  value.assign(reinterpret_cast<const char*>(out.blob.pbData), out.blob.cbData);
+  std::string clear(reinterpret_cast<const char*>(out.blob.pbData), out.blob.cbData);
+  // Stored in UTF-8 now; an earlier version stored the ANSI text, which is
+  // almost never valid UTF-8 once it holds a character beyond ASCII.
+  value = IsValidUtf8(clear) ? clear : AnsiToUtf8(clear);
+  SecureZeroMemory(&clear[0], clear.size());
   return true;
 }
 
 bool CRegistryProfile::WriteProtectedString(const char* section, const char* name,
                                             const std::string& value) {
   if (root_.empty()) return false;
-  DATA_BLOB in = BlobOf(value);
+  std::string clear = value;
+  DATA_BLOB in = BlobOf(clear);
   CProtectedBlob out;
   // Never falls back to clear text: a value that cannot be protected is not
   // stored.
-  if (!CryptProtectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
-                        &out.blob)) {
-    return false;
-  }
+  const BOOL protectedOk = CryptProtectData(&in, nullptr, nullptr, nullptr, nullptr,
+                                            CRYPTPROTECT_UI_FORBIDDEN, &out.blob);
+  SecureZeroMemory(&clear[0], clear.size());
+  if (!protectedOk) return false;
   return WriteBinary(section, name,
                      std::string(reinterpret_cast<const char*>(out.blob.pbData), out.blob.cbData));
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "adapters/long_path.h"
 #include "adapters/registry_profile.h"
 
 namespace {
@@ -9,9 +10,9 @@ namespace {
 CWinApp* g_app = nullptr;
 
 std::string ModuleBaseName(HINSTANCE instance) {
-  char path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameA(instance, path, MAX_PATH);
-  std::string name(path, n < MAX_PATH ? n : 0);
+  wchar_t path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameW(instance, path, MAX_PATH);
+  std::string name = WideToUtf8(path, n < MAX_PATH ? n : 0);
   const size_t slash = name.find_last_of("\\/");
   if (slash != std::string::npos) name.erase(0, slash + 1);
   const size_t dot = name.rfind('.');

@@ -34,7 +34,8 @@ class CWinApp {
   BOOL WriteProfileBinary(const char* section, const char* entry, const std::string& bytes) const;
 
   HINSTANCE m_hInstance = nullptr;
-  // The argument string after the program name, as the program received it.
+  // The argument string after the program name, as the program received
+  // it, in UTF-8.
   const char* m_lpCmdLine = "";
   // The program file's base name without extension ("quibuploader").
   std::string m_pszAppName;

@@ -6,16 +6,19 @@
 
 #include <string>
 
+#include "adapters/long_path.h"
+
 class CComboBox {
  public:
   void Attach(HWND hwnd) { hwnd_ = hwnd; }
   HWND GetSafeHwnd() const { return hwnd_; }
 
   void ResetContent() const { Send(CB_RESETCONTENT, 0, 0); }
-  // Appends (or inserts sorted, for a sorted box) a string; the new index, or
-  // CB_ERR / CB_ERRSPACE on failure.
+  // Appends (or inserts sorted, for a sorted box) a string in UTF-8; the new
+  // index, or CB_ERR / CB_ERRSPACE on failure.
   int AddString(const char* text) const {
-    return static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
+    const std::wstring wide = Utf8ToWide(text ? text : "");
+    return static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str())));
   }
   int GetCount() const { return static_cast<int>(Send(CB_GETCOUNT, 0, 0)); }
   // The selected index, CB_ERR when nothing is selected.
@@ -28,15 +31,14 @@ class CComboBox {
   std::string GetLBText(int index) const {
     const LRESULT length = Send(CB_GETLBTEXTLEN, index, 0);
     if (length == CB_ERR || length < 0) return {};
-    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     const LRESULT got = Send(CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
+    return WideToUtf8(text.data(), got > 0 ? static_cast<size_t>(got) : 0);
   }
 
  private:
   LRESULT Send(UINT msg, WPARAM wp, LPARAM lp) const {
-    return hwnd_ ? SendMessageA(hwnd_, msg, wp, lp) : CB_ERR;
+    return hwnd_ ? SendMessageW(hwnd_, msg, wp, lp) : CB_ERR;
   }
 
   HWND hwnd_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "adapters/long_path.h"
 #include "framework/app.h"
 
 namespace {
@@ -32,7 +33,9 @@ INT_PTR CDialog::DoModal() {
   if (t_modalDepth++ == 0) {
     t_filterHook = SetWindowsHookExA(WH_MSGFILTER, MessageFilter, nullptr, GetCurrentThreadId());
   }
-  const INT_PTR result = DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(templateId_),
+  // A Unicode dialog, so its controls keep every character, whatever the
+  // code page.
+  const INT_PTR result = DialogBoxParamW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(templateId_),
                                          parent_, DialogProc, reinterpret_cast<LPARAM>(this));
   if (--t_modalDepth == 0 && t_filterHook) {
     UnhookWindowsHookEx(t_filterHook);
@@ -47,21 +50,15 @@ void CDialog::EndDialog(INT_PTR result) {
 }
 
 void CDialog::SetDlgItemText(int id, const char* text) const {
-  ::SetDlgItemTextA(hwnd_, id, text);
+  ::SetDlgItemTextW(hwnd_, id, Utf8ToWide(text ? text : "").c_str());
 }
 
 std::string CDialog::GetDlgItemText(int id) const {
-  HWND item = GetDlgItem(id);
-  if (!item) return {};
-  const int length = GetWindowTextLengthA(item);
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  const int got = GetWindowTextA(item, &text[0], length + 1);
-  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  return text;
+  return GetWindowTextUtf8(GetDlgItem(id));
 }
 
 void CDialog::SetWindowText(const char* text) const {
-  ::SetWindowTextA(hwnd_, text);
+  ::SetWindowTextW(hwnd_, Utf8ToWide(text ? text : "").c_str());
 }
 
 bool CDialog::IsDlgButtonChecked(int id) const {
@@ -137,10 +134,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
   if (msg == WM_INITDIALOG) {
     self = reinterpret_cast<CDialog*>(lp);
     self->hwnd_ = hwnd;
-    SetWindowLongPtrA(hwnd, DWLP_USER, lp);
+    SetWindowLongPtrW(hwnd, DWLP_USER, lp);
     SetPropA(hwnd, kDialogProp, self);
   } else {
-    self = reinterpret_cast<CDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    self = reinterpret_cast<CDialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
   }
   if (!self) return FALSE;
   INT_PTR handled = FALSE;
@@ -154,7 +151,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
   }
   if (msg == WM_NCDESTROY) {
     RemovePropA(hwnd, kDialogProp);
-    SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+    SetWindowLongPtrW(hwnd, DWLP_USER, 0);
     self->hwnd_ = nullptr;
   }
   return handled;
@@ -173,7 +170,7 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       case WM_INITDIALOG:
         return static_cast<INT_PTR>(result);
       default:
-        SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, result);
+        SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result);
         return TRUE;
     }
   }
@@ -198,7 +195,7 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       bool handled = it != reflected_.end() && it->second->OnReflectedNotify(header, &result);
       if (!handled) handled = OnNotify(header, &result);
       if (!handled) return FALSE;
-      SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, result);
+      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result);
       return TRUE;
     }
     default:
@@ -208,7 +205,21 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 
 int AppMessageBox(HWND owner, const char* text, UINT type) {
   CWinApp* app = AfxGetApp();
-  const char* caption = app && !app->m_pszAppName.empty() ? app->m_pszAppName.c_str() : nullptr;
+  const std::wstring caption =
+      app && !app->m_pszAppName.empty() ? Utf8ToWide(app->m_pszAppName) : std::wstring();
   if (!owner) owner = GetActiveWindow();
-  return MessageBoxA(owner, text, caption, type);
+  return MessageBoxW(owner, Utf8ToWide(text ? text : "").c_str(),
+                     caption.empty() ? nullptr : caption.c_str(), type);
+}
+
+std::string GetWindowTextUtf8(HWND window) {
+  if (!window) return {};
+  const int length = GetWindowTextLengthW(window);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const int got = GetWindowTextW(window, &text[0], length + 1);
+  return WideToUtf8(text.data(), got > 0 ? static_cast<size_t>(got) : 0);
+}
+
+void SetWindowTextUtf8(HWND window, const std::string& text) {
+  if (window) SetWindowTextW(window, Utf8ToWide(text).c_str());
 }

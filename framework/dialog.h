@@ -36,6 +36,7 @@ class CDialog {
   UINT GetTemplateId() const { return templateId_; }
 
   HWND GetDlgItem(int id) const { return ::GetDlgItem(hwnd_, id); }
+  // Texts in UTF-8, as every text of the program.
   void SetDlgItemText(int id, const char* text) const;
   std::string GetDlgItemText(int id) const;
   void SetWindowText(const char* text) const;
@@ -79,5 +80,10 @@ class CDialog {
   std::map<int, IReflectedControl*> reflected_;
 };
 
-// An ordinary message box with the program's name as caption.
+// An ordinary message box with the program's name as caption; the text in
+// UTF-8, as every text of the program.
 int AppMessageBox(HWND owner, const char* text, UINT type);
+
+// A window's text in UTF-8, and the other way.
+std::string GetWindowTextUtf8(HWND window);
+void SetWindowTextUtf8(HWND window, const std::string& text);

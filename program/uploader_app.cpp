@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/text/command_line.h"
+#include "core/text/text_convert.h"
 #include "core/ports/platform.h"
 #include "windows/main/uploader_dlg.h"
 #include "framework/dialog.h"
@@ -25,7 +26,7 @@ constexpr DWORD kFindWindowPauseMs = 50;
 constexpr DWORD kStopTimeoutMs = 10000;
 
 HWND FindRunningWindow() {
-  return FindWindowA(nullptr, QUIB_WINDOW_TITLE);
+  return FindWindowW(nullptr, QUIB_WINDOW_TITLE_WIDE);
 }
 
 }  // namespace
@@ -66,10 +67,14 @@ void CUploaderApp::ForwardToRunningInstance(HANDLE mutex) {
   bool handed = args.empty();
   if (window) {
     if (!args.empty()) {
+      // The form every running version understands when it can carry the
+      // names; UTF-8 when one of them does not fit the code page.
+      const bool ansi = FitsAnsiCodePage(args);
+      const std::string payload = ansi ? Utf8ToAnsi(args) : args;
       COPYDATASTRUCT data{};
-      data.dwData = COPYDATA_ADD_FILE;
-      data.cbData = static_cast<DWORD>(args.size());
-      data.lpData = const_cast<char*>(args.data());
+      data.dwData = ansi ? COPYDATA_ADD_FILE : COPYDATA_ADD_FILE_UTF8;
+      data.cbData = static_cast<DWORD>(payload.size());
+      data.lpData = const_cast<char*>(payload.data());
       // The running window answers TRUE once it has taken the names.
       DWORD_PTR answer = 0;
       handed =

@@ -94,7 +94,9 @@ uint64_t CMultipartBody::ComputeContentLength() {
     FilePart part;
     part.path = value;
     const std::string type = mediaType_ ? mediaType_(value) : std::string("unknown/*");
-    part.header = FormatFilePartHeader(name, FileNameOfPath(value, isLeadByte_), type);
+    // The file name in the part header is ANSI, as the service has always
+    // read it; a character the code page lacks becomes "?".
+    part.header = FormatFilePartHeader(name, Utf8ToAnsi(FileNameOfPath(value, isLeadByte_)), type);
     if (!files_.QuerySize(value, part.size)) part.size = 0;
     total += part.header.size() + part.size + 2;
     fileParts_.push_back(std::move(part));

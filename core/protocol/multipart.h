@@ -36,8 +36,10 @@ std::string ContentTypeHeaderLine();
 std::string ContentLengthHeaderLine(uint32_t length);
 std::string UserAgentHeaderLine();
 
-// The part of a path after its last backslash (DBCS-aware), or the whole path.
-std::string FileNameOfPath(const std::string& path, LeadByteTest isLeadByte = IsAnsiLeadByte);
+// The part of a path after its last backslash, or the whole path. Paths are
+// UTF-8, where no byte of a character is a backslash; given a lead-byte test
+// it steps over double-byte characters of an ANSI path.
+std::string FileNameOfPath(const std::string& path, LeadByteTest isLeadByte = nullptr);
 std::string FormatTextPart(const std::string& name, const std::string& value);
 std::string FormatFilePartHeader(const std::string& name, const std::string& fileName,
                                  const std::string& mediaType);
@@ -82,7 +84,7 @@ class CMultipartBody {
 
   // The fields are read by ComputeContentLength; they may be emptied after it.
   CMultipartBody(const CFormFields& fields, IFilePort& files, MediaTypeLookup mediaType,
-                 LeadByteTest isLeadByte = IsAnsiLeadByte);
+                 LeadByteTest isLeadByte = nullptr);
 
   // Formats every part (text parts whole, file part headers with file name and
   // media type) and sums the 64-bit body length; a file whose size cannot be

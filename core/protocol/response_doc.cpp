@@ -69,7 +69,7 @@ std::vector<std::pair<std::string, std::string>> ReadDirListAlbums(const std::st
   }
   const std::vector<ResponseLine> lines = SplitResponseLines(text, pos, isLeadByte);
   for (size_t i = 0; i < lines.size(); i += 2) {
-    const std::string name = i + 1 < lines.size() ? Utf8ToAnsi(lines[i + 1].value) : std::string();
+    const std::string name = i + 1 < lines.size() ? lines[i + 1].value : std::string();
     albums.emplace_back(lines[i].value, name);
   }
   return albums;

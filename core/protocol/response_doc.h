@@ -23,31 +23,33 @@ struct ResponseLine {
 char ResponseStatus(const std::string& text);
 
 // Cuts text[start..] into lines: runs of bytes that are neither CR nor LF,
-// separated by any run of CR and LF; empty lines never occur. Steps over
-// double-byte characters, so a trail byte is never taken for '='; CR and LF
-// always end a line. Each line is split at its first '='.
+// separated by any run of CR and LF; empty lines never occur. Answers are
+// UTF-8, where no byte of a character is '='; given a lead-byte test it
+// steps over double-byte characters of ANSI text, so a trail byte is never
+// taken for '='. CR and LF always end a line. Each line is split at its first
+// '='.
 std::vector<ResponseLine> SplitResponseLines(const std::string& text, size_t start,
-                                             LeadByteTest isLeadByte = IsAnsiLeadByte);
+                                             LeadByteTest isLeadByte = nullptr);
 // The lines after the status character.
 std::vector<ResponseLine> ParseResponseLines(const std::string& text,
-                                             LeadByteTest isLeadByte = IsAnsiLeadByte);
+                                             LeadByteTest isLeadByte = nullptr);
 
 // LogIn answer with status '0': stores every line into doc, bytes unchanged;
 // a repeated name takes the later value, names of earlier logins stay.
 void ReadLogInResponse(const std::string& text, CResponseDoc& doc,
-                       LeadByteTest isLeadByte = IsAnsiLeadByte);
+                       LeadByteTest isLeadByte = nullptr);
 
 // DirList answer with status '0': (id, name) pairs in answer order, the names
-// converted with Utf8ToAnsi. Entries start after the third CR LF of the text;
+// in UTF-8 as sent. Entries start after the third CR LF of the text;
 // a text with fewer than three CR LF holds no entries. A last line without
 // partner gives an album with an empty name.
 std::vector<std::pair<std::string, std::string>> ReadDirListAlbums(
-    const std::string& text, LeadByteTest isLeadByte = IsAnsiLeadByte);
+    const std::string& text, LeadByteTest isLeadByte = nullptr);
 
 // CreateDir answer with status '0': the value of the first line read like
 // atoi (leading blanks, sign, digits; 0 without digits; clamped to int).
 // False when no line follows the status character.
-bool ReadCreateDirId(const std::string& text, int& id, LeadByteTest isLeadByte = IsAnsiLeadByte);
+bool ReadCreateDirId(const std::string& text, int& id, LeadByteTest isLeadByte = nullptr);
 
 // Decimal reading as atoi does it, without its undefined overflow.
 int ReadDecimal(const std::string& text);

@@ -53,8 +53,8 @@ int CUploadRun::StartLogIn() {
     }
   }
   SetStatusText(kStatusLogIn);
-  client_.LogIn(QUIB_LOGIN_URL, AnsiToUtf8(username), AnsiToUtf8(password),
-                AnsiToUtf8(ServiceLanguage), AnsiToUtf8(ServiceVersion));
+  // Every text of the program is UTF-8 already, as the service takes it.
+  client_.LogIn(QUIB_LOGIN_URL, username, password, ServiceLanguage, ServiceVersion);
   return 0;
 }
 
@@ -85,9 +85,9 @@ void CUploadRun::UploadNext() {
   }
 
   SetStatusText(kStatusUploading);
-  client_.Upload(static_cast<unsigned int>(state_.albumId), AnsiToUtf8(items_.GetName(index)),
-                 AnsiToUtf8(items_.GetKeywords(index)), AnsiToUtf8(items_.GetDescription(index)),
-                 items_.GetMimeType(index), items_.GetPath(index));
+  client_.Upload(static_cast<unsigned int>(state_.albumId), items_.GetName(index),
+                 items_.GetKeywords(index), items_.GetDescription(index), items_.GetMimeType(index),
+                 items_.GetPath(index));
 }
 
 void CUploadRun::PlanShrinks(int index, int box) {
@@ -169,7 +169,7 @@ void CUploadRun::OnDirListDone(const RunAlbumList* albums, int result) {
     if (EndIfClosing()) return;
     if (answer == RunModalOk && !name.empty()) {
       SetStatusText(kStatusCreatingAlbum);
-      client_.CreateDir(AnsiToUtf8(name));
+      client_.CreateDir(name);
       return;
     }
   }

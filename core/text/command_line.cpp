@@ -1,5 +1,7 @@
 #include "core/text/command_line.h"
 
+#include "core/text/text_convert.h"
+
 #include <cctype>
 #include <map>
 
@@ -172,13 +174,14 @@ std::vector<std::string> SplitCommandLine(const std::string& args, IPathProbe& p
   return names;
 }
 
-std::vector<std::string> SplitForwardedPayload(const char* data, size_t size, IPathProbe& probe) {
+std::vector<std::string> SplitForwardedPayload(const char* data, size_t size, IPathProbe& probe,
+                                               bool utf8) {
   if (data == nullptr || size == 0) return {};
   // The sender counts no terminating zero, but a zero inside ends the text.
   std::string text(data, size);
   const size_t nul = text.find('\0');
   if (nul != std::string::npos) text.resize(nul);
-  return SplitCommandLine(text, probe);
+  return SplitCommandLine(utf8 ? text : AnsiToUtf8(text), probe);
 }
 
 }  // namespace quib

@@ -34,8 +34,15 @@ class IPathProbe {
 // skipped; quoted ones are trimmed.
 std::vector<std::string> SplitCommandLine(const std::string& args, IPathProbe& probe);
 
+// Argument strings are UTF-8: no byte of a character is a quote, a blank or a
+// backslash, so they are split byte by byte.
+
 // The argument string of a second start, as the running window receives it:
 // split the same way as the program's own command line. A zero byte ends it.
-std::vector<std::string> SplitForwardedPayload(const char* data, size_t size, IPathProbe& probe);
+// utf8: the payload is UTF-8; else it is in the ANSI code page, as an older
+// version sends it, and is converted whole before it is split (a trail byte
+// 0x5C of a double-byte character is then never taken for a backslash).
+std::vector<std::string> SplitForwardedPayload(const char* data, size_t size, IPathProbe& probe,
+                                               bool utf8 = true);
 
 }  // namespace quib

@@ -4,7 +4,22 @@
 
 namespace quib {
 
-FileSelection ReadFileSelection(const char* buffer, size_t size) {
+namespace {
+
+// True when the text's last character is a backslash.
+bool EndsWithSeparator(const std::string& text, LeadByteTest isLeadByte) {
+  bool separator = false;
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    separator = c == '\\';
+    i += (isLeadByte && isLeadByte(c) && i + 1 < text.size()) ? 2 : 1;
+  }
+  return separator;
+}
+
+}  // namespace
+
+FileSelection ReadFileSelection(const char* buffer, size_t size, LeadByteTest isLeadByte) {
   FileSelection selection;
   std::vector<std::string> strings;
   size_t pos = 0;
@@ -30,7 +45,7 @@ FileSelection ReadFileSelection(const char* buffer, size_t size) {
     return selection;
   }
   std::string folder = strings[0];
-  if (!folder.empty() && folder.back() != '\\') folder += '\\';
+  if (!folder.empty() && !EndsWithSeparator(folder, isLeadByte)) folder += '\\';
   for (size_t i = 1; i < strings.size(); ++i) selection.paths.push_back(folder + strings[i]);
   return selection;
 }
@@ -59,7 +74,7 @@ size_t FilesThatFit(const std::vector<std::string>& names, size_t folderLength, 
   size_t used = folderLength + 2;
   size_t count = 0;
   for (const std::string& name : names) {
-    used += name.size() + 1;
+    used += Utf16Length(name) + 1;
     if (used > capacity) break;
     ++count;
   }

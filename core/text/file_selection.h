@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/text/text_convert.h"
+
 namespace quib {
 
 struct FileSelection {
@@ -17,15 +19,18 @@ struct FileSelection {
   bool complete = true;
 };
 
-// Reads at most size bytes of buffer.
-FileSelection ReadFileSelection(const char* buffer, size_t size);
+// Reads at most size bytes of buffer: UTF-8, or, given a lead-byte test,
+// ANSI text whose double-byte characters are stepped over (a folder ending
+// in a character whose trail byte is 0x5C does not end in a backslash).
+FileSelection ReadFileSelection(const char* buffer, size_t size, LeadByteTest isLeadByte = nullptr);
 
 // The names in the dialog's file name field: the quoted ones, or the whole
 // field when it has no quotes.
 std::vector<std::string> SpecFileNames(const std::string& spec);
 
-// How many of the names, from the first on, the dialog can return in a
-// buffer of capacity bytes after a folder of folderLength bytes.
+// How many of the UTF-8 names, from the first on, the wide dialog can return
+// in a buffer of capacity characters after a folder of folderLength
+// characters.
 size_t FilesThatFit(const std::vector<std::string>& names, size_t folderLength, size_t capacity);
 
 }  // namespace quib

@@ -9,8 +9,16 @@ namespace {
 size_t CharacterPrefix(const std::string& text, size_t n, LeadByteTest isLeadByte, bool* more) {
   size_t i = 0;
   for (size_t count = 0; count < n && i < text.size(); ++count) {
-    const bool pair = isLeadByte && isLeadByte(static_cast<unsigned char>(text[i])) &&
-                      i + 1 < text.size() && text[i + 1] != '\0';
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!isLeadByte) {
+      // A UTF-8 lead byte and the continuation bytes that follow it.
+      ++i;
+      if (c >= 0xC0) {
+        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+      }
+      continue;
+    }
+    const bool pair = isLeadByte(c) && i + 1 < text.size() && text[i + 1] != '\0';
     i += pair ? 2 : 1;
   }
   if (more) *more = i < text.size();

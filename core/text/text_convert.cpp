@@ -101,3 +101,22 @@ std::string AnsiToUtf8(const std::string& text) {
 std::string Utf8ToAnsi(const std::string& text) {
   return quib::CodePage().FromUtf8(text);
 }
+
+bool FitsAnsiCodePage(const std::string& text) {
+  return AnsiToUtf8(Utf8ToAnsi(text)) == text;
+}
+
+bool IsValidUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const size_t at = i;
+    // A replacement character that was not in the text marks a bad sequence.
+    if (NextCodePoint(text, i) == 0xFFFD && text.compare(at, 3, "\xEF\xBF\xBD") != 0) return false;
+  }
+  return true;
+}
+
+size_t Utf16Length(const std::string& text) {
+  size_t units = 0;
+  for (size_t i = 0; i < text.size();) units += NextCodePoint(text, i) > 0xFFFF ? 2 : 1;
+  return units;
+}

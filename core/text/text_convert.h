@@ -7,9 +7,15 @@
 // ANSI (the system default code page, not the thread's) -> UTF-16 -> UTF-8.
 // Converts the whole text, whatever its length.
 std::string AnsiToUtf8(const std::string& text);
-// UTF-8 -> UTF-16 -> ANSI; characters the code page lacks become its default
-// character.
+// UTF-8 -> UTF-16 -> ANSI; characters the code page lacks become "?".
 std::string Utf8ToAnsi(const std::string& text);
+// True when every character of the UTF-8 text has its own in the ANSI code
+// page (the text survives the trip there and back).
+bool FitsAnsiCodePage(const std::string& text);
+// True when the bytes are well-formed UTF-8.
+bool IsValidUtf8(const std::string& text);
+// The length of the UTF-8 text in UTF-16 units (what wide calls count).
+size_t Utf16Length(const std::string& text);
 
 namespace quib {
 

@@ -8,10 +8,14 @@ seconds=${1:-${FUZZ_SECONDS:-20}}
 out=${QUIB_FUZZ_BUILD:-$root/build/fuzz}
 mkdir -p "$out/corpus" "$out/crashes"
 
-sources=(net/response_doc.cpp net/string_hash_map.cpp net/text_convert.cpp net/multipart.cpp
-         net/file_port.cpp tests/fuzz/response_fuzz.cpp)
+sources=(core/protocol/response_doc.cpp core/protocol/string_hash_map.cpp core/protocol/multipart.cpp
+         core/text/text_convert.cpp core/ports/std_file_port.cpp core/ports/platform.cpp
+         core/settings/memory_profile.cpp tests/fuzz/response_fuzz.cpp)
+for s in "${sources[@]}"; do
+  [ -f "$root/$s" ] || { echo "response fuzzer: source $s is missing" >&2; exit 1; }
+done
 bin="$out/response_fuzz"
-if [ ! -x "$bin" ] || [ -n "$(cd "$root" && find "${sources[@]}" net/*.h -newer "$bin" | head -1)" ]; then
+if [ ! -x "$bin" ] || [ -n "$(cd "$root" && find core tests/fuzz -newer "$bin" -name '*.[ch]*' | head -1)" ]; then
   (cd "$root" && clang++ -std=c++17 -g -O1 -I"$root" \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     "${sources[@]}" -o "$bin")

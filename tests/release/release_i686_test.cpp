@@ -5,8 +5,8 @@
 // uninstaller. This driver is a 64-bit program in the same prefix: it finds
 // the 32-bit windows, reads texts and counts, clicks and answers message boxes.
 //
-// Every 32-bit process takes about a minute to start under emulation, so the
-// cases run in this order on one installation and share it.
+// The cases run in this order on one installation and share it: every 32-bit
+// start costs seconds under emulation, a loaded machine makes that a minute.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -29,8 +29,8 @@ namespace {
 
 constexpr int kList = 1005, kUpload = 1007;
 constexpr int kLoginUser = 1008, kLoginPassword = 1009;
-// A 32-bit process needs about a minute to start here; give it several.
-constexpr DWORD kStartMs = 6 * 60 * 1000;
+// A 32-bit process starts in seconds here, in a minute on a loaded machine.
+constexpr DWORD kStartMs = 3 * 60 * 1000;
 constexpr DWORD kDialogMs = 3 * 60 * 1000;
 const char kInstallSubdir[] = "\\Programs\\quib-uploader";
 const char kShortcut[] = "\\quib\xAE-uploader.lnk";
@@ -245,6 +245,16 @@ class ReleaseI686 : public testing::Test {
   static void SetUpTestSuite() {
     CoInitialize(nullptr);
     State().dir = MakeTempDir("release-i686");
+    // One processor for this driver and so for every process it starts (a
+    // child keeps its parent's affinity). qemu-i386 keeps the i386 thread
+    // descriptors for the whole process, and Wine gives each thread its TEB
+    // through one of them: two threads that start at the same moment can end
+    // up with one TEB, and the process dies. The program starts one thumbnail
+    // worker per processor, two here, which killed nearly every first start;
+    // with one processor it starts one. The win64 tests cover several.
+    DWORD_PTR process = 0, system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && system)
+      SetProcessAffinityMask(GetCurrentProcess(), system & (~system + 1));
   }
   static void TearDownTestSuite() {
     // Whatever a failed case left running.
@@ -266,7 +276,7 @@ TEST_F(ReleaseI686, SilentInstallIsPerUserWithShortcutsAndProgramsEntry) {
   auto installer = CChild::Start(setup, "/S");
   ASSERT_TRUE(installer) << "cannot start " << setup << ", error " << GetLastError();
   DWORD code = 1;
-  ASSERT_TRUE(installer->Wait(kStartMs, &code)) << "the installer did not end within 6 min";
+  ASSERT_TRUE(installer->Wait(kStartMs, &code)) << "the installer did not end within 3 min";
   Timed("silent install", installer->Seconds());
   EXPECT_EQ(code, 0u);
 
@@ -327,8 +337,23 @@ TEST_F(ReleaseI686, InstalledProgramStartsWithThePictureOfItsCommandLine) {
 
   State().program = CChild::Start(Installed("quibuploader.exe"), "\"" + State().picture + "\"");
   ASSERT_TRUE(State().program);
-  HWND main = WaitForWindow(kMainTitle, State().program->Pid(), kStartMs, "#32770");
-  ASSERT_TRUE(main) << "no main window within 6 min";
+  HWND main = nullptr;
+  WaitUntil(
+      [&] {
+        main = FindTopWindow(kMainTitle, State().program->Pid(), "#32770");
+        if (main && IsWindowVisible(main)) return true;
+        main = nullptr;
+        return !State().program->Running();
+      },
+      kStartMs);
+  if (!main && !State().program->Running()) {
+    // The step script reads this line: with the emulator's last words beside
+    // it, the run gets one more try.
+    std::printf("[ no window ] the program ended before its first window\n");
+    std::fflush(stdout);
+  }
+  ASSERT_TRUE(main) << (State().program->Running() ? "no main window within 3 min"
+                                                   : "the program ended without a main window");
   Timed("first start to main window", State().program->Seconds());
   State().main = main;
   ASSERT_TRUE(WaitUntil([&] { return ListCount(main) == 1; }, kDialogMs))
@@ -398,7 +423,7 @@ TEST_F(ReleaseI686, SecondStartFromSendToAddsTheFileToTheRunningWindow) {
       CChild::Start(target, (arguments.empty() ? "" : arguments + " ") + "\"" + picture + "\"");
   ASSERT_TRUE(second);
   DWORD code = 1;
-  ASSERT_TRUE(second->Wait(kStartMs, &code)) << "the second start did not end within 6 min";
+  ASSERT_TRUE(second->Wait(kStartMs, &code)) << "the second start did not end within 3 min";
   Timed("second start", second->Seconds());
   EXPECT_TRUE(WaitUntil([&] { return ListCount(State().main) == before + 1; }, 30000))
       << "the file did not arrive in the running window";

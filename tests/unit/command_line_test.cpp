@@ -4,6 +4,9 @@
 
 #include <set>
 
+#include "core/ports/platform.h"
+#include "tests/unit/core_fakes.h"
+
 using quib::IsStopArgument;
 using quib::SplitCommandLine;
 using quib::SplitForwardedPayload;
@@ -144,4 +147,27 @@ TEST(ForwardedPayload, SplitLikeTheCommandLine) {
   // A zero byte inside the payload ends it.
   const char withNul[] = {'"', 'a', '.', 'j', 'p', 'g', '"', '\0', '"', 'b', '"'};
   EXPECT_EQ(SplitForwardedPayload(withNul, sizeof withNul, disk), (Names{"a.jpg"}));
+}
+
+// An older running version sends its argument string in the ANSI code page.
+// On a Japanese Windows a name may hold a character whose trail byte is
+// 0x5C: it must never be taken for a backslash, before a blank, before a
+// closing quote or at the end.
+TEST(ForwardedPayload, AnsiDoubleByteNamesArriveWholeInUtf8) {
+  quib_test::CShiftJisSample sjis;
+  quib::CPlatform platform;
+  platform.codePage = &sjis;
+  quib::InstallPlatform(platform);
+  const std::string hyou = "\xE8\xA1\xA8", so = "\xE3\x82\xBD", nou = "\xE8\x83\xBD",
+                    hatsu = "\xE7\x99\xBA";
+  CFakeDisk disk({"C:\\" + hatsu + hyou + "\\" + so + " b.jpg", "C:\\x\\" + nou + ".jpg"});
+  // Unquoted, a trail byte before the blank; quoted, one before the quote.
+  const std::string payload = "C:\\\x94\xAD\x95\x5C\\\x83\x5C b.jpg \"C:\\x\\\x94\x5C.jpg\"";
+  EXPECT_EQ(SplitForwardedPayload(payload.data(), payload.size(), disk, false),
+            (Names{"C:\\" + hatsu + hyou + "\\" + so + " b.jpg", "C:\\x\\" + nou + ".jpg"}));
+  // A name ending in such a character, quoted: the quote still closes it.
+  const std::string folder = "\"C:\\\x94\xAD\x95\x5C\"";
+  EXPECT_EQ(SplitForwardedPayload(folder.data(), folder.size(), disk, false),
+            Names{"C:\\" + hatsu + hyou});
+  quib::ResetPlatform();
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "core/ports/code_page.h"
 #include "core/ports/picture_work.h"
 #include "core/ports/platform.h"
 #include "core/protocol/media_type.h"
@@ -144,6 +145,50 @@ class CTypesByName : public quib::IMediaTypeQuery {
     return true;
   }
   bool QueryByContent(const unsigned char*, size_t, std::string&) override { return false; }
+};
+
+// A few characters of code page 932 (Shift-JIS), enough for names whose
+// trail byte is 0x5C, the backslash: 表 95 5C, ソ 83 5C, 能 94 5C, 発 94 AD.
+class CShiftJisSample : public quib::ICodePage {
+ public:
+  std::string ToUtf8(const std::string& ansi) override {
+    std::string out;
+    for (size_t i = 0; i < ansi.size(); ++i) {
+      const unsigned char b = static_cast<unsigned char>(ansi[i]);
+      if (!IsLeadByte(b) || i + 1 == ansi.size()) {
+        out += static_cast<char>(b < 0x80 ? b : '?');
+        continue;
+      }
+      const std::string pair = ansi.substr(i++, 2);
+      bool known = false;
+      for (const auto& c : kChars) {
+        if (pair == c.sjis) out += c.utf8, known = true;
+      }
+      if (!known) out += "?";
+    }
+    return out;
+  }
+  std::string FromUtf8(const std::string& utf8) override {
+    std::string out = utf8;
+    for (const auto& c : kChars) {
+      for (size_t at; (at = out.find(c.utf8)) != std::string::npos;) out.replace(at, 3, c.sjis);
+    }
+    return out;
+  }
+  bool IsLeadByte(unsigned char b) override {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+  }
+  static bool Lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+ private:
+  struct CChar {
+    const char* sjis;
+    const char* utf8;
+  };
+  static constexpr CChar kChars[] = {{"\x95\x5C", "\xE8\xA1\xA8"},
+                                     {"\x83\x5C", "\xE3\x82\xBD"},
+                                     {"\x94\x5C", "\xE8\x83\xBD"},
+                                     {"\x94\xAD", "\xE7\x99\xBA"}};
 };
 
 // A fresh folder below the system's temporary folder, removed at the end.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/core_fakes.h"
+
 using quib::FilesThatFit;
 using quib::ReadFileSelection;
 using quib::SpecFileNames;
@@ -61,4 +63,16 @@ TEST(FileSelection, HowManyFilesFit) {
   for (int i = 0; i < 3000; ++i)
     camera.push_back("IMG_20240101_" + std::to_string(100000 + i) + ".jpg");
   EXPECT_EQ(FilesThatFit(camera, 20, 10240), 425u);
+}
+
+// The ANSI form of a selection from a folder whose last character has the
+// trail byte 0x5C ("C:\発表"): the folder does not end in a backslash.
+TEST(FileSelection, AFolderEndingInATrailByte0x5CStillGetsItsSeparator) {
+  const std::string buffer("C:\\\x94\xAD\x95\x5C\0a.jpg\0b.jpg\0\0", 22);
+  EXPECT_EQ(ReadFileSelection(buffer.data(), buffer.size(), quib_test::CShiftJisSample::Lead).paths,
+            (Names{"C:\\\x94\xAD\x95\x5C\\a.jpg", "C:\\\x94\xAD\x95\x5C\\b.jpg"}));
+  // A real backslash at the end (a drive's root) is not doubled.
+  const std::string root("C:\\\0a.jpg\0b.jpg\0\0", 17);
+  EXPECT_EQ(ReadFileSelection(root.data(), root.size(), quib_test::CShiftJisSample::Lead).paths,
+            (Names{"C:\\a.jpg", "C:\\b.jpg"}));
 }

@@ -130,8 +130,9 @@ TEST(MultipartBody, UploadWithFileChunks) {
     r.fields.textFields[n] = "v";
   std::string content;
   for (int i = 0; i < 2500; ++i) content += static_cast<char>(i * 7);
-  r.files.Add("C:\\Bilder\\Gr\xFC\xDF\x65.jpg", content);
-  r.fields.fileFields["ImageData"] = "C:\\Bilder\\Gr\xFC\xDF\x65.jpg";
+  // The path in UTF-8, the name in the part header in the ANSI code page.
+  r.files.Add("C:\\Bilder\\Gr\xC3\xBC\xC3\x9F\x65.jpg", content);
+  r.fields.fileFields["ImageData"] = "C:\\Bilder\\Gr\xC3\xBC\xC3\x9F\x65.jpg";
   uint64_t length = 0;
   ASSERT_EQ(r.Send(&length).outcome, quib::MultipartSent);
 
@@ -163,18 +164,21 @@ TEST(MultipartBody, UploadWithFileChunks) {
   EXPECT_EQ(r.out.log, log);
   EXPECT_EQ(r.files.openReaders, 0);
   // Typed once while laying out the body; the header is sent as laid out.
-  EXPECT_EQ(r.typed, std::vector<std::string>{"C:\\Bilder\\Gr\xFC\xDF\x65.jpg"});
+  EXPECT_EQ(r.typed, std::vector<std::string>{"C:\\Bilder\\Gr\xC3\xBC\xC3\x9F\x65.jpg"});
 }
 
 TEST(MultipartBody, EmptyFileAndFileNames) {
   BodyRun r;
-  r.files.Add("empty.mp3", "");
+  // A name the ANSI code page cannot spell: "?" for each such character,
+  // never a look-alike (the photo emoji, CJK "写真").
+  const std::string empty = "\xF0\x9F\x93\xB7 \xE5\x86\x99\xE7\x9C\x9F.mp3";
+  r.files.Add(empty, "");
   r.files.Add("C:\\a\\b\\", "x");
-  r.fields.fileFields["ImageData"] = "empty.mp3";  // no backslash: the whole path
+  r.fields.fileFields["ImageData"] = empty;  // no backslash: the whole path
   r.fields.fileFields["Other"] = "C:\\a\\b\\";
   ASSERT_EQ(r.Send().outcome, quib::MultipartSent);
   // "ImageData" (bucket 10) comes before "Other".
-  const std::string h1 = FileHeader("ImageData", "empty.mp3", "image/jpeg");
+  const std::string h1 = FileHeader("ImageData", "? ??.mp3", "image/jpeg");
   const std::string h2 = FileHeader("Other", "", "image/jpeg");
   EXPECT_EQ(r.out.Body(), h1 + "\r\n" + h2 + "x\r\n" + kClose);
   const uint32_t total = static_cast<uint32_t>(r.out.Body().size());

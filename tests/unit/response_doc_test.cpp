@@ -67,7 +67,7 @@ TEST(ResponseSyntax, TrailBytesAreSteppedButLineBreaksAlwaysSplit) {
   // ends in 0xC5 0x91): the pairs of a DirList stay in step.
   EXPECT_EQ(quib::ReadDirListAlbums("0\r\na\r\nb\r\nid=1\r\nname=Erd\xC5\x91\r\nid=2\r\nname=Z",
                                     SjisLead),
-            (Pairs{{"1", Utf8ToAnsi("Erd\xC5\x91")}, {"2", "Z"}}));
+            (Pairs{{"1", "Erd\xC5\x91"}, {"2", "Z"}}));
   // A lead byte at the very end stands alone.
   EXPECT_EQ(Lines("0a=\x81", SjisLead), (Pairs{{"a", "\x81"}}));
   // A trail byte that looks like '=' does not split the line.
@@ -118,10 +118,10 @@ TEST(DirListResponse, PairsAfterTheThirdCrLf) {
   EXPECT_EQ(quib::ReadDirListAlbums(seven + "\r\nid=9"),
             (Pairs{{"5", "Holiday"}, {"7", "Work"}, {"9", ""}}));
   EXPECT_EQ(quib::ReadDirListAlbums("0\r\n\r\n\r\n"), Pairs{});
-  // Names are converted from UTF-8; ids and the names before '=' are not looked at.
+  // Names stay UTF-8; ids and the names before '=' are not looked at.
   EXPECT_EQ(quib::ReadDirListAlbums(
                 "0\r\nx\r\ny\r\nfoo=12\r\nbar=Gr\xC3\xBC\xC3\x9F\x65 \xE2\x82\xAC\r\n"),
-            (Pairs{{"12", "Gr\xFC\xDF\x65 \x80"}}));
+            (Pairs{{"12", "Gr\xC3\xBC\xC3\x9F\x65 \xE2\x82\xAC"}}));
   // Lines skipped are counted by CR LF pairs, not by lines: the empty line
   // between the first two pairs counts.
   EXPECT_EQ(quib::ReadDirListAlbums("0\r\n\r\nlast\r\nid=1\r\n\r\n\nname=N"), (Pairs{{"1", "N"}}));

@@ -199,11 +199,11 @@ TEST_F(ServiceClientTest, DirListAnswersGiveAlbumsInAnswerOrder) {
   EXPECT_EQ(Answer("DirList", "0\r\n\r\n\r\n"), "DirListDone([],0)");
   EXPECT_EQ(Answer("DirList", ""), "DirListDone(null,-2)");
   // Names before "=" are not looked at; names arrive in UTF-8 and are
-  // handed on in the system code page (1252 here).
+  // handed on as they are.
   EXPECT_EQ(Answer("DirList",
                    "0\r\nx\r\ny\r\nfoo=3\r\nbar=Gr\xc3\xbc\xc3\x9f"
                    "e\r\n"),
-            "DirListDone([3:Gr\xfc\xdf"
+            "DirListDone([3:Gr\xc3\xbc\xc3\x9f"
             "e],0)");
   // Fewer than three CR LF: read without failing or looping.
   EXPECT_EQ(Answer("DirList", "0\r\nid=1").substr(0, 12), "DirListDone(");

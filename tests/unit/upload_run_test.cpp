@@ -366,13 +366,13 @@ TEST_F(UploadRunTest, PublicInboxSkipsTheAlbumList) {
 }
 
 TEST_F(UploadRunTest, TextsAreSentAsUtf8) {
-  // Code page 1252: e-acute is 0xE9, the euro sign 0x80.
-  profile.WriteString(ProfileSectionSettings, ProfileUsername, "J\xE9r\xF4me");
-  profile.WriteString(ProfileSectionSettings, ProfilePassword, "\x80uro");
-  AddPicture("caf\xE9.jpg", 10, 10);
-  items.items[0].keywords = "\xFC";
+  // Every text of the program is UTF-8 and goes out as it is.
+  profile.WriteString(ProfileSectionSettings, ProfileUsername, "J\xC3\xA9r\xC3\xB4me");
+  profile.WriteString(ProfileSectionSettings, ProfilePassword, "\xE2\x82\xACuro");
+  AddPicture("caf\xC3\xA9.jpg", 10, 10);
+  items.items[0].keywords = "\xC3\xBC";
   prompts.albumResults = {-2};
-  prompts.nameResults = {{1, "F\xEAte"}};
+  prompts.nameResults = {{1, "F\xC3\xAAte"}};
   ASSERT_EQ(run.StartLogIn(), 0);
   EXPECT_EQ(log[1], "LogIn " QUIB_LOGIN_URL " J\xC3\xA9r\xC3\xB4me \xE2\x82\xACuro DE 1.0");
   run.OnLogInDone(0);
@@ -380,8 +380,8 @@ TEST_F(UploadRunTest, TextsAreSentAsUtf8) {
   run.OnDirListDone(&none, 0);
   EXPECT_EQ(log.back(), "CreateDir F\xC3\xAAte");
   run.OnCreateDirDone(17, 0);
-  // The path stays in the system code page; only request texts are converted.
-  EXPECT_EQ(log.back(), "Upload 17 caf\xC3\xA9.jpg [\xC3\xBC] [] image/jpeg C:\\Pics\\caf\xE9.jpg");
+  EXPECT_EQ(log.back(),
+            "Upload 17 caf\xC3\xA9.jpg [\xC3\xBC] [] image/jpeg C:\\Pics\\caf\xC3\xA9.jpg");
 }
 
 struct ResizeCase {

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "core/protocol/http_upload.h"
+#include "core/text/text_convert.h"
 #include "core/protocol/multipart.h"
 #include "tests/win/support/loopback_server.h"
 #include "tests/win/support/wait_note.h"
@@ -197,7 +198,9 @@ TEST_F(HttpLoopbackTest, UploadShapedRequestCarriesTheFileIntact) {
   upload.AddField("Keyword", "sea");
   upload.AddField("Desc", "sunny");
   upload.AddField("MimeType", "image/jpeg");
-  upload.AddFile("ImageData", path.c_str());
+  // Named in code page 1252 on disk; the program's paths are UTF-8. The file
+  // part still carries the ANSI name, byte for byte as it always did.
+  upload.AddFile("ImageData", AnsiToUtf8(path).c_str());
   const std::string request = Post("/upload.php?abc123", "Upload");
   const std::string body =
       TextPart("Desc", "sunny") + TextPart("DirId", "17") + TextPart("Filename", "beach") +

@@ -233,8 +233,9 @@ class ServiceClientWineTest : public ::testing::Test {
                                      const std::string& keyword, const std::string& desc,
                                      const std::string& path) {
     listener_.ResetProgress();
+    // The test's files are named in code page 1252; the program's paths are UTF-8.
     client_->Upload(album, AnsiToUtf8(name), AnsiToUtf8(keyword), AnsiToUtf8(desc),
-                    DetectMediaType(path), path);
+                    DetectMediaType(AnsiToUtf8(path)), AnsiToUtf8(path));
     return listener_.Wait();
   }
   std::string NewFile(const std::string& name, const std::string& data) {
@@ -271,7 +272,7 @@ TEST_F(ServiceClientWineTest, LogInListCreateAndUploadArriveIntact) {
   ASSERT_EQ(listener_.Wait(), Final("DirList", ResultOk));
   ASSERT_EQ(listener_.albums.size(), 1u);
   EXPECT_EQ(listener_.albums[0].first, std::to_string(albumId));
-  EXPECT_EQ(listener_.albums[0].second, albumName);
+  EXPECT_EQ(listener_.albums[0].second, AnsiToUtf8(albumName));
 
   // A picture into the album, a 5 MB movie into the public inbox.
   std::string jpeg = std::string("\xff\xd8\xff\xe0\x00\x10JFIF\x00", 11) + RandomBytes(40000, 1) +
@@ -303,7 +304,7 @@ TEST_F(ServiceClientWineTest, LogInListCreateAndUploadArriveIntact) {
   EXPECT_EQ(pic["keyword"], "Meer, Sonne");
   EXPECT_EQ(pic["desc"], AnsiToUtf8("Abends am Strand \xfc"
                                     "ber"));
-  EXPECT_EQ(pic["mime_type"], DetectMediaType(picture));
+  EXPECT_EQ(pic["mime_type"], DetectMediaType(AnsiToUtf8(picture)));
   EXPECT_EQ(pic["mime_type"].substr(0, 6), "image/");
   EXPECT_EQ(pic["part_name"], "Strand \xe9t\xe9.jpg");  // file part names stay in the code page
   EXPECT_EQ(pic["size"], std::to_string(jpeg.size()));

@@ -41,10 +41,16 @@ TEST(TextConvert, LongTextsConvertCompletely) {
   for (int b = 0; b < 256; ++b) EXPECT_FALSE(quib::IsAnsiLeadByte(static_cast<unsigned char>(b)));
 }
 
+// Album names stay as the service sent them; what the code page cannot
+// spell becomes "?" only where ANSI text is asked for.
 TEST(TextConvert, AlbumNamesOfADirListAnswer) {
   const auto albums = quib::ReadDirListAlbums(
       "0\r\nx\r\ny\r\nid=3\r\nname=M\xC3\xBCnchen \xE2\x82\xAC\r\nid=4\r\nname=\xD0\x96");
   ASSERT_EQ(albums.size(), 2u);
-  EXPECT_EQ(albums[0].second, "M\xFCnchen \x80");
-  EXPECT_EQ(albums[1].second, "?");
+  EXPECT_EQ(albums[0].second, "M\xC3\xBCnchen \xE2\x82\xAC");
+  EXPECT_EQ(albums[1].second, "\xD0\x96");
+  EXPECT_EQ(Utf8ToAnsi(albums[0].second), "M\xFCnchen \x80");
+  EXPECT_EQ(Utf8ToAnsi(albums[1].second), "?");
+  EXPECT_TRUE(FitsAnsiCodePage(albums[0].second));
+  EXPECT_FALSE(FitsAnsiCodePage(albums[1].second));
 }

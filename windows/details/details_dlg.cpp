@@ -1,6 +1,7 @@
 #include "windows/details/details_dlg.h"
 
 #include "core/media/media_item.h"
+#include "adapters/long_path.h"
 #include "windows/common/item_bitmap.h"
 #include "core/settings/details_text.h"
 #include "framework/gdi.h"
@@ -66,9 +67,9 @@ void CPicDetailsDlg::OnPaint() {
   RECT client{};
   GetClientRect(hwnd, &client);
   {
-    CFont font(CreateFontA(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+    CFont font(CreateFontW(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           FF_SWISS | DEFAULT_PITCH, "Arial"));
+                           FF_SWISS | DEFAULT_PITCH, L"Arial"));
     CSelectObject selectFont(dc, font.Get());
     if (item_) {
       // Without a thumbnail the area keeps the background colour.
@@ -85,7 +86,8 @@ void CPicDetailsDlg::OnPaint() {
       area.left += SummaryLeft;
       area.right -= SummaryRightMargin;
       const int oldMode = SetBkMode(dc, TRANSPARENT);
-      DrawTextA(dc, summary.c_str(), static_cast<int>(summary.size()), &area,
+      const std::wstring text = Utf8ToWide(summary);
+      DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
                 DT_LEFT | DT_TOP | DT_NOPREFIX);
       SetBkMode(dc, oldMode);
     }

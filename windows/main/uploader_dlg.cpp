@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "adapters/long_path.h"
 #include "core/text/command_line.h"
 #include "core/text/file_selection.h"
 #include "core/ports/platform.h"
@@ -45,51 +46,52 @@ constexpr DWORD kSelectionBufferSize = 10240;
 constexpr UINT_PTR kOkSubclassId = 1002;
 
 // The common dialog wants NUL-separated pairs where the filter has "|".
-std::string CommonDialogFilter(const char* filter) {
-  std::string result(filter);
-  for (char& c : result) {
-    if (c == '|') c = '\0';
+std::wstring CommonDialogFilter(const char* filter) {
+  std::wstring result = Utf8ToWide(filter);
+  for (wchar_t& c : result) {
+    if (c == L'|') c = L'\0';
   }
   return result;
 }
 
 // The selection buffer of the file-open dialog and what it last showed.
-// The buffer grows with the selection, so a selection of any size fits.
+// The buffer grows with the selection, so a selection of any size fits. The
+// wide dialog: names the code page cannot spell come back whole.
 struct CFileDialogState {
-  std::vector<char> buffer;
-  std::string spec;
-  size_t folderLength = 0;
+  std::vector<wchar_t> buffer;
+  std::string spec;         // UTF-8
+  size_t folderLength = 0;  // in characters of the buffer
 };
 
 // Makes the dialog's buffer large enough for what its file name field and
 // folder now hold; at OK also notes them, for a refusal's message.
-void GrowSelectionBuffer(HWND dialog, OPENFILENAMEA* ofn, bool atOk) {
+void GrowSelectionBuffer(HWND dialog, OPENFILENAMEW* ofn, bool atOk) {
   if (!ofn || !ofn->lCustData) return;
   auto* state = reinterpret_cast<CFileDialogState*>(ofn->lCustData);
-  const LRESULT specLength = SendMessageA(dialog, CDM_GETSPEC, 0, 0);
-  const LRESULT folderLength = SendMessageA(dialog, CDM_GETFOLDERPATH, 0, 0);
+  const LRESULT specLength = SendMessageW(dialog, CDM_GETSPEC, 0, 0);
+  const LRESULT folderLength = SendMessageW(dialog, CDM_GETFOLDERPATH, 0, 0);
   if (specLength < 0 || folderLength < 0) return;
-  // The lengths may count characters; a double-byte one takes two bytes.
-  const size_t spec = 2 * static_cast<size_t>(specLength) + 2;
-  const size_t folder = 2 * static_cast<size_t>(folderLength) + 2;
+  // Room for the terminating zeros and a little more.
+  const size_t spec = static_cast<size_t>(specLength) + 2;
+  const size_t folder = static_cast<size_t>(folderLength) + 2;
   try {
     if (spec + folder > ofn->nMaxFile) {
       // Twice the size at least, so a growing selection seldom reallocates.
       const size_t size = std::max<size_t>(spec + folder, 2 * size_t{ofn->nMaxFile});
-      if (size > MAXDWORD) return;
-      state->buffer.assign(size, '\0');
+      if (size > MAXDWORD / sizeof(wchar_t)) return;
+      state->buffer.assign(size, L'\0');
       ofn->lpstrFile = state->buffer.data();
       ofn->nMaxFile = static_cast<DWORD>(size);
     }
     if (!atOk) return;
-    std::vector<char> text(std::max(spec, folder), '\0');
-    SendMessageA(dialog, CDM_GETSPEC, static_cast<WPARAM>(text.size()),
+    std::vector<wchar_t> text(std::max(spec, folder), L'\0');
+    SendMessageW(dialog, CDM_GETSPEC, static_cast<WPARAM>(text.size()),
                  reinterpret_cast<LPARAM>(text.data()));
-    state->spec = text.data();
-    text.assign(text.size(), '\0');
-    SendMessageA(dialog, CDM_GETFOLDERPATH, static_cast<WPARAM>(text.size()),
+    state->spec = WideToUtf8(std::wstring(text.data()));
+    text.assign(text.size(), L'\0');
+    SendMessageW(dialog, CDM_GETFOLDERPATH, static_cast<WPARAM>(text.size()),
                  reinterpret_cast<LPARAM>(text.data()));
-    state->folderLength = strlen(text.data());
+    state->folderLength = wcslen(text.data());
   } catch (const std::bad_alloc&) {
     // Keep the buffer; the refusal is reported after the dialog.
   }
@@ -100,7 +102,7 @@ LRESULT CALLBACK FileDialogOkProc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp, U
                                   DWORD_PTR data) {
   try {
     if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
-      GrowSelectionBuffer(dialog, reinterpret_cast<OPENFILENAMEA*>(data), true);
+      GrowSelectionBuffer(dialog, reinterpret_cast<OPENFILENAMEW*>(data), true);
     } else if (msg == WM_NCDESTROY) {
       RemoveWindowSubclass(dialog, FileDialogOkProc, kOkSubclassId);
     }
@@ -117,7 +119,7 @@ UINT_PTR CALLBACK FileDialogHook(HWND hook, UINT msg, WPARAM, LPARAM lp) {
       SetWindowSubclass(GetParent(hook), FileDialogOkProc, kOkSubclassId,
                         static_cast<DWORD_PTR>(lp));
     } else if (msg == WM_NOTIFY) {
-      const auto* notify = reinterpret_cast<const OFNOTIFYA*>(lp);
+      const auto* notify = reinterpret_cast<const OFNOTIFYW*>(lp);
       if (notify->hdr.code == CDN_SELCHANGE) {
         GrowSelectionBuffer(GetParent(hook), notify->lpOFN, false);
       }
@@ -154,8 +156,8 @@ BOOL CUploaderDlg::OnInitDialog() {
   RegisterReflected(IDC_MAIN_LIST, &list_);
 
   if (HMENU menu = GetSystemMenu(GetSafeHwnd(), FALSE)) {
-    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, "&Info about " QUIB_WINDOW_TITLE "...");
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, L"&Info about " QUIB_WINDOW_TITLE_WIDE L"...");
   }
   accelerators_ = LoadAcceleratorsA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_ACCELERATOR));
   SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.Get()));
@@ -337,9 +339,12 @@ void CUploaderDlg::OnPaintMinimized() {
 }
 
 bool CUploaderDlg::OnCopyData(const COPYDATASTRUCT* data) {
-  if (!data || data->dwData != COPYDATA_ADD_FILE) return false;
-  for (const std::string& name : quib::SplitForwardedPayload(static_cast<const char*>(data->lpData),
-                                                             data->cbData, quib::Paths())) {
+  if (!data || (data->dwData != COPYDATA_ADD_FILE && data->dwData != COPYDATA_ADD_FILE_UTF8)) {
+    return false;
+  }
+  for (const std::string& name :
+       quib::SplitForwardedPayload(static_cast<const char*>(data->lpData), data->cbData,
+                                   quib::Paths(), data->dwData == COPYDATA_ADD_FILE_UTF8)) {
     uploads_.AddFile(name);
   }
   return true;
@@ -364,12 +369,13 @@ bool CUploaderDlg::ConfirmDiscard() {
 }
 
 void CUploaderDlg::OnAddFiles() {
-  const std::string initialDir = ReadImagePath(GetAppProfile());
-  const std::string filter = CommonDialogFilter(kFileFilter);
+  // The folder of the file taken last.
+  const std::wstring initialDir = Utf8ToWide(ReadImagePath(GetAppProfile()));
+  const std::wstring filter = CommonDialogFilter(kFileFilter);
   CFileDialogState state;
-  state.buffer.assign(kSelectionBufferSize, '\0');
+  state.buffer.assign(kSelectionBufferSize, L'\0');
 
-  OPENFILENAMEA ofn{};
+  OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = GetSafeHwnd();
   ofn.lpstrFilter = filter.c_str();
@@ -377,16 +383,18 @@ void CUploaderDlg::OnAddFiles() {
   ofn.lpstrFile = state.buffer.data();
   ofn.nMaxFile = kSelectionBufferSize;
   ofn.lpstrInitialDir = initialDir.empty() ? nullptr : initialDir.c_str();
-  ofn.lpstrTitle = "Select Files";
-  ofn.lpstrDefExt = "jpg";
+  ofn.lpstrTitle = L"Select Files";
+  ofn.lpstrDefExt = L"jpg";
   ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER | OFN_ALLOWMULTISELECT |
               OFN_ENABLESIZING | OFN_ENABLEHOOK;
   ofn.lCustData = reinterpret_cast<LPARAM>(&state);
   ofn.lpfnHook = FileDialogHook;
-  const BOOL picked = GetOpenFileNameA(&ofn);
-  // The hook may have moved the selection to a larger buffer.
+  const BOOL picked = GetOpenFileNameW(&ofn);
+  // The hook may have moved the selection to a larger buffer. Read in UTF-8,
+  // its zeros kept.
+  const std::string utf8 = picked ? WideToUtf8(ofn.lpstrFile, ofn.nMaxFile) : std::string();
   const quib::FileSelection selection =
-      picked ? quib::ReadFileSelection(ofn.lpstrFile, ofn.nMaxFile) : quib::FileSelection{};
+      picked ? quib::ReadFileSelection(utf8.data(), utf8.size()) : quib::FileSelection{};
   if (!picked && CommDlgExtendedError() != FNERR_BUFFERTOOSMALL) {
     UpdateButtons();
     return;  // cancelled

@@ -114,12 +114,11 @@ void CSettingsDlg::OnCheckNow() {
   // One check at a time; further presses wait for its result.
   if (client_) return;
   // The typed values are tried, not stored.
-  const std::string username = AnsiToUtf8(GetDlgItemText(IDC_SETTINGS_USERNAME));
-  const std::string password = AnsiToUtf8(GetDlgItemText(IDC_SETTINGS_PASSWORD));
+  const std::string username = GetDlgItemText(IDC_SETTINGS_USERNAME);
+  const std::string password = GetDlgItemText(IDC_SETTINGS_PASSWORD);
   if (!queue_) queue_ = quib::MakeWindowQueue();
   client_ = new CLoginCheck(this);
-  client_->Start(loginUrl_, username, password, AnsiToUtf8(ServiceLanguage),
-                 AnsiToUtf8(ServiceVersion));
+  client_->Start(loginUrl_, username, password, ServiceLanguage, ServiceVersion);
 }
 
 void CSettingsDlg::OnLogInDone(int result) {

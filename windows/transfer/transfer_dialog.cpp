@@ -16,6 +16,7 @@
 #include "windows/login/login_dlg.h"
 #include "windows/resize/resize_dlg.h"
 #include "adapters/gdiplus.h"
+#include "adapters/long_path.h"
 #include "res/resource.h"
 #include "core/run/run_progress.h"
 
@@ -48,17 +49,6 @@ SetWindowThemeFn GetSetWindowTheme() {
         reinterpret_cast<void*>(GetProcAddress(uxtheme, "SetWindowTheme")));
   }();
   return fn;
-}
-
-std::wstring ToWide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int n =
-      MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) {
-    MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-  }
-  return wide;
 }
 
 // Owners of the GDI+ objects one paint uses.
@@ -327,10 +317,7 @@ void CTransferDialog::UpdateProgressLine() {
   const std::string line = runProgress_->Line("\xC2\xB7");
   if (line == progressLineText_) return;
   progressLineText_ = line;
-  const int n = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n : 1), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, &wide[0], n);
-  SetWindowTextW(progressLine_, wide.c_str());
+  SetWindowTextUtf8(progressLine_, line);
 }
 
 std::string CTransferDialog::GetProgressLineForTest() const {
@@ -391,7 +378,7 @@ void CTransferDialog::OnPaint() {
       }
       textX = client.left + TextX;
     }
-    const std::wstring text = ToWide(FormatPaintText(run_.State().GetStatusText(), item));
+    const std::wstring text = Utf8ToWide(FormatPaintText(run_.State().GetStatusText(), item));
     if (graphics.handle && font.handle && brush.handle) {
       // Anchored at a point: an empty layout box, no string format.
       const Gdiplus::RectF origin(static_cast<Gdiplus::REAL>(textX),

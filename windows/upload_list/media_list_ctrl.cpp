@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "adapters/long_path.h"
 #include "core/media/media_item.h"
 #include "core/text/short_name.h"
 #include "windows/common/item_bitmap.h"
@@ -219,14 +220,14 @@ void CMediaListCtrl::ClearSlots() {
 }
 
 void CMediaListCtrl::InsertEntry(int index) {
-  const std::string caption =
-      quib::ListCaption(list_.GetItems()[static_cast<size_t>(index)]->GetName());
-  LVITEMA entry{};
+  std::wstring caption =
+      Utf8ToWide(quib::ListCaption(list_.GetItems()[static_cast<size_t>(index)]->GetName()));
+  LVITEMW entry{};
   entry.mask = LVIF_TEXT | LVIF_IMAGE;
   entry.iItem = index;
   entry.iImage = I_IMAGECALLBACK;
-  entry.pszText = const_cast<char*>(caption.c_str());
-  SendMessageA(hwnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&entry));
+  entry.pszText = &caption[0];
+  SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&entry));
 }
 
 void CMediaListCtrl::OnItemAdded(int index) {
@@ -328,11 +329,11 @@ void CMediaListCtrl::RefreshEntry(int index) {
   // Its slot is filled again from the current thumbnail when drawn.
   FreeSlot(item.GetId());
   if (!hwnd_) return;
-  const std::string caption = quib::ListCaption(item.GetName());
-  LVITEMA entry{};
+  std::wstring caption = Utf8ToWide(quib::ListCaption(item.GetName()));
+  LVITEMW entry{};
   entry.iSubItem = 0;
-  entry.pszText = const_cast<char*>(caption.c_str());
-  SendMessageA(hwnd_, LVM_SETITEMTEXTA, static_cast<WPARAM>(index),
+  entry.pszText = &caption[0];
+  SendMessageW(hwnd_, LVM_SETITEMTEXTW, static_cast<WPARAM>(index),
                reinterpret_cast<LPARAM>(&entry));
   SendMessageA(hwnd_, LVM_REDRAWITEMS, static_cast<WPARAM>(index), index);
 }
@@ -346,16 +347,16 @@ int CMediaListCtrl::GetSelectedCount() const {
 }
 
 void CMediaListCtrl::OnDropFiles(HDROP drop) {
-  const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
   for (UINT i = 0; i < count; ++i) {
-    // Paths may be longer than MAX_PATH: ask each one's length.
-    const UINT length = DragQueryFileA(drop, i, nullptr, 0);
+    // Paths may be longer than MAX_PATH: ask each one's length. Wide, so a
+    // name the code page cannot spell arrives whole.
+    const UINT length = DragQueryFileW(drop, i, nullptr, 0);
     if (length == 0) continue;
-    std::string path(length + 1, '\0');
-    const UINT got = DragQueryFileA(drop, i, &path[0], length + 1);
+    std::wstring path(length + 1, L'\0');
+    const UINT got = DragQueryFileW(drop, i, &path[0], length + 1);
     if (got == 0 || got > length) continue;
-    path.resize(got);
-    list_.AddFile(path);
+    list_.AddFile(WideToUtf8(path.data(), got));
   }
   DragFinish(drop);
 }

@@ -65,20 +65,31 @@ bool SameColour(const Gdiplus::Color& p, COLORREF c) {
          std::abs(p.GetB() - GetBValue(c)) <= 24;
 }
 
-TEST(BatchUpload, RunStartedBeforeTheThumbnailsUploadsEveryFileWithItsSize) {
-  const std::string error = EnvVar("QUIB_UPLOAD_SERVICE_ERROR");
-  if (!error.empty()) FAIL() << error;
-  if (UploadServiceUrl().empty()) GTEST_SKIP() << "QUIB_UPLOAD_SERVICE_URL is not set";
-  StartGdiplus();
-  const DWORD testStart = GetTickCount();
-  const int tempBefore = CountTempFiles("NEW*.TMP");
-  const std::string user = NewAccount("batch", "pass");
-  ASSERT_FALSE(user.empty());
-  ClearProfile();
-  StoreCredentials(user, "pass");
-  // Straight to the public album, so that the run reaches the pictures
-  // while their thumbnails are still being made.
-  StoreProfileInt("AskFolder", 0);
+// A new account of the upload service, its credentials stored, and uploads
+// straight to the public album, so that a run reaches the pictures while
+// their thumbnails are still being made.
+class BatchUpload : public testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string error = EnvVar("QUIB_UPLOAD_SERVICE_ERROR");
+    if (!error.empty()) FAIL() << error;
+    if (UploadServiceUrl().empty()) GTEST_SKIP() << "QUIB_UPLOAD_SERVICE_URL is not set";
+    StartGdiplus();
+    testStart = GetTickCount();
+    tempBefore = CountTempFiles("NEW*.TMP");
+    user = NewAccount("batch", "pass");
+    ASSERT_FALSE(user.empty());
+    ClearProfile();
+    StoreCredentials(user, "pass");
+    StoreProfileInt("AskFolder", 0);
+  }
+
+  DWORD testStart = 0;
+  int tempBefore = 0;
+  std::string user;
+};
+
+TEST_F(BatchUpload, RunStartedBeforeTheThumbnailsUploadsEveryFileWithItsSize) {
 
   // Each kind encoded once; every file a byte copy of one.
   const std::string dir = MakeTempDir("u");
@@ -205,19 +216,8 @@ TEST(BatchUpload, RunStartedBeforeTheThumbnailsUploadsEveryFileWithItsSize) {
 // for the run's end: the main window stays disabled under the run's window
 // until the run has returned, nothing of the list can be removed meanwhile,
 // and a cancelled run writes nothing more.
-TEST(BatchUpload, AReportDuringARunWaitsAndTheMainWindowStaysDisabled) {
-  const std::string error = EnvVar("QUIB_UPLOAD_SERVICE_ERROR");
-  if (!error.empty()) FAIL() << error;
-  if (UploadServiceUrl().empty()) GTEST_SKIP() << "QUIB_UPLOAD_SERVICE_URL is not set";
-  StartGdiplus();
-  const DWORD testStart = GetTickCount();
-  const int tempBefore = CountTempFiles("NEW*.TMP");
-  const std::string user = NewAccount("hold", "pass");
-  ASSERT_FALSE(user.empty());
-  ClearProfile();
-  StoreCredentials(user, "pass");
-  // No prompt: public album, every large picture shrunk into a temporary copy.
-  StoreProfileInt("AskFolder", 0);
+TEST_F(BatchUpload, AReportDuringARunWaitsAndTheMainWindowStaysDisabled) {
+  // No prompt: every large picture shrunk into a temporary copy.
   StoreProfileInt("AskResize", 0);
   StoreProfileInt("ResizeImage", 1);
 

@@ -70,9 +70,13 @@ BOOL CALLBACK FindTop(HWND window, LPARAM lp) {
     if (strcmp(cls, data->className) != 0) return TRUE;
   }
   if (data->title) {
-    char text[512] = {};
-    GetWindowTextA(window, text, sizeof text);
-    if (strcmp(text, data->title) != 0) return TRUE;
+    // Titles are written in code page 1252 here ("quib\xAE-uploader") and
+    // compared as the system keeps them, whatever code page runs.
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    wchar_t title[512] = {};
+    MultiByteToWideChar(1252, 0, data->title, -1, title, 512);
+    if (wcscmp(text, title) != 0) return TRUE;
   }
   data->found = window;
   return FALSE;
@@ -798,13 +802,18 @@ void StoreCredentials(const std::string& user, const std::string& password) {
 
 namespace e2e {
 
-bool DropFiles(HWND target, const std::vector<std::string>& files, DWORD timeoutMs) {
+namespace {
+
+// Places a DROPFILES block (header and names) in the window's process and
+// sends it as WM_DROPFILES; false when it could not be placed or the window
+// did not answer within the time.
+bool SendDrop(HWND target, bool wide, const std::string& names, DWORD timeoutMs) {
   std::string block(sizeof(DROPFILES), '\0');
   DROPFILES header{};
   header.pFiles = sizeof(DROPFILES);
+  header.fWide = wide;
   memcpy(&block[0], &header, sizeof header);
-  for (const std::string& f : files) block += f + '\0';
-  block += '\0';
+  block += names;
   DWORD pid = 0;
   GetWindowThreadProcessId(target, &pid);
   HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
@@ -814,12 +823,20 @@ bool DropFiles(HWND target, const std::vector<std::string>& files, DWORD timeout
   bool sent = false;
   if (remote && WriteProcessMemory(process, remote, block.data(), block.size(), nullptr)) {
     DWORD_PTR result = 0;
-    sent = SendMessageTimeoutA(target, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0,
+    sent = SendMessageTimeoutW(target, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0,
                                SMTO_NORMAL, timeoutMs, &result) != 0;
   }
   // Not freed: the receiver owns the block once the message is sent.
   CloseHandle(process);
   return sent;
+}
+
+}  // namespace
+
+bool DropFiles(HWND target, const std::vector<std::string>& files, DWORD timeoutMs) {
+  std::string names;
+  for (const std::string& f : files) names += f + '\0';
+  return SendDrop(target, false, names + '\0', timeoutMs);
 }
 
 bool ListIconRect(HWND list, int index, RECT* rect) {
@@ -867,6 +884,140 @@ void TypeCtrlKey(WORD key) {
     keys[i].ki.dwFlags = order[i][1];
   }
   SendInput(4, keys, sizeof(INPUT));
+}
+
+}  // namespace e2e
+
+namespace e2e {
+
+std::wstring WideOf(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                    nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+  }
+  return wide;
+}
+
+std::string Utf8Of(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                    nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n,
+                        nullptr, nullptr);
+  }
+  return utf8;
+}
+
+std::wstring WideLongPath(const std::string& utf8) {
+  const std::wstring wide = WideOf(utf8);
+  return wide.size() < MAX_PATH - 12 ? wide : L"\\\\?\\" + wide;
+}
+
+std::unique_ptr<CProgram> CProgram::LaunchUtf8(const std::string& args) {
+  const std::wstring exe = WideOf(ProgramPath());
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  if (!args.empty()) commandLine += L" " + WideOf(args);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back(L'\0');
+  if (!CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info)) {
+    return nullptr;
+  }
+  CloseHandle(info.hThread);
+  return std::unique_ptr<CProgram>(new CProgram(info.hProcess, info.dwProcessId));
+}
+
+bool MakeDirUtf8(const std::string& path) {
+  return CreateDirectoryW(WideLongPath(path).c_str(), nullptr) != FALSE ||
+         GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool WriteBytesUtf8(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(WideLongPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                            nullptr) &&
+                  written == bytes.size();
+  CloseHandle(file);
+  return ok;
+}
+
+bool RemoveTreeUtf8(const std::string& path) {
+  const std::wstring folder = WideLongPath(path);
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::string child = path + "\\" + Utf8Of(name);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTreeUtf8(child);
+      } else {
+        DeleteFileW(WideLongPath(child).c_str());
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  return RemoveDirectoryW(folder.c_str()) != FALSE;
+}
+
+std::vector<std::string> ListCaptionsUtf8(HWND list) {
+  std::vector<std::string> captions;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  HANDLE process =
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return captions;
+  constexpr size_t kChars = 512;
+  void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMW) + kChars * sizeof(wchar_t),
+                                MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  const int count = remote ? static_cast<int>(SendTimed(list, LVM_GETITEMCOUNT, 0, 0)) : 0;
+  for (int i = 0; i < count; ++i) {
+    auto* remoteText = reinterpret_cast<wchar_t*>(static_cast<char*>(remote) + sizeof(LVITEMW));
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = i;
+    item.pszText = remoteText;
+    item.cchTextMax = static_cast<int>(kChars);
+    wchar_t text[kChars] = {};
+    SIZE_T done = 0;
+    if (WriteProcessMemory(process, remote, &item, sizeof item, &done) &&
+        SendTimed(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote)) != 0 &&
+        ReadProcessMemory(process, remoteText, text, (kChars - 1) * sizeof(wchar_t), &done)) {
+      captions.push_back(Utf8Of(text));
+    } else {
+      captions.push_back(std::string());
+    }
+  }
+  if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  CloseHandle(process);
+  return captions;
+}
+
+bool DropFilesUtf8(HWND target, const std::vector<std::string>& files, DWORD timeoutMs) {
+  std::wstring names;
+  for (const std::string& f : files) names += WideOf(f) + L'\0';
+  names += L'\0';
+  return SendDrop(target, true,
+                  std::string(reinterpret_cast<const char*>(names.data()),
+                              names.size() * sizeof(wchar_t)),
+                  timeoutMs);
+}
+
+void SetTextUtf8(HWND window, const std::string& text) {
+  SendMessageTimeoutW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(WideOf(text).c_str()),
+                      SMTO_NORMAL, 10000, nullptr);
 }
 
 }  // namespace e2e

@@ -30,6 +30,9 @@ class CProgram {
  public:
   // Starts the program with an argument string (may be empty).
   static std::unique_ptr<CProgram> Launch(const std::string& args);
+  // The same with a UTF-8 argument string, through the wide call (names the
+  // code page cannot spell arrive whole).
+  static std::unique_ptr<CProgram> LaunchUtf8(const std::string& args);
   ~CProgram();
   CProgram(const CProgram&) = delete;
   CProgram& operator=(const CProgram&) = delete;
@@ -185,5 +188,23 @@ bool ImageEncoder(const WCHAR* mime, CLSID* clsid);
 
 // Ctrl and key typed on the keyboard (to the foreground window's focus).
 void TypeCtrlKey(WORD key);
+
+}  // namespace e2e
+
+namespace e2e {
+
+// Names the code page cannot spell: UTF-8 in the tests, UTF-16 at the call.
+std::wstring WideOf(const std::string& utf8);
+std::string Utf8Of(const std::wstring& wide);
+// A UTF-8 path as the wide file functions take it, "\\?\" form when long.
+std::wstring WideLongPath(const std::string& utf8);
+bool MakeDirUtf8(const std::string& path);
+bool WriteBytesUtf8(const std::string& path, const std::string& bytes);
+bool RemoveTreeUtf8(const std::string& path);
+// The list view's captions as the list keeps them, in UTF-8.
+std::vector<std::string> ListCaptionsUtf8(HWND list);
+// A drop of wide names (as Explorer sends it).
+bool DropFilesUtf8(HWND target, const std::vector<std::string>& files, DWORD timeoutMs);
+void SetTextUtf8(HWND window, const std::string& text);
 
 }  // namespace e2e

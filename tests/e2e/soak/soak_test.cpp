@@ -3,8 +3,8 @@
 // the album service, which is killed and started again between the runs.
 // After every run each file at the service is checked (byte-identical, or
 // decoded and of the size its box gives), no temporary copy may be left, and
-// the program's handles, GDI objects, windows and memory are read from
-// outside and must come back to where they were.
+// the program's handles (by kind), GDI objects, windows and memory are read
+// from outside and must come back to where they were.
 //
 // Sizes: QUIB_SOAK_FILES files per run (default 30), QUIB_SOAK_RUNS runs
 // (default 4: two to warm up, two to compare). tests/e2e/soak/soak.sh runs it by hand with other
@@ -175,6 +175,91 @@ unsigned long long WorkingSet(DWORD pid) {
   return ok ? memory.WorkingSetSize : 0;
 }
 
+// The program's handles by the type of object they hold ("Event", "File",
+// "Key", "Thread"...): each entry of the system handle table that is the
+// program's, copied into this process and asked. Empty when that fails.
+std::map<std::string, long> HandlesByKind(DWORD pid) {
+  struct Entry {
+    PVOID object;
+    ULONG_PTR pid;
+    ULONG_PTR handle;
+    ULONG access;
+    USHORT creatorBackTrace;
+    USHORT typeIndex;
+    ULONG attributes;
+    ULONG reserved;
+  };
+  struct Table {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    Entry entries[1];
+  };
+  using QuerySystemFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  using QueryObjectFn = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  auto querySystem = reinterpret_cast<QuerySystemFn>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")));
+  auto queryObject = reinterpret_cast<QueryObjectFn>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
+  std::map<std::string, long> kinds;
+  HANDLE process = OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid);
+  if (!querySystem || !queryObject || !process) return kinds;
+  std::vector<char> buffer(1 << 20);
+  LONG status = -1;
+  for (int i = 0; i < 8; ++i) {
+    ULONG needed = 0;
+    status = querySystem(64 /* extended handle information */, buffer.data(),
+                         static_cast<ULONG>(buffer.size()), &needed);
+    if (status != static_cast<LONG>(0xC0000004)) break;
+    buffer.resize(std::max<size_t>(buffer.size() * 2, needed));
+  }
+  const auto* table = reinterpret_cast<const Table*>(buffer.data());
+  for (ULONG_PTR i = 0; status == 0 && i < table->count; ++i) {
+    if (table->entries[i].pid != pid) continue;
+    HANDLE copy = nullptr;
+    std::string kind = "(not copied)";
+    if (DuplicateHandle(process, reinterpret_cast<HANDLE>(table->entries[i].handle),
+                        GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+      // ObjectTypeInformation begins with the type's name.
+      union {
+        struct {
+          USHORT length, maximumLength;
+          PWSTR buffer;
+        } name;
+        char bytes[1024];
+      } info{};
+      kind = "(no type)";
+      if (queryObject(copy, 2, &info, sizeof info, nullptr) == 0 && info.name.buffer) {
+        kind.clear();
+        for (USHORT c = 0; c < info.name.length / 2; ++c)
+          kind += static_cast<char>(info.name.buffer[c]);
+      }
+      CloseHandle(copy);
+    }
+    ++kinds[kind];
+  }
+  CloseHandle(process);
+  return kinds;
+}
+
+// The same reading twice in a row, 200 ms apart (a thread that is ending
+// still holds its handles for a moment).
+std::map<std::string, long> SettledKinds(DWORD pid) {
+  std::map<std::string, long> last = HandlesByKind(pid);
+  for (int i = 0; i < 25; ++i) {
+    Sleep(200);
+    std::map<std::string, long> now = HandlesByKind(pid);
+    if (now == last) break;
+    last = now;
+  }
+  return last;
+}
+
+long KindCount(const std::map<std::string, long>& kinds, const std::string& kind) {
+  auto found = kinds.find(kind);
+  return found == kinds.end() ? 0 : found->second;
+}
+
 struct RunRecord {
   int run = 0;
   int box = 0;
@@ -182,6 +267,7 @@ struct RunRecord {
   double uploadSeconds = 0;
   unsigned long long peakWorkingSet = 0;
   ProcessFigures after;
+  std::map<std::string, long> handleKinds;
 };
 
 // Reads the figures once they hold still: equal to the reference when there
@@ -220,6 +306,7 @@ struct Session {
   HWND main = nullptr;
   int tempAtStart = 0;
   ProcessFigures start;
+  std::map<std::string, long> startKinds;
   std::vector<RunRecord> runs;
   std::string setupError;
 };
@@ -282,6 +369,7 @@ class Soak : public testing::TestWithParam<int> {
     }
     s.start = SettledFigures(s.program->Pid(), nullptr);
     if (!s.start.ok) s.setupError = "the program's figures cannot be read from outside";
+    s.startKinds = SettledKinds(s.program->Pid());
   }
 
   static void TearDownTestSuite() {
@@ -406,6 +494,19 @@ void Soak::PrintFigures(const Session& s) {
       table += line;
     }
   }
+  {
+    table += "handles by kind: at the start -> after each run\n";
+    std::map<std::string, bool> kinds;
+    for (const auto& k : s.startKinds) kinds[k.first] = true;
+    for (const RunRecord& r : s.runs)
+      for (const auto& k : r.handleKinds) kinds[k.first] = true;
+    for (const auto& k : kinds) {
+      std::string row = "  " + k.first + ": " + std::to_string(KindCount(s.startKinds, k.first));
+      for (const RunRecord& r : s.runs)
+        row += " -> " + std::to_string(KindCount(r.handleKinds, k.first));
+      table += row + "\n";
+    }
+  }
   printf("%s", table.c_str());
   fflush(stdout);
   WriteBytes(ArtifactsDir() + "\\soak-figures.txt", table);
@@ -519,9 +620,31 @@ TEST_P(Soak, Run) {
   const ProcessFigures* reference = run <= 2 ? nullptr : &second;
   record.after = SettledFigures(Pid(), reference);
   ASSERT_TRUE(record.after.ok);
+  record.handleKinds = SettledKinds(Pid());
   S().runs.push_back(record);
   if (reference) {
-    EXPECT_EQ(record.after.handles, reference->handles) << "handles after run 2 and now";
+    const std::map<std::string, long>& before = S().runs[1].handleKinds;
+    if (before.empty() || record.handleKinds.empty()) {
+      EXPECT_EQ(record.after.handles, reference->handles) << "handles after run 2 and now";
+    }
+    std::map<std::string, bool> kinds;
+    for (const auto& k : before) kinds[k.first] = true;
+    for (const auto& k : record.handleKinds) kinds[k.first] = true;
+    for (const auto& k : kinds) {
+      const long was = KindCount(before, k.first), now = KindCount(record.handleKinds, k.first);
+      if (k.first != "Event") {
+        EXPECT_EQ(now, was) << k.first << " handles after run 2 and now";
+        continue;
+      }
+      // Events but one: the thread runtime (winpthreads) gives a lock its
+      // event the first time a thread has to wait for it, and keeps it for
+      // the lock's life. A long-lived lock (the thumbnail queue, the window
+      // queue, the runtime's own) may first be contended after the warm-up:
+      // two sessions of one size ended run 1 with 5 and with 6 events. A
+      // leak of one event per run still shows by run 4.
+      EXPECT_GE(now, was) << "events after run 2 and now";
+      EXPECT_LE(now, was + 1) << "events after run 2 and now";
+    }
     EXPECT_EQ(record.after.gdiObjects, reference->gdiObjects) << "GDI objects after run 2 and now";
     EXPECT_EQ(record.after.windows, reference->windows) << "windows after run 2 and now";
   }

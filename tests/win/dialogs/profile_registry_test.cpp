@@ -1,10 +1,14 @@
 // The profile in the real registry of the test prefix: location, value types,
 // defaults, and values that cannot be read as expected.
+#include <windows.h>
+
+#include <wincrypt.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
-#include "core/settings/profile.h"
 #include "core/settings/profile.h"
 #include "tests/win/dialogs/dialog_harness.h"
 
@@ -86,9 +90,11 @@ TEST_F(ProfileRegistry, ValuesLandAsDwordAndStringUnderTheProgramKey) {
   EXPECT_EQ(ReadResizeImage(profile), 1);
 }
 
+// Texts are kept in UTF-16: every character survives, and an earlier
+// version, which reads the ANSI form, reads the same name.
 TEST_F(ProfileRegistry, TextIsStoredAsTypedInTheAnsiCodePage) {
-  // "Jürgen  " with its trailing blanks, u-umlaut as the single byte 0xFC.
-  const std::string name = "J\xFCrgen  ";
+  // "Jürgen  " with its trailing blanks, in UTF-8.
+  const std::string name = "J\xC3\xBCrgen  ";
   const std::string big(70000, 'x');
   profile.WriteString(ProfileSectionSettings, ProfileUsername, name);
   WritePassword(profile, big);
@@ -105,7 +111,11 @@ TEST_F(ProfileRegistry, TextIsStoredAsTypedInTheAnsiCodePage) {
             ERROR_SUCCESS);
   RegCloseKey(key);
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(std::string(raw), name);
+  EXPECT_EQ(std::string(raw), "J\xFCrgen  ");  // as code page 1252 spells it
+  // A name the code page cannot spell.
+  const std::string greek = "\xCE\x96\xCF\x89\xCE\xAE";
+  profile.WriteString(ProfileSectionSettings, ProfileUsername, greek);
+  EXPECT_EQ(ReadUsername(profile), greek);
 }
 
 // The password is protected with the current user's key (the system's data
@@ -132,6 +142,23 @@ TEST_F(ProfileRegistry, PasswordIsProtectedAndAnOldPlainTextIsReplacedOnSave) {
   WritePassword(profile, "old secret");
   EXPECT_NE(QuerySection("Settings")["Password"].data, settings["Password"].data);
   EXPECT_EQ(ReadPassword(profile), "old secret");
+
+  // An earlier version protected the ANSI text ("gr\xFCn" in code page
+  // 1252): it reads as the same password in UTF-8.
+  DATA_BLOB clear{4, reinterpret_cast<BYTE*>(const_cast<char*>("gr\xFCn"))};
+  DATA_BLOB sealed{};
+  ASSERT_TRUE(CryptProtectData(&clear, nullptr, nullptr, nullptr, nullptr, 0, &sealed));
+  std::string hex;
+  for (DWORD i = 0; i < sealed.cbData; ++i) {
+    char two[3];
+    snprintf(two, sizeof two, "%02x", sealed.pbData[i]);
+    hex += two;
+  }
+  LocalFree(sealed.pbData);
+  RegAdd("Settings", "Password", "REG_BINARY", hex.c_str());
+  EXPECT_EQ(ReadPassword(profile), "gr\xC3\xBCn");
+  WritePassword(profile, "gr\xC3\xBCn");
+  EXPECT_EQ(ReadPassword(profile), "gr\xC3\xBCn");
 
   // Binary data that is not protected data reads as no password, so the
   // next upload asks for it.

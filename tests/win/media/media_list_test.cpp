@@ -338,7 +338,7 @@ TEST(MainWindowList, PlainASelectsNothing) {
     HWND window = nullptr;
     for (int i = 0; i < 200 && !window; ++i) {
       Sleep(50);
-      window = FindWindowA(nullptr, QUIB_WINDOW_TITLE);
+      window = FindWindowW(nullptr, QUIB_WINDOW_TITLE_WIDE);
     }
     if (!window) return;
     const std::string payload = "\"" + one + "\" \"" + two + "\"";

@@ -13,22 +13,22 @@
 
 TEST(MainWindowMenu, SystemMenuOffersTheAboutBox) {
   CUploaderDlg dialog;
-  std::string item;
+  std::wstring item;
   UINT separatorState = 0;
   const DWORD testThread = GetCurrentThreadId();
   std::thread user([&] {
     HWND window = nullptr;
     quibtest::PollUntil(
-        [&] { return (window = FindWindowA(nullptr, QUIB_WINDOW_TITLE)) != nullptr; }, 10000, 50,
-        quibtest::CWaitNote("the main window to open"));
+        [&] { return (window = FindWindowW(nullptr, QUIB_WINDOW_TITLE_WIDE)) != nullptr; }, 10000,
+        50, quibtest::CWaitNote("the main window to open"));
     if (!window) {
       // Without its window nobody could close the dialog: end its loop.
       PostThreadMessageA(testThread, WM_QUIT, 0, 0);
       return;
     }
     HMENU menu = GetSystemMenu(window, FALSE);
-    char text[128] = {};
-    GetMenuStringA(menu, IDM_ABOUTBOX, text, sizeof text, MF_BYCOMMAND);
+    wchar_t text[128] = {};
+    GetMenuStringW(menu, IDM_ABOUTBOX, text, 128, MF_BYCOMMAND);
     item = text;
     // The separator stands right before the new item.
     const int count = GetMenuItemCount(menu);
@@ -37,6 +37,6 @@ TEST(MainWindowMenu, SystemMenuOffersTheAboutBox) {
   });
   EXPECT_EQ(dialog.DoModal(), 0);  // WM_CLOSE ends the main window with 0
   user.join();
-  EXPECT_EQ(item, "&Info about quib\xAE-uploader...");
+  EXPECT_EQ(item, L"&Info about quib\u00AE-uploader...");
   EXPECT_TRUE(separatorState & MF_SEPARATOR);
 }

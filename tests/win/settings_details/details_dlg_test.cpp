@@ -212,8 +212,9 @@ TEST_F(DetailsDialog, TagsAddedToAllOtherItems) {
                 }),
             IDOK);
   EXPECT_EQ(items_[0]->GetKeywords(), " y");
-  EXPECT_EQ(items_[0]->GetName(), " Str\xE4nde ");
-  EXPECT_EQ(items_[0]->GetDescription(), "\xC4rger\r\nzweite Zeile\r\n");
+  // Typed in code page 1252, kept in UTF-8.
+  EXPECT_EQ(items_[0]->GetName(), " Str\xC3\xA4nde ");
+  EXPECT_EQ(items_[0]->GetDescription(), "\xC3\x84rger\r\nzweite Zeile\r\n");
   EXPECT_EQ(items_[1]->GetKeywords(), "x  y");
   EXPECT_EQ(items_[2]->GetKeywords(), "c x  y");
 

@@ -197,7 +197,7 @@ TEST_F(SettingsDialog, EmptyProfileShowsDefaultsAndCancelStoresNothing) {
 }
 
 TEST_F(SettingsDialog, StoredValuesAreShownAndOkStoresTheChoices) {
-  Store(ProfileUsername, std::string("J\xFCrgen"));  // code page 1252
+  Store(ProfileUsername, std::string("J\xC3\xBCrgen"));  // shown as code page 1252 reads it
   Store(ProfilePassword, std::string("pa55"));
   Store(ProfileAskFolder, 0);
   Store(ProfileResizeImage, 2);
@@ -220,10 +220,11 @@ TEST_F(SettingsDialog, StoredValuesAreShownAndOkStoresTheChoices) {
             }),
             IDOK);
   auto values = Stored();
-  // reg.exe prints in the OEM code page; the profile reads what is stored.
+  // reg.exe prints in the OEM code page; the profile reads what is stored,
+  // in UTF-8.
   EXPECT_EQ(ReadUsername(GetAppProfile()),
-            "Gr\xF6\xDF"
-            "e M\xFCller");
+            "Gr\xC3\xB6\xC3\x9F"
+            "e M\xC3\xBCller");
   // Saved protected: reg.exe shows binary that does not give it away.
   EXPECT_EQ(values["Password"].type, "REG_BINARY");
   EXPECT_FALSE(ShowsSecret(values["Password"], " two words ")) << values["Password"].data;

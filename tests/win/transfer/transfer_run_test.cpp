@@ -20,7 +20,6 @@
 #include "core/media/media_item.h"
 #include "core/media/upload_list.h"
 #include "core/settings/profile.h"
-#include "core/settings/profile.h"
 #include "framework/app.h"
 #include "core/ports/http_port.h"
 #include "res/resource.h"
