@@ -116,11 +116,17 @@ class CTransferRun::CPromptsTap : public IRunPrompts {
   }
   bool IsClosing() override { return inner_.IsClosing(); }
   void StatusChanged() override { inner_.StatusChanged(); }
+  // The run has ended: nothing made ahead is sent any more, and none of it
+  // may outlast the window.
   void PostOk() override {
+    run_.StopShrinkingAhead();
     run_.finished_ = true;
     inner_.PostOk();
   }
-  void PostCancel() override { inner_.PostCancel(); }
+  void PostCancel() override {
+    run_.StopShrinkingAhead();
+    inner_.PostCancel();
+  }
 
  private:
   CTransferRun& run_;
@@ -195,7 +201,15 @@ bool CTransferRun::Cancel() {
   // Also unblocks a request that waits on a stalled server.
   client_->Abort();
   if (!abortedAt_) abortedAt_ = quib::NowMs();
+  // Nothing more is sent: the copies ahead go before the window does.
+  StopShrinkingAhead();
   return true;
+}
+
+void CTransferRun::StopShrinkingAhead() {
+  // Copies made ahead that no file will take are deleted; those still being
+  // made are awaited, or deleted by their workers when they come.
+  if (shrinks_) shrinks_->Stop(ShrinkStopMs);
 }
 
 void CTransferRun::Finish() {
@@ -208,9 +222,7 @@ void CTransferRun::Finish() {
                              [this] { return !requestInFlight_; });
     }
   }
-  // Copies made ahead that no file will take are deleted; those still being
-  // made are awaited, or deleted by their workers when they come.
-  if (shrinks_) shrinks_->Stop(ShrinkStopMs);
+  StopShrinkingAhead();
   shrinks_.reset();
   // A request still running now is abandoned by its transport, which
   // reports nothing more; one that ended has queued its report.

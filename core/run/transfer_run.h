@@ -65,8 +65,9 @@ class CTransferRun : public IServiceListener {
   // The final message was shown and OK posted.
   bool IsFinished() const { return finished_; }
   bool IsRequestInFlight() const;
-  // "Cancel upload": cancels the request in flight; the grace period starts
-  // with the first cancel. True when a request was in flight.
+  // "Cancel upload": cancels the request in flight and the shrinking ahead;
+  // the grace period starts with the first cancel. True when a request was
+  // in flight.
   bool Cancel();
   // After the window's loop: a request still running is cancelled and its
   // end awaited until AbortGraceMs after the first cancel at most; then the
@@ -108,6 +109,9 @@ class CTransferRun : public IServiceListener {
   void QueueEvent(CRunEvent event);
   // Marks a request as started; its final report clears the mark.
   void BeginRequest();
+  // Ends the shrinking ahead, waiting up to ShrinkStopMs for a copy being
+  // made (a later call only waits again for such a copy).
+  void StopShrinkingAhead();
 
   IRunPrompts& prompts_;
   IProfile& profile_;
