@@ -68,8 +68,8 @@ class CWinHttpRequestPort : public IHttpRequestPort {
         },
         error);
   }
-  // Writes go straight to WinINet: a thread per 1024-byte block would cost
-  // more than the block. A write only blocks on a server that stops reading.
+  // Writes go straight to WinINet: a thread per block would cost more than
+  // the block. A write only blocks on a server that stops reading.
   bool Write(const char* data, size_t size, std::string& error) override {
     return Checked(error) && Guarded([&] { file_->Write(data, static_cast<UINT>(size)); }, error);
   }

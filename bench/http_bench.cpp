@@ -2,7 +2,7 @@
 // prints wall time, CPU time and peak memory of this process:
 //   http_bench upload URL FILE   the whole CHttpUpload path
 //   http_bench bare URL FILE     a bare WinINet loop with the same body and
-//                                the same 1024-byte writes (the floor)
+//                                the same writes (the floor)
 // bench/run-http.sh runs both and curl side by side.
 #include <windows.h>
 #include <psapi.h>
@@ -14,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "adapters/windows_platform.h"
 #include "core/protocol/http_upload.h"
@@ -107,9 +108,11 @@ bool RunBare(const std::string& url, const std::string& file, std::string& error
   write(header.data(), static_cast<DWORD>(header.size()));
   HANDLE f = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  char chunk[1024];
+  std::vector<char> chunk(quib::CMultipartBody::FileBlockSize);
   DWORD got = 0;
-  while (ok && ReadFile(f, chunk, sizeof chunk, &got, nullptr) && got > 0) write(chunk, got);
+  while (ok && ReadFile(f, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) &&
+         got > 0)
+    write(chunk.data(), got);
   CloseHandle(f);
   write("\r\n", 2);
   write(quib::MultipartClosingDelimiter,

@@ -2,22 +2,31 @@
 # HTTP upload benchmark: one Upload-shaped POST of a 10 MB and a 200 MB file
 # to the same loopback sink, by
 #   upload  the whole CHttpUpload path (worker thread, events, multipart body)
-#   bare    a bare WinINet loop with the same body and 1024-byte writes
+#   before  the same path of an earlier build (BEFORE_BUILD_DIR), if given
+#   bare    a bare WinINet loop with the same body and the same writes
 #   curl    curl posting the same fields and file as multipart/form-data
 # and prints wall time, CPU time and peak memory of the client (median of
 # BENCH_REPS runs, default 3). The two Windows paths run under Wine; their
 # times are taken inside the process, so Wine's start-up is not counted.
-# usage: bench/run-http.sh [WIN64_BUILD_DIR]   (default build/win64)
+# The peak memory of the 200 MB upload should stay that of the 10 MB one.
+# usage: bench/run-http.sh [WIN64_BUILD_DIR [BEFORE_BUILD_DIR]]
+#   (default build/win64)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${1:-$root/build/win64}
 exe="$build/bench/http_bench.exe"
+before_exe=""
+[ -n "${2:-}" ] && before_exe="$2/bench/http_bench.exe"
 reps=${BENCH_REPS:-3}
-if [ ! -f "$exe" ]; then
-  echo "run-http: $exe is missing; build it: cmake --build --preset win64 --target http_bench" >&2
-  exit 2
-fi
+for e in "$exe" $before_exe; do
+  if [ ! -f "$e" ]; then
+    echo "run-http: $e is missing; build it: cmake --build BUILD --target http_bench" >&2
+    exit 2
+  fi
+done
+modes="upload bare"
+[ -n "$before_exe" ] && modes="upload before bare"
 
 work=$(mktemp -d /tmp/quib-bench.XXXXXX)
 sink_pid=""
@@ -44,8 +53,12 @@ for mb in 10 200; do
   winfile="Z:$(echo "$file" | tr / '\\')"
   declare -A wall=() cpu=() peak=()
   for ((i = 0; i < reps; i++)); do
-    for mode in upload bare; do
-      read -r w c p < <(timeout 900 scripts/wine-run "$exe" "$mode" "$url" "$winfile")
+    for mode in $modes; do
+      if [ "$mode" = before ]; then
+        read -r w c p < <(timeout 900 scripts/wine-run "$before_exe" upload "$url" "$winfile")
+      else
+        read -r w c p < <(timeout 900 scripts/wine-run "$exe" "$mode" "$url" "$winfile")
+      fi
       wall[$mode]+="$w "; cpu[$mode]+="$c "; peak[$mode]+="$p "
     done
     # %e wall, %U+%S CPU, %M peak resident KiB
@@ -56,7 +69,7 @@ for mb in 10 200; do
     peak[curl]+="$p "
   done
   bare_wall=$(echo "${wall[bare]}" | tr ' ' '\n' | grep . | median)
-  for mode in upload bare curl; do
+  for mode in $modes curl; do
     w=$(echo "${wall[$mode]}" | tr ' ' '\n' | grep . | median)
     c=$(echo "${cpu[$mode]}" | tr ' ' '\n' | grep . | median)
     p=$(echo "${peak[$mode]}" | tr ' ' '\n' | grep . | median)

@@ -3,35 +3,41 @@
 # loopback (MTU 1500) is rate-limited with tc (tbf), with the sink, the Wine
 # prefix and its wineserver, and curl all inside it. At each rate, one upload
 # of the same body (BENCH_MB, default 200 MB of file) by
-#   ours  the program's HTTP path: CHttpUpload (bench/http_bench.exe upload)
-#   bare  a bare WinINet loop with the same 1024-byte writes (http_bench bare)
-#   curl  curl posting the very bytes ours sent (captured once beforehand)
+#   ours    the program's HTTP path: CHttpUpload (bench/http_bench.exe upload)
+#   before  the same path of an earlier build (BEFORE_BUILD_DIR), if given
+#   bare    a bare WinINet loop with the same writes as ours (http_bench bare)
+#   curl    curl posting the very bytes ours sent (captured once beforehand)
 # side by side in one run (median of BENCH_REPS rounds, default 1). Ours must
-# reach 95% of curl's throughput at the required rates (BENCH_RATES, default
-# "20 100" Mbit/s). The rates (with BENCH_STEPS above them) are taken in
-# ascending order until ours falls below 95% of curl, and BENCH_REFINE steps
-# (default 3) between the last rate that held and that one narrow down where
-# our path stops being bound by the link under Wine. A last row runs without
-# any limit. Then, at the first rate ours missed, the same bytes are sent in
+# reach 95% of curl's throughput at the required rates (BENCH_REQUIRED,
+# default 300 Mbit/s). The rates BENCH_RATES (default "100 300 1000") are
+# all measured, then BENCH_STEPS above them (default "2000 4000") while ours
+# still keeps up, and a last row without any limit. For ours and before,
+# BENCH_REFINE steps (default 3) between the last rate it held and the first
+# it missed narrow down where that path stops being bound by the link under
+# Wine. Then, at the first rate ours missed, the same bytes are sent in
 # writes of several sizes through WinINet and through a bare socket
 # (bench/link/write_probe.exe; BENCH_DIAG=0 skips it), to show where the
 # time goes.
-# usage (as root): bench/link/run-link.sh [WIN64_BUILD_DIR]
+# usage (as root): bench/link/run-link.sh [WIN64_BUILD_DIR] [BEFORE_BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 build=${1:-$root/build/win64}
 exe="$build/bench/http_bench.exe"
+before_exe=""
+[ -n "${2:-}" ] && before_exe="$2/bench/http_bench.exe"
 
 if [ -z "${QUIB_LINK_NS:-}" ]; then
   if [ "$(id -u)" != 0 ]; then
     echo "run-link: needs root (ip netns, tc)" >&2
     exit 2
   fi
-  if [ ! -f "$exe" ]; then
-    echo "run-link: $exe is missing; build it: cmake --build --preset win64 --target http_bench" >&2
-    exit 2
-  fi
+  for e in "$exe" $before_exe; do
+    if [ ! -f "$e" ]; then
+      echo "run-link: $e is missing; build it: cmake --build BUILD --target http_bench" >&2
+      exit 2
+    fi
+  done
   ns=quib-link-$$
   ip netns add "$ns"
   trap 'ip netns del "$ns" 2>/dev/null || true' EXIT
@@ -44,8 +50,9 @@ fi
 # From here on inside the namespace.
 mb=${BENCH_MB:-200}
 reps=${BENCH_REPS:-1}
-required=${BENCH_RATES:-20 100}
-steps=${BENCH_STEPS:-200 400 800 1600 3200 6400}
+required=${BENCH_REQUIRED:-300}
+rates=${BENCH_RATES:-100 300 1000}
+steps=${BENCH_STEPS:-2000 4000}
 work=$(mktemp -d /tmp/quib-link.XXXXXX)
 sink_pid=""
 source scripts/wine-env.sh
@@ -105,6 +112,7 @@ shape() {
 one() {  # PATH LIMIT
   case $1 in
     ours) timeout "$2" scripts/wine-run "$exe" upload "$url" "$winfile" | awk '{print $1}' ;;
+    before) timeout "$2" scripts/wine-run "$before_exe" upload "$url" "$winfile" | awk '{print $1}' ;;
     bare) timeout "$2" scripts/wine-run "$exe" bare "$url" "$winfile" | awk '{print $1}' ;;
     curl) timeout "$2" curl -s -o /dev/null -w '%{time_total}' -X POST -H 'Expect:' \
             -H "Content-Type: $ctype" -T "$work/body" "$url" ;;
@@ -130,90 +138,104 @@ measure() {  # PATH RATE
 }
 
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+mbs() { awk -v n="$bytes" -v t="$1" 'BEGIN { if (t == "") print "-"; else printf "%.2f", n / t / 1e6 }'; }
+pct() { awk -v c="$1" -v t="$2" 'BEGIN { if (t == "") print "-"; else printf "%.1f%%", 100 * c / t }'; }
+holds() { awk -v c="$1" -v t="$2" 'BEGIN { exit !(t != "" && c / t >= 0.95) }'; }
 
-printf '%-10s %9s %9s %9s %9s %10s %10s  %s\n' "Mbit/s" "link MB/s" "curl MB/s" "ours MB/s" \
-  "bare MB/s" "ours/curl" "bare/curl" ""
+paths="ours"
+[ -n "$before_exe" ] && paths="ours before"
+printf '%-8s %9s %9s %9s %9s %9s %10s %10s %10s  %s\n' "Mbit/s" "link MB/s" "curl MB/s" \
+  "ours MB/s" "bef MB/s" "bare MB/s" "ours/curl" "bef/curl" "bare/curl" ""
 failed=0
-last_bound=""
-first_unbound=""
-row() {  # RATE KIND
+declare -A held=() missed=()
+row() {  # RATE KIND PATHS...
   local rate=$1 kind=$2 t path
+  shift 2
   shape "$rate"
-  declare -A all=()
+  declare -A all=() m=()
   for ((i = 0; i < reps; i++)); do
-    for path in curl ours bare; do
-      t=$(measure "$path" "$rate") || return 1
+    for path in curl "$@"; do
+      t=$(measure "$path" "$rate") || { all[$path]=""; continue; }
       all[$path]+="$t "
     done
   done
-  local c o b
-  c=$(echo "${all[curl]}" | tr ' ' '\n' | grep . | median)
-  o=$(echo "${all[ours]}" | tr ' ' '\n' | grep . | median)
-  b=$(echo "${all[bare]}" | tr ' ' '\n' | grep . | median)
-  local verdict
-  verdict=$(awk -v c="$c" -v o="$o" 'BEGIN { print (c / o >= 0.95) ? "ok" : "below 95%" }')
-  awk -v r="$rate" -v n="$bytes" -v c="$c" -v o="$o" -v b="$b" -v v="$verdict" -v k="$kind" 'BEGIN {
-    link = (r == "none") ? "-" : sprintf("%.2f", r / 8)
-    printf "%-10s %9s %9.2f %9.2f %9.2f %9.1f%% %9.1f%%  %s %s\n", r, link, n / c / 1e6,
-      n / o / 1e6, n / b / 1e6, 100 * c / o, 100 * c / b, v, k }'
-  [ "$verdict" = ok ]
+  for path in curl ours before bare; do
+    m[$path]=""
+    [ -n "${all[$path]:-}" ] && m[$path]=$(echo "${all[$path]}" | tr ' ' '\n' | grep . | median)
+  done
+  local verdict=""
+  for path in ours before; do
+    [ -z "${m[$path]}" ] && continue
+    if holds "${m[curl]}" "${m[$path]}"; then
+      [ "$rate" != none ] && { [ -z "${held[$path]:-}" ] || [ "$rate" -gt "${held[$path]}" ]; } &&
+        held[$path]=$rate
+    else
+      verdict+="$path below 95% "
+      [ "$rate" != none ] && { [ -z "${missed[$path]:-}" ] || [ "$rate" -lt "${missed[$path]}" ]; } &&
+        missed[$path]=$rate
+    fi
+  done
+  if [ "$kind" = "(required)" ] && ! holds "${m[curl]}" "${m[ours]}"; then failed=1; fi
+  local link="-"
+  [ "$rate" != none ] && link=$(awk -v r="$rate" 'BEGIN { printf "%.2f", r / 8 }')
+  printf '%-8s %9s %9s %9s %9s %9s %10s %10s %10s  %s%s\n' "$rate" "$link" "$(mbs "${m[curl]}")" \
+    "$(mbs "${m[ours]}")" "$(mbs "${m[before]}")" "$(mbs "${m[bare]}")" \
+    "$(pct "${m[curl]}" "${m[ours]}")" "$(pct "${m[curl]}" "${m[before]}")" \
+    "$(pct "${m[curl]}" "${m[bare]}")" "${verdict:-ok }" "$kind"
 }
 
-# The rates in ascending order until ours first falls below 95%; then a few
-# steps between the last rate that held and that one narrow it down.
 is_required() { case " $required " in *" $1 "*) return 0 ;; esac; return 1; }
-rates=$(printf '%s\n' $required $steps | sort -n -u)
-for rate in $rates; do
-  kind="(step)"
+for rate in $(printf '%s\n' $rates $required | sort -n -u); do
+  kind="(rate)"
   is_required "$rate" && kind="(required)"
-  if row "$rate" "$kind"; then
-    last_bound=$rate
-  else
-    is_required "$rate" && failed=1
-    first_unbound=$rate
-    break
-  fi
+  row "$rate" "$kind" $paths bare
 done
-# Required rates above the first miss are still measured.
-for rate in $required; do
-  if [ -n "$first_unbound" ] && [ "$rate" -gt "$first_unbound" ]; then
-    row "$rate" "(required)" || failed=1
-  fi
+# Above them while ours keeps up.
+for rate in $steps; do
+  [ -n "${missed[ours]:-}" ] && break
+  row "$rate" "(step)" ours
 done
-if [ -n "$first_unbound" ] && [ -n "$last_bound" ]; then
+# Between the last rate each path held and the first it missed.
+for path in $paths; do
   for ((k = 0; k < ${BENCH_REFINE:-3}; k++)); do
-    mid=$(awk -v a="$last_bound" -v b="$first_unbound" 'BEGIN { printf "%d", sqrt(a * b) + 0.5 }')
-    [ "$mid" -le "$last_bound" ] || [ "$mid" -ge "$first_unbound" ] && break
-    if row "$mid" "(narrowing)"; then last_bound=$mid; else first_unbound=$mid; fi
+    [ -n "${missed[$path]:-}" ] || break
+    low=${held[$path]:-0}
+    [ "$low" -lt "${missed[$path]}" ] || break
+    mid=$(awk -v a="$low" -v b="${missed[$path]}" 'BEGIN { printf "%d", (a > 0 ? sqrt(a * b) : b / 2) + 0.5 }')
+    [ "$mid" -le "$low" ] || [ "$mid" -ge "${missed[$path]}" ] && break
+    row "$mid" "(narrowing $path)" "$path"
   done
-fi
-row none "(no limit)" || true
+done
+row none "(no limit)" $paths bare
 
-if [ -n "$first_unbound" ]; then
-  echo "ours keeps up with curl (>= 95%) up to ${last_bound:-no tested rate} Mbit/s" \
-    "and falls below at $first_unbound Mbit/s"
-else
-  echo "ours kept up with curl at every stepped rate (up to ${last_bound} Mbit/s)"
-fi
+for path in $paths; do
+  if [ -n "${missed[$path]:-}" ]; then
+    echo "$path keeps up with curl (>= 95%) up to ${held[$path]:-no tested rate} Mbit/s" \
+      "and falls below at ${missed[$path]} Mbit/s"
+  else
+    echo "$path kept up with curl at every limited rate (up to ${held[$path]:-none} Mbit/s)"
+  fi
+done
 
 # Where the time goes: the same bytes in writes of different sizes, through
 # WinINet and through a bare socket, at the first rate ours missed.
 probe="$build/bench/link/write_probe.exe"
+first_unbound=${missed[ours]:-}
 if [ -n "$first_unbound" ] && [ "${BENCH_DIAG:-1}" != 0 ] && [ -f "$probe" ]; then
   shape "$first_unbound"
   winbody="Z:$(echo "$work/body" | tr / '\\')"
   c=$(measure curl "$first_unbound") || c=""
   echo
-  echo "at $first_unbound Mbit/s, the same body in writes of N bytes (curl: $(awk -v n="$bytes" -v c="$c" 'BEGIN { printf "%.2f", n / c / 1e6 }') MB/s):"
+  echo "at $first_unbound Mbit/s, the same body in writes of N bytes (curl: $(mbs "$c") MB/s):"
   printf '%-8s %13s %13s\n' "N" "WinINet MB/s" "socket MB/s"
-  for n in ${BENCH_DIAG_WRITES:-1024 4096 16384 65536}; do
+  for n in ${BENCH_DIAG_WRITES:-1024 16384 65536 262144}; do
     line="$n"
     for how in wininet socket; do
       t=$(timeout $((bytes * 8 / 1000000 * 10 / first_unbound + 120)) scripts/wine-run "$probe" \
         "$how" "$url" "$winbody" "$ctype" "$n") || t=""
       got=$(tail -n 1 "$log" | awk '{print $1}')
       if [ -n "$t" ] && [ "$got" = "$bytes" ]; then
-        line+=" $(awk -v n="$bytes" -v t="$t" 'BEGIN { printf "%.2f", n / t / 1e6 }')"
+        line+=" $(mbs "$t")"
       else
         line+=" failed"
       fi

@@ -157,10 +157,14 @@ bool CMediaItem::Resize(int cx, int cy) {
   if (isVideo_ || isAudio_) return false;
   quib::PictureCopy copy;
   if (!quib::Pictures().Shrink(path_, std::max(cx, cy), copy)) return false;
+  TakeShrunkCopy(copy);
+  return true;
+}
+
+void CMediaItem::TakeShrunkCopy(const quib::PictureCopy& copy) {
   ReplaceCurrentFile(copy.path);
   std::lock_guard<std::mutex> guard(sizeLock_);
   width_ = copy.width;
   height_ = copy.height;
   sizeSource_ = SizeKnown;
-  return true;
 }

@@ -13,6 +13,10 @@
 #include "core/media/thumbnail_scheduler.h"
 #include "core/text/short_name.h"
 
+namespace quib {
+struct PictureCopy;
+}  // namespace quib
+
 class CMediaItem {
  public:
   static constexpr int ThumbWidth = 104;
@@ -98,6 +102,10 @@ class CMediaItem {
   // Fits a picture into a max(cx, cy) square box as a new temporary JPEG,
   // transparent areas white. The thumbnail stays. All or nothing, as Rotate.
   bool Resize(int cx, int cy);
+  // Points the item at a copy that the picture work's Shrink made from its
+  // current file on another thread, as Resize does with its own copy; the
+  // item owns the copy from now on.
+  void TakeShrunkCopy(const quib::PictureCopy& copy);
 
  private:
   // Reads the pixel size when nothing has told it yet.

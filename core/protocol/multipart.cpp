@@ -147,14 +147,15 @@ MultipartResult CMultipartBody::Send(IBodyOutput& output, const std::atomic<bool
     notify();
   }
 
-  char buffer[FileChunkSize];
+  std::vector<char> block(fileParts_.empty() ? 0 : FileBlockSize);
+  char* const buffer = block.data();
   for (const FilePart& part : fileParts_) {
     if (!write(part.header.data(), part.header.size())) return result;
     std::unique_ptr<IFileReader> file = files_.OpenRead(part.path);
     if (!file) return fail(MultipartErrorCannotOpen(part.path));
     uint64_t fileSent = 0;
     size_t got = 0;
-    if (!file->Read(buffer, sizeof buffer, got)) return fail(MultipartErrorCannotRead(part.path));
+    if (!file->Read(buffer, block.size(), got)) return fail(MultipartErrorCannotRead(part.path));
     while (got > 0) {
       if (cancelRequested.load()) return cancelled();
       // More bytes than were counted would run past Content-Length.
@@ -162,7 +163,7 @@ MultipartResult CMultipartBody::Send(IBodyOutput& output, const std::atomic<bool
       if (!write(buffer, got)) return result;
       fileSent += got;
       notify();
-      if (!file->Read(buffer, sizeof buffer, got)) return fail(MultipartErrorCannotRead(part.path));
+      if (!file->Read(buffer, block.size(), got)) return fail(MultipartErrorCannotRead(part.path));
     }
     if (fileSent != part.size) return fail(MultipartErrorChanged(part.path));
     if (!write("\r\n", 2)) return result;

@@ -1,10 +1,14 @@
 #include "core/run/transfer_run.h"
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 #include <utility>
 
 #include "core/media/upload_list.h"
 #include "core/ports/clock.h"
+#include "core/ports/file_port.h"
+#include "core/ports/picture_work.h"
 #include "core/ports/platform.h"
 #include "core/service/album_list.h"
 
@@ -58,7 +62,22 @@ class CTransferRun::CItemsPort : public IRunItems {
   int GetHeight(int i) const override { return At(i).GetHeight(); }
   std::string GetPath(int i) const override { return At(i).GetPath(); }
   std::string GetMimeType(int i) const override { return At(i).GetMimeType(); }
-  bool Resize(int i, int cx, int cy) override { return At(i).Resize(cx, cy); }
+  // A copy made ahead is the one the item would have made now: same file,
+  // same box. The item takes it here, on the window thread.
+  bool Resize(int i, int cx, int cy) override {
+    CMediaItem& item = At(i);
+    bool made = false;
+    quib::PictureCopy copy;
+    if (run_.shrinks_ && !item.IsVideo() && !item.IsAudio() &&
+        run_.shrinks_->Take(Job(i, std::max(cx, cy)), ShrinkWaitMs, made, copy)) {
+      if (made) item.TakeShrunkCopy(copy);
+      return made;
+    }
+    return item.Resize(cx, cy);
+  }
+  bool ShrinkAhead(int i, int box) override {
+    return run_.shrinks_ && run_.shrinks_->Push(Job(i, box));
+  }
   void RemoveAt(int i) override {
     CMediaItem*& item = run_.items_.at(static_cast<size_t>(i));
     if (run_.list_) {
@@ -70,6 +89,15 @@ class CTransferRun::CItemsPort : public IRunItems {
 
  private:
   CMediaItem& At(int i) const { return *run_.items_.at(static_cast<size_t>(i)); }
+  quib::ShrinkJob Job(int i, int box) const {
+    const CMediaItem& item = At(i);
+    quib::ShrinkJob job;
+    job.index = i;
+    job.itemId = item.GetId();
+    job.path = item.GetPath();
+    job.box = box;
+    return job;
+  }
   CTransferRun& run_;
 };
 
@@ -88,11 +116,17 @@ class CTransferRun::CPromptsTap : public IRunPrompts {
   }
   bool IsClosing() override { return inner_.IsClosing(); }
   void StatusChanged() override { inner_.StatusChanged(); }
+  // The run has ended: nothing made ahead is sent any more, and none of it
+  // may outlast the window.
   void PostOk() override {
+    run_.StopShrinkingAhead();
     run_.finished_ = true;
     inner_.PostOk();
   }
-  void PostCancel() override { inner_.PostCancel(); }
+  void PostCancel() override {
+    run_.StopShrinkingAhead();
+    inner_.PostCancel();
+  }
 
  private:
   CTransferRun& run_;
@@ -139,6 +173,14 @@ int CTransferRun::Start(std::unique_ptr<CHttpUpload> transport) {
   clientPort_ = std::make_unique<CClientPort>(*this);
   itemsPort_ = std::make_unique<CItemsPort>(*this);
   promptsTap_ = std::make_unique<CPromptsTap>(*this);
+  // The workers make copies through the picture work and touch no item.
+  const int workers = quib::CShrinkAhead::WorkersFor(std::thread::hardware_concurrency());
+  shrinks_ = std::make_unique<quib::CShrinkAhead>(
+      workers, 2 * workers,
+      [](const std::string& path, int box, quib::PictureCopy& copy) {
+        return quib::Pictures().Shrink(path, box, copy);
+      },
+      [](const std::string& path) { quib::Files().Remove(path); });
   run_ = std::make_unique<CUploadRun>(state_, *clientPort_, *itemsPort_, *promptsTap_, profile_);
   // Without credentials the run ends here: no request.
   return run_->StartLogIn();
@@ -159,7 +201,15 @@ bool CTransferRun::Cancel() {
   // Also unblocks a request that waits on a stalled server.
   client_->Abort();
   if (!abortedAt_) abortedAt_ = quib::NowMs();
+  // Nothing more is sent: the copies ahead go before the window does.
+  StopShrinkingAhead();
   return true;
+}
+
+void CTransferRun::StopShrinkingAhead() {
+  // Copies made ahead that no file will take are deleted; those still being
+  // made are awaited, or deleted by their workers when they come.
+  if (shrinks_) shrinks_->Stop(ShrinkStopMs);
 }
 
 void CTransferRun::Finish() {
@@ -172,6 +222,8 @@ void CTransferRun::Finish() {
                              [this] { return !requestInFlight_; });
     }
   }
+  StopShrinkingAhead();
+  shrinks_.reset();
   // A request still running now is abandoned by its transport, which
   // reports nothing more; one that ended has queued its report.
   client_.reset();

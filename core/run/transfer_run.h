@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/ports/window_queue.h"
+#include "core/run/shrink_ahead.h"
 #include "core/run/upload_run.h"
 #include "core/service/service_client.h"
 
@@ -34,6 +35,12 @@ class CTransferRun : public IServiceListener {
   // How long a cancelled request may take to end before the run stops
   // waiting for it.
   static constexpr unsigned AbortGraceMs = 300;
+  // How long the end of a run waits for copies still being made ahead (one
+  // picture's decode), so that none is left behind by a program that ends.
+  static constexpr int ShrinkStopMs = 5000;
+  // How long a file waits for its copy being made ahead before it goes up
+  // unshrunk (a copy that never comes).
+  static constexpr int ShrinkWaitMs = 120000;
 
   // prompts are the window's; PostOk and PostCancel end its loop.
   CTransferRun(IRunPrompts& prompts, IProfile& profile);
@@ -58,8 +65,9 @@ class CTransferRun : public IServiceListener {
   // The final message was shown and OK posted.
   bool IsFinished() const { return finished_; }
   bool IsRequestInFlight() const;
-  // "Cancel upload": cancels the request in flight; the grace period starts
-  // with the first cancel. True when a request was in flight.
+  // "Cancel upload": cancels the request in flight and the shrinking ahead;
+  // the grace period starts with the first cancel. True when a request was
+  // in flight.
   bool Cancel();
   // After the window's loop: a request still running is cancelled and its
   // end awaited until AbortGraceMs after the first cancel at most; then the
@@ -101,6 +109,9 @@ class CTransferRun : public IServiceListener {
   void QueueEvent(CRunEvent event);
   // Marks a request as started; its final report clears the mark.
   void BeginRequest();
+  // Ends the shrinking ahead, waiting up to ShrinkStopMs for a copy being
+  // made (a later call only waits again for such a copy).
+  void StopShrinkingAhead();
 
   IRunPrompts& prompts_;
   IProfile& profile_;
@@ -113,6 +124,8 @@ class CTransferRun : public IServiceListener {
   std::unique_ptr<CPromptsTap> promptsTap_;
   std::unique_ptr<CUploadRun> run_;
   std::unique_ptr<CServiceClient> client_;
+  // Copies of the next pictures, made while the current file is sent.
+  std::unique_ptr<quib::CShrinkAhead> shrinks_;
   std::unique_ptr<quib::IWindowQueue> queue_;
   bool finished_ = false;
   uint64_t abortedAt_ = 0;  // clock of the first cancel of a request in flight, or 0

@@ -78,6 +78,7 @@ void CUploadRun::UploadNext() {
                                     return ok && !prompts_.IsClosing();
                                   });
   if (asked && EndIfClosing()) return;
+  PlanShrinks(index, box);
   if (box != 0 && !items_.Resize(index, box, box) && !shrinkFailureShown_) {
     shrinkFailureShown_ = true;
     prompts_.ShowMessage("\"" + items_.GetName(index) + kTextNotShrunk, RunMessageInfo);
@@ -87,6 +88,21 @@ void CUploadRun::UploadNext() {
   client_.Upload(static_cast<unsigned int>(state_.albumId), items_.GetName(index),
                  items_.GetKeywords(index), items_.GetDescription(index), items_.GetMimeType(index),
                  items_.GetPath(index));
+}
+
+void CUploadRun::PlanShrinks(int index, int box) {
+  // While the prompt may still ask about a picture, nothing is known ahead.
+  const int choice = ReadResizeImage(profile_);
+  if (choice != ResizeSmall && choice != ResizeMedium) return;
+  if (planned_ < 0 || planned_ > index + 1) planned_ = index + 1;
+  for (int next = planned_ - 1; next >= 0; --next) {
+    const int nextBox = next == index ? box
+                                      : DecideResizeBox(items_.IsVideo(next), items_.IsAudio(next),
+                                                        items_.GetWidth(next),
+                                                        items_.GetHeight(next), profile_, nullptr);
+    if (nextBox != 0 && !items_.ShrinkAhead(next, nextBox)) return;
+    planned_ = next;
+  }
 }
 
 void CUploadRun::SetStatusText(const std::string& text) {

@@ -79,6 +79,15 @@ class IRunItems {
   // False when the copy could not be made (memory, disk): the item is then
   // unchanged and goes up in its original size.
   virtual bool Resize(int index, int cx, int cy) = 0;
+  // The run is going to shrink the file at index into a box x box square
+  // when it gets there (called in the order the files are sent): its copy
+  // may be made meanwhile, for Resize to take. False when no more copies
+  // may be made ahead for now.
+  virtual bool ShrinkAhead(int index, int box) {
+    (void)index;
+    (void)box;
+    return false;
+  }
   // Drops the item, its thumbnail and its row.
   virtual void RemoveAt(int index) = 0;
 };
@@ -152,6 +161,9 @@ class CUploadRun {
 
  private:
   void Fail(const char* text);
+  // Once no prompt can come any more, names the pictures to shrink from
+  // index on (box: the decision for index itself), as far as the list lets.
+  void PlanShrinks(int index, int box);
   // After a prompt or message: when the program is ending, the run ends as
   // cancelled, and nothing more is sent or shown.
   bool EndIfClosing();
@@ -162,4 +174,5 @@ class CUploadRun {
   IRunPrompts& prompts_;
   IProfile& profile_;
   bool shrinkFailureShown_ = false;  // told once per run
+  int planned_ = -1;                 // files from here on were planned; -1: none yet
 };

@@ -25,10 +25,12 @@ else
   upload_service_start() {
     rm -f "$QUIB_UPLOAD_SERVICE_DATA/port"
     # Cheap password hashes and no limit on wrong logins: the tests log in
-    # often, also with wrong passwords.
+    # often, also with wrong passwords. Requests are read at 20 MB/s, about
+    # a fast home link: a large upload lasts long enough for the tests that
+    # act while it is under way, however fast the program sends.
     "$upload_service_bin" --data "$QUIB_UPLOAD_SERVICE_DATA" --address 127.0.0.1 \
       --port "$upload_service_port" --port-file "$QUIB_UPLOAD_SERVICE_DATA/port" --test-hooks \
-      --password-iterations 1000 --login-limit 0 \
+      --password-iterations 1000 --login-limit 0 --test-read-rate 20M \
       >>"$QUIB_UPLOAD_SERVICE_DATA/service.log" 2>&1 &
     echo $! >"$QUIB_UPLOAD_SERVICE_DATA/service.pid"
     local i

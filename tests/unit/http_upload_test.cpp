@@ -178,25 +178,20 @@ TEST_F(HttpUploadTest, UploadSendsFileInChunksAndLongAnswerInBlocks) {
   const std::vector<SeenEvent> events = RunRequest("albums.test/up?SId", "Upload");
 
   const FakeHttpRecord r = Record();
-  // Part, file header, three chunks, CR LF, closing delimiter.
+  // Part, file header, the file in one block, CR LF, closing delimiter.
   const std::vector<size_t> expectedWrites = {
       quib::FormatTextPart("DirId", "7").size(),
-      quib::FormatFilePartHeader("ImageData", file.Path(), "image/jpeg").size(),
-      1024,
-      1024,
-      452,
-      2,
-      48};
+      quib::FormatFilePartHeader("ImageData", file.Path(), "image/jpeg").size(), 2500, 2, 48};
   EXPECT_EQ(r.writeSizes, expectedWrites);
   EXPECT_EQ(r.totalLength, r.body.size());
   const std::vector<int32_t> expectedTypes = {
-      HttpEventSent,     HttpEventSent,     HttpEventSent,     HttpEventSent, HttpEventSent,
-      HttpEventReceived, HttpEventReceived, HttpEventReceived, HttpEventDone};
+      HttpEventSent,     HttpEventSent,     HttpEventSent, HttpEventReceived,
+      HttpEventReceived, HttpEventReceived, HttpEventDone};
   EXPECT_EQ(recorder.Types(), expectedTypes);
-  EXPECT_EQ(events[4].value1, static_cast<int32_t>(r.body.size()));
-  EXPECT_EQ(events[5].value1, 1023);
-  EXPECT_EQ(events[6].value1, 2046);
-  EXPECT_EQ(events[7].value1, 2101);
+  EXPECT_EQ(events[2].value1, static_cast<int32_t>(r.body.size()));
+  EXPECT_EQ(events[3].value1, 1023);
+  EXPECT_EQ(events[4].value1, 2046);
+  EXPECT_EQ(events[5].value1, 2101);
   ExpectOneFinal(HttpEventDone, state->script.response);
 }
 
@@ -466,8 +461,9 @@ TEST_F(HttpUploadTest, ThreadThatCannotBeCreatedEndsWithError) {
 // chunk (requested from inside the event before it), and while reading.
 TEST_F(HttpUploadTest, CancelAtEachTestPointGivesOneCancelledEvent) {
   CTempFile file(2500);
-  // Sent events of this request: 2 text parts, 3 chunks, closing delimiter.
-  for (int cancelAfter = 1; cancelAfter <= 8; ++cancelAfter) {
+  // Sent events of this request: 2 text parts, the file in one block,
+  // closing delimiter; then three reads of the answer.
+  for (int cancelAfter = 1; cancelAfter <= 6; ++cancelAfter) {
     SCOPED_TRACE(cancelAfter);
     state = std::make_shared<CFakeHttpState>();
     state->script.response = std::string(2500, 'z');
@@ -542,7 +538,7 @@ TEST_F(HttpUploadTest, ComputeContentLengthMatchesTheSentBody) {
 // leaving nothing open.
 TEST_F(HttpUploadTest, CancelledOwnerDoesNotWaitForAWriteThatCannotBeAborted) {
   CTempFile file(5000);
-  state->script.stallWriteAt = 3;  // the second file chunk
+  state->script.stallWriteAt = 3;  // the CR LF after the file's one block
   upload->AddField("DirId", "1");
   upload->AddFile("ImageData", file.Path().c_str());
   upload->Start("h", "Upload");

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/protocol/multipart.h"
 #include "core/service/service_client.h"
 #include "tests/unit/fake_http_port.h"
 
@@ -270,7 +271,9 @@ TEST_F(ServiceClientTest, LogInStoresLinesAndCommandsPostToTheNamedUrls) {
   int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
   close(fd);
-  std::ofstream(path, std::ios::binary) << std::string(2500, 'p');
+  // Two full blocks and part of a third.
+  std::ofstream(path, std::ios::binary)
+      << std::string(2 * quib::CMultipartBody::FileBlockSize + 452, 'p');
   static std::string file;
   file = path;
   std::vector<std::string> calls = Serve("0", [](CServiceClient& c) {

@@ -76,8 +76,21 @@ class FakeItems : public IRunItems {
   // Names whose copy cannot be made (memory or disk ran out).
   std::set<std::string> failResize;
 
+  // Copies that may be made ahead at once (none: the run shrinks each file
+  // just before sending it); a copy planned ahead leaves with its Resize.
+  int aheadRoom = 0;
+  std::set<int> ahead;
+  bool ShrinkAhead(int i, int box) override {
+    if (aheadRoom == 0) return false;
+    --aheadRoom;
+    ahead.insert(i);
+    log_.push_back("Ahead " + At(i).name + " " + std::to_string(box));
+    return true;
+  }
+
   // Like the media item: a JPEG copy of the box's size in the temp folder.
   bool Resize(int i, int cx, int cy) override {
+    if (ahead.erase(i)) ++aheadRoom;
     log_.push_back("Resize " + At(i).name + " " + std::to_string(cx) + "x" + std::to_string(cy));
     if (failResize.count(At(i).name)) return false;
     FakeItem& item = items.at(static_cast<size_t>(i));
@@ -714,4 +727,43 @@ TEST_F(UploadRunTest, AFailedShrinkUploadsTheOriginalAndTellsOnce) {
                       "Upload 0 c.jpg [] [] image/jpeg C:\\Pics\\c.jpg",
                       "Message 64 3 file(s) successfully uploaded.",
                   }));
+}
+
+// Copies are asked for ahead only once no prompt can come any more, in the
+// order the files are sent, skipping what is not shrunk, as far as the list
+// has room; each then goes up as its own Resize made it.
+TEST_F(UploadRunTest, ShrinksAreAskedAheadAfterThePromptInSendingOrder) {
+  AddPicture("a.jpg", 3000, 2000);
+  AddMovie("clip.avi");
+  AddPicture("small.jpg", 600, 400);
+  AddPicture("b.jpg", 3000, 2000);
+  AddPicture("c.jpg", 2000, 3000);
+  AddPicture("d.jpg", 3000, 2000);
+  items.aheadRoom = 2;
+  // d: "Don't resize!"; c: medium, which holds for the rest.
+  prompts.resizeResults = {{1, 3}, {1, 2}};
+  StartToInbox();
+  for (int i = 0; i < 5; ++i) run.OnUploadDone(0);
+  Log seen;
+  for (const std::string& line : log) {
+    if (line.rfind("Upload", 0) == 0 || line.rfind("Resize", 0) == 0 || line.rfind("Ahead", 0) == 0)
+      seen.push_back(line);
+  }
+  EXPECT_EQ(seen, (Log{
+                      "ResizePrompt -> 1",
+                      "Upload 0 d.jpg [] [] image/jpeg C:\\Pics\\d.jpg",
+                      "ResizePrompt -> 1",
+                      "Ahead c.jpg 1024",
+                      "Ahead b.jpg 1024",
+                      "Resize c.jpg 1024x1024",
+                      "Upload 0 c.jpg [] [] image/jpeg C:\\Temp\\NEW4.tmp",
+                      "Ahead a.jpg 1024",
+                      "Resize b.jpg 1024x1024",
+                      "Upload 0 b.jpg [] [] image/jpeg C:\\Temp\\NEW3.tmp",
+                      "Upload 0 small.jpg [] [] image/jpeg C:\\Pics\\small.jpg",
+                      "Upload 0 clip.avi [] [] video/avi C:\\Pics\\clip.avi",
+                      "Resize a.jpg 1024x1024",
+                      "Upload 0 a.jpg [] [] image/jpeg C:\\Temp\\NEW0.tmp",
+                  }));
+  EXPECT_TRUE(items.ahead.empty());
 }

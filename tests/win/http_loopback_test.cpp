@@ -214,8 +214,8 @@ TEST_F(HttpLoopbackTest, UploadShapedRequestCarriesTheFileIntact) {
   EXPECT_TRUE(received == body);  // not printed: 1.5 MB
   EXPECT_EQ(log.Last().type, HttpEventDone);
   EXPECT_EQ(log.Last().text, "0");
-  // A send event per text part, per 1024-byte chunk and for the delimiter.
-  EXPECT_EQ(log.Count(HttpEventSent), 5 + static_cast<int>((content.size() + 1023) / 1024) + 1);
+  // A send event per text part, per 64 KiB block and for the delimiter.
+  EXPECT_EQ(log.Count(HttpEventSent), 5 + static_cast<int>((content.size() + 65535) / 65536) + 1);
   const auto events = log.Events();
   const auto lastSent = std::find_if(events.rbegin(), events.rend(), [](const CEventLog::Seen& e) {
     return e.type == HttpEventSent;

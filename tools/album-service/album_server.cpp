@@ -215,6 +215,7 @@ CAlbumServer::CAlbumServer(CAlbumStore* store, const ServerOptions& options)
   front.workers = std::max(4, options_.threads);
   front.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
   front.maxConnections = options_.maxConnections;
+  front.readBytesPerSecond = options_.testReadRate;
   http_.reset(new CHttpFront(front));
   tls_ = !options_.tlsCert.empty() || !options_.tlsKey.empty();
   Routes();

@@ -51,6 +51,9 @@ struct ServerOptions {
   // Test hooks, off unless asked for: /test/* endpoints and upload stalls.
   bool testHooks = false;
   StallMode stall = StallOff;
+  // Bytes per second each connection is read at most, as over a user's link
+  // (a large upload then lasts long enough to be caught mid-way); 0: no limit.
+  int64_t testReadRate = 0;
 };
 
 class CAlbumServer {

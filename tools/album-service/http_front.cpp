@@ -108,7 +108,8 @@ struct CHttpFront::Connection {
 // whatever came after it first, then the socket, each wait bounded.
 class CHttpFront::CStream : public httplib::Stream {
  public:
-  CStream(Connection* c, int timeoutMs) : c_(c), timeoutMs_(timeoutMs) {}
+  CStream(Connection* c, int timeoutMs, int64_t bytesPerSecond)
+      : c_(c), timeoutMs_(timeoutMs), rate_(bytesPerSecond) {}
 
   bool is_readable() const override {
     return pos_ < c_->in.size() || (c_->ssl && SSL_pending(c_->ssl) > 0) || Wait(POLLIN);
@@ -136,8 +137,8 @@ class CHttpFront::CStream : public httplib::Stream {
         else if (e != SSL_ERROR_WANT_READ)
           return -1;
       } else {
-        ssize_t n = ::recv(c_->fd, ptr, size, 0);
-        if (n >= 0) return n;
+        ssize_t n = ::recv(c_->fd, ptr, Paced(size), 0);
+        if (n >= 0) return Count(n);
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
       }
       if (!Wait(want)) return -1;
@@ -191,8 +192,26 @@ class CHttpFront::CStream : public httplib::Stream {
     return n == 1 && !(p.revents & POLLNVAL);
   }
 
+  // With a read rate: at most a tenth of a second's worth at once, taken
+  // only when the bytes read so far have had their time.
+  size_t Paced(size_t size) {
+    if (rate_ <= 0) return size;
+    const auto now = std::chrono::steady_clock::now();
+    if (read_ == 0) start_ = now;
+    const auto due = start_ + std::chrono::microseconds(read_ * 1000000 / rate_);
+    if (due > now) std::this_thread::sleep_until(due);
+    return std::min<size_t>(size, static_cast<size_t>(std::max<int64_t>(1, rate_ / 10)));
+  }
+  ssize_t Count(ssize_t n) {
+    if (n > 0) read_ += n;
+    return n;
+  }
+
   Connection* c_;
   int timeoutMs_;
+  int64_t rate_;
+  int64_t read_ = 0;
+  std::chrono::steady_clock::time_point start_;
   size_t pos_ = 0;
 };
 
@@ -534,7 +553,7 @@ void CHttpFront::Worker() {
 }
 
 void CHttpFront::Serve(Connection* c) {
-  CStream stream(c, options_.ioTimeoutMs);
+  CStream stream(c, options_.ioTimeoutMs, options_.readBytesPerSecond);
   bool keep = c->served + 1 < options_.keepAliveRequests && !stopping_;
   bool closed = false;
   // The Range field comes back after the library's own reading of it,

@@ -49,6 +49,9 @@ struct FrontOptions {
   int ioTimeoutMs = 60000;
   int keepAliveRequests = 100;
   HeadLimits head;
+  // While a request is served, its connection is read at most this fast
+  // (a test hook); 0: no limit.
+  int64_t readBytesPerSecond = 0;
 };
 
 // The client address that caps count: an IPv4 address itself, an IPv6

@@ -77,6 +77,9 @@ const char kUsage[] =
     "  --test-stall-uploads MODE\n"
     "                       make uploads hang without answering: before-body or\n"
     "                       before-answer, until /test/stall?mode=off or a stop\n"
+    "  --test-read-rate BYTES\n"
+    "                       read each request at most this fast (suffix K, M or\n"
+    "                       G), as over a user's link\n"
     "  --test-crash-at STEP end the process at once (SIGKILL) when an upload\n"
     "                       reaches STEP: receiving, temp-written,\n"
     "                       record-inserted, file-moved, folder-synced, committed\n"
@@ -283,6 +286,9 @@ int main(int argc, char** argv) {
       json = true;
     } else if (a == "--test-hooks") {
       options.testHooks = true;
+    } else if (a == "--test-read-rate") {
+      if (!value(&v) || !ParseBytes(v, &options.testReadRate))
+        return Fail("--test-read-rate needs bytes per second");
     } else if (a == "--test-stall-uploads") {
       if (!value(&v) || !ParseStallMode(v, &options.stall))
         return Fail("--test-stall-uploads needs before-body, before-answer or off");

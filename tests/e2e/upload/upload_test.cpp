@@ -668,3 +668,45 @@ TEST_F(Upload, FilesArrivingDuringARunStayInTheList) {
 }
 
 }  // namespace
+
+// Large pictures with "ResizeImage" unset: the prompt comes before any copy
+// is made. Once it has chosen, the next pictures are shrunk while the first
+// one goes up; cancelled then, the run sends nothing more and leaves none of
+// the copies made ahead (the picture in flight keeps its own copy while it
+// stays in the list, as after any cancelled run).
+TEST_F(Upload, PromptComesBeforeShrinkingAndACancelLeavesNoCopyMadeAhead) {
+  const std::string user = NewAccount("ahead", "pw");
+  ASSERT_FALSE(user.empty());
+  StoreCredentials(user, "pw", 0);
+  std::vector<std::string> files;
+  for (int i = 0; i < 4; ++i) {
+    files.push_back(File("large-" + std::to_string(i) + ".jpg"));
+    ASSERT_TRUE(WritePicture(files.back(), 3000, 2000, RGB(40 * i, 90, 200 - 40 * i)));
+  }
+  ASSERT_EQ(HookGet("/test/stall?mode=before-answer"), "ok\n");
+  Start(files);
+  PostClick(main_, kUpload);
+  HWND transfer = Dialog("Uploading...");
+  ASSERT_TRUE(transfer);
+  HWND resize = Dialog("Dialog", 60000);
+  ASSERT_TRUE(resize);
+  EXPECT_EQ(TempCopies(), tempCopiesBefore_) << "a picture was shrunk before the prompt";
+  SendMessageA(GetDlgItem(resize, kResizeMedium), BM_CLICK, 0, 0);
+  PostClick(resize, IDOK);
+  ASSERT_TRUE(WaitWindowGone(resize, 10000));
+
+  // The last file is in flight (its answer held) while the next are shrunk.
+  const quibtest::CWaitNote note("a copy made ahead besides the one in flight");
+  ASSERT_TRUE(WaitUntil([&] { return TempCopies() >= tempCopiesBefore_ + 2; }, 60000));
+  PostClick(transfer, kTransferCancel);
+  EXPECT_TRUE(WaitWindowGone(transfer, 10000));
+  EXPECT_EQ(WaitForMessageBox(Pid(), 1500), nullptr) << "a message after the cancel";
+  EXPECT_TRUE(WaitUntil([&] { return TempCopies() == tempCopiesBefore_ + 1; }, 20000))
+      << TempCopies() - tempCopiesBefore_ << " copies left";
+  HookGet("/test/stall?mode=off");
+  EXPECT_EQ(ListCaptions(List()).size(), 4u);
+  // The run is over: at most the file that was in flight arrived.
+  const auto media = StoredMedia(user);
+  EXPECT_LE(media.size(), 1u);
+  for (const auto& m : media) EXPECT_EQ(m.at("filename"), "large-3.jpg");
+}
