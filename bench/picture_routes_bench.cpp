@@ -329,8 +329,10 @@ int main(int argc, char** argv) {
   std::vector<CRoute> thumbnails = {
       {"today (GDI+)",
        [&](const std::string& path) -> std::unique_ptr<Bitmap> {
+         quib::ThumbnailJob job;
+         job.path = path;
          quib::ThumbnailResult result;
-         quib::GdiplusPictures().MakeThumbnail(path, result);
+         quib::GdiplusPictures().MakeThumbnail(job, result);
          CGdiplusDecoded decoded(result.data.bytes);
          return decoded.Get()
                     ? std::unique_ptr<Bitmap>(decoded.Get()->Clone(

@@ -54,7 +54,7 @@ class CCameraPictures : public quib::IPictureWork {
  public:
   CCameraPictures(std::string folder, CEvents& events)
       : folder_(std::move(folder)), events_(events) {}
-  void MakeThumbnail(const std::string&, quib::ThumbnailResult& result) override {
+  void MakeThumbnail(const quib::ThumbnailJob&, quib::ThumbnailResult& result) override {
     result.readable = true;
     result.width = 4000;
     result.height = 3000;
@@ -64,7 +64,7 @@ class CCameraPictures : public quib::IPictureWork {
     height = 3000;
     return true;
   }
-  bool Rotate(const std::string&, quib::PictureCopy&) override { return false; }
+  bool Rotate(const std::string&, int, quib::PictureCopy&) override { return false; }
   bool Shrink(const std::string& path, int box, quib::PictureCopy& copy) override {
     const std::string name = path.substr(path.rfind('/') + 1);
     events_.Add("shrink " + name);
