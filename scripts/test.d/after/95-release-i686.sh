@@ -148,16 +148,26 @@
     return "${PIPESTATUS[0]}"
   }
   run_try 1 && exit 0
-  # The emulator's own failure, and only that, gets one more try: the program
-  # died before its first window, and the emulator or Wine's client side said
-  # why. The program's own runtime words its failures as glibc does under
-  # Wine ("Cannot allocate memory"), so those do not count. A product failure
-  # is never tried again.
+  # The emulator's own failure, and only that, gets one more try: an emulated
+  # process was killed with the emulator's or Wine's client side's own last
+  # words. A fault of the program under Wine is an exception Wine reports
+  # ("err:seh") and hands to the program, never an uncaught host signal, so
+  # those words do not come from a product failure. qemu-i386 keeps the i386
+  # thread descriptors for the whole process, so Wine's threads can be handed
+  # one another's TEB when a signal reloads it: before the first window or
+  # later, while the program's workers talk to the album service. The
+  # program's own runtime words its failures as glibc does under Wine
+  # ("Cannot allocate memory"), so those do not count. A product failure is
+  # never tried again.
   emulator='qemu: uncaught target signal|wine client error'
-  if grep -q '^\[ no window \] the program ended' "$run_dir/driver-1.log" &&
-    words=$(grep -m1 -E "$emulator" "$run_dir/driver-1.log"); then
-    echo "release-i686: EMULATOR FAILURE on the first try, trying once more: the emulated" \
-      "program died before its first window ($words)"
+  if words=$(grep -m1 -E "$emulator" "$run_dir/driver-1.log"); then
+    when="after its first window"
+    grep -q '^\[ no window \] the program ended' "$run_dir/driver-1.log" &&
+      when="before its first window"
+    failed=$(sed -n 's/^\[  FAILED  \] \(ReleaseI686\.[A-Za-z0-9]*\) (.*/\1/p' "$run_dir/driver-1.log" |
+      tr '\n' ' ')
+    echo "release-i686: EMULATOR FAILURE on the first try, trying once more: an emulated" \
+      "process died $when ($words); failed: $failed"
     run_try 2 || fail "the i686 release run failed on its second try too"
     echo "release-i686: passed on the second try; the first ended in an emulator failure"
     exit 0
