@@ -135,27 +135,26 @@ UINT_PTR CALLBACK FileDialogHook(HWND hook, UINT msg, WPARAM, LPARAM lp) {
   return 0;
 }
 
+BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+  auto* list = reinterpret_cast<std::vector<quib::ScreenBox>*>(data);
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (GetMonitorInfoA(monitor, &info)) {
+    const quib::ScreenBox box{info.rcWork.left, info.rcWork.top, info.rcWork.right,
+                              info.rcWork.bottom};
+    if (info.dwFlags & MONITORINFOF_PRIMARY) {
+      list->insert(list->begin(), box);
+    } else {
+      list->push_back(box);
+    }
+  }
+  return TRUE;
+}
+
 // The work areas of the monitors, the primary monitor's first.
 std::vector<quib::ScreenBox> WorkAreas() {
   std::vector<quib::ScreenBox> areas;
-  EnumDisplayMonitors(
-      nullptr, nullptr,
-      [](HMONITOR monitor, HDC, LPRECT, LPARAM data) -> BOOL {
-        auto* list = reinterpret_cast<std::vector<quib::ScreenBox>*>(data);
-        MONITORINFO info{};
-        info.cbSize = sizeof info;
-        if (GetMonitorInfoA(monitor, &info)) {
-          const quib::ScreenBox box{info.rcWork.left, info.rcWork.top, info.rcWork.right,
-                                    info.rcWork.bottom};
-          if (info.dwFlags & MONITORINFOF_PRIMARY) {
-            list->insert(list->begin(), box);
-          } else {
-            list->push_back(box);
-          }
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&areas));
+  EnumDisplayMonitors(nullptr, nullptr, AddWorkArea, reinterpret_cast<LPARAM>(&areas));
   return areas;
 }
 
