@@ -160,7 +160,19 @@
   # ("Cannot allocate memory"), so those do not count. A product failure is
   # never tried again.
   emulator='qemu: uncaught target signal|wine client error'
-  if words=$(grep -m1 -E "$emulator" "$run_dir/driver-1.log"); then
+  # The words must stand inside the first case that failed (the later ones
+  # fail for want of the program): the uninstaller's stop of the program is
+  # followed by them on every run, and a case that failed on its own must
+  # not be retried for them.
+  words=$(awk -v pattern="$emulator" '
+    /^\[ RUN      \]/ { block = "" }
+    { block = block $0 "\n" }
+    /^\[  FAILED  \] ReleaseI686\.[A-Za-z0-9]* \(/ {
+      n = split(block, lines, "\n")
+      for (i = 1; i <= n; ++i) if (lines[i] ~ pattern) { print lines[i]; exit }
+      exit
+    }' "$run_dir/driver-1.log")
+  if [ -n "$words" ]; then
     when="after its first window"
     grep -q '^\[ no window \] the program ended' "$run_dir/driver-1.log" &&
       when="before its first window"
